@@ -1,0 +1,41 @@
+// The base of the file-system parsers: naming and detecting file systems,
+// building the data runs of objects, reading clusters.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/catalog/found_object.h"
+
+class CVolume;
+
+constexpr uint32_t E_FAIL_CODE = 0x80004005;
+
+class CFileSystem {
+public:
+  explicit CFileSystem(CVolume* volume = nullptr);
+  virtual ~CFileSystem() = default;
+
+  // Writes the name for the code into FileSystemName and returns it.
+  virtual std::string GetFileSystemName(int64_t code);
+  // Walks the file system and adds what it finds to the catalog.
+  virtual int Analyse();
+  // Examines a metadata record the sector scan found (NTFS only).
+  virtual void ExamineFoundRecord(CFoundObject* object);
+  virtual uint32_t Reserved(uintptr_t, uintptr_t, uintptr_t, uintptr_t, uintptr_t) { return E_FAIL_CODE; }
+  // Boot-sector text test; `boot` holds at least 512 bytes.
+  virtual uint32_t DetectType(const uint8_t* boot) const;
+  // The object's data runs, in data order.
+  virtual void GetRuns(const CFoundObject& object, std::vector<FoundObjectRun>& runs);
+  // Reads `count` clusters from `cluster`; returns the bytes read.
+  uint32_t ReadClusters(void* buffer, uint64_t cluster, uint64_t count);
+  virtual uint64_t ClusterToSector(uint64_t cluster) const;
+
+  // Areas the file system marks as in use: (start sector, sector count).
+  std::vector<std::pair<uint64_t, uint64_t>> UsedAreas;
+  uint32_t FileSystemType = 0;
+  std::string FileSystemName = "Unknown";
+  CVolume* Volume = nullptr;
+};

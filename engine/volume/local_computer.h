@@ -1,0 +1,55 @@
+// The one owner of the volumes of the running program: the volume list, the
+// analysis queue, the log, the signature database and the recovery engines.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "services/log.h"
+
+class CVolume;
+class CFileSignatureDatabase;
+
+class CVolumesList {
+public:
+  CVolume* GetAt(size_t index) const;
+  size_t GetCount() const;
+  void Append(std::unique_ptr<CVolume> volume);
+  // A snapshot of the list, in order.
+  std::vector<CVolume*> Snapshot() const;
+
+private:
+  mutable std::mutex mutex_;
+  std::vector<std::unique_ptr<CVolume>> volumes_;
+};
+
+class CLocalComputer {
+public:
+  CLocalComputer();
+  virtual ~CLocalComputer();
+  CLocalComputer(const CLocalComputer&) = delete;
+  CLocalComputer& operator=(const CLocalComputer&) = delete;
+
+  // Counts down from -65536: -65537, -65538, ...
+  int64_t NextVolumeId();
+  // An image file (or a block device given by path) as a volume; null when
+  // it cannot be opened.
+  CVolume* LoadImage(const std::string& path);
+  // A boot sector found by the sector scan (lost-partition search).
+  void AddFoundVolume(CVolume* parent, uint64_t byteOffset, uint32_t fileSystemId);
+
+  CLog Log;
+  CVolumesList Volumes;
+  CFileSignatureDatabase& Signatures();
+
+private:
+  std::atomic<int64_t> volumeIdCounter_{-0x10000};
+  std::unique_ptr<CFileSignatureDatabase> signatures_;
+};
+
+// The drive-list owner of the running program.
+CLocalComputer& theComputer();

@@ -1,0 +1,163 @@
+// One physical disk, logical volume, image file or found volume, and its
+// sector reader. The volume is also the root record of its own catalog.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/catalog/found_object.h"
+#include "platform/device.h"
+
+class CFoundObjectTree;
+class CFileSystem;
+class CAnalyser;
+
+enum VolumeKind : uint32_t {
+  VolumePhysical = 1,
+  VolumeLogical = 2,
+  VolumeVirtual = 4,
+  VolumeImage = 8,
+  VolumeFound = 16,
+};
+
+enum VolumeState : int32_t {
+  StateQuerying = 0,
+  StateReady = 1,
+  StateScanningSectors = 2,
+  StateAnalysingFileSystem = 4,
+  StateNotReady = static_cast<int32_t>(0x80004005u),
+};
+
+#pragma pack(push, 1)
+struct DiskGeometry {
+  int64_t Cylinders = 0;
+  uint32_t MediaType = 0;
+  uint32_t TracksPerCylinder = 0;
+  uint32_t SectorsPerTrack = 0;
+  uint32_t BytesPerSector = 0;
+};
+struct PartitionInformation {
+  int64_t StartingOffset = 0;
+  int64_t PartitionLength = 0;
+  uint32_t HiddenSectors = 0;
+  uint32_t PartitionNumber = 0;
+  uint8_t PartitionType = 0;
+  uint8_t BootIndicator = 0;
+  uint8_t RecognizedPartition = 0;
+  uint8_t RewritePartition = 0;
+};
+struct DriveLayout {
+  uint32_t PartitionCount = 0;
+  uint32_t Signature = 0;
+  PartitionInformation Entries[4];
+};
+struct StorageDeviceNumber {
+  uint32_t DeviceType = 0xFFFFFFFF;
+  uint32_t DeviceNumber = 0xFFFFFFFF;
+  uint32_t PartitionNumber = 0xFFFFFFFF;
+};
+#pragma pack(pop)
+
+class CVolume : public CFoundObject {
+public:
+  explicit CVolume(VolumeKind kind);
+  ~CVolume();
+  CVolume(const CVolume&) = delete;
+  CVolume& operator=(const CVolume&) = delete;
+
+  // --- Device and sector reader ---
+  // Opens the device if needed; false when it cannot be opened.
+  bool OpenDrive();
+  bool Close();
+  bool IsOpen() const;
+  // Reads `count` 512-byte sectors from volume sector `first`; returns the
+  // bytes read, 0 on failure (the buffer then holds zeros).
+  uint32_t ReadSectors(void* buffer, uint64_t first, uint64_t count);
+  uint32_t ReadSectors(void* buffer, uint64_t first, int32_t count) {
+    return ReadSectors(buffer, first, static_cast<uint64_t>(static_cast<int64_t>(count)));
+  }
+  // Serialises readers on other threads (the hex viewer) with the analysis.
+  std::mutex& ReadLock() { return readLock_; }
+  // Puts a device behind the volume (tests: an in-memory device).
+  void AttachDevice(std::shared_ptr<IDevice> device);
+
+  void QueryInformation();
+  std::string GetDisplayName();
+  std::string GetDevicePath();
+
+  uint64_t Position(uint64_t value = ~0ull);
+  uint64_t EndPosition(uint64_t value = ~0ull);
+  uint64_t SectorsToClusters(uint64_t sectors) const;
+  uint64_t ClustersToSectors(uint64_t clusters) const;
+
+  // --- Boot area ---
+  uint32_t ReadBoot();
+  uint32_t Analyse_Boot();
+
+  // --- Analysis driver ---
+  uint32_t Analyse_Do();
+  uint32_t AnalyseFileSystem();
+  uint32_t AnalyseSectors();
+  void StartFileSystemThread();
+  void StartScanThread(uint32_t mode);
+  void EndAnalysisThread();
+  // Called by the parsers for each object they find: the catalogued object,
+  // or null when the catalog refused it.
+  CFoundObject* AddFileSystemObject(const CFoundObject& record);
+  // Called by the scanner for each object it finds; takes it over.
+  void AcceptScanObject(std::unique_ptr<CFoundObject> object);
+
+  CFoundObjectTree& Catalog() { return *catalog_; }
+  CFileSystem& FileSystem() { return *fileSystem_; }
+  void SetFileSystem(std::unique_ptr<CFileSystem> fileSystem);
+  CAnalyser& Analyser() { return *analyser_; }
+
+  // --- Fields ---
+  std::array<uint8_t, 1024> BootBuffer{};
+  CVolume* Parent = this;
+  std::vector<CVolume*> Children;
+  uint32_t MediaType = 0;
+  VolumeKind Kind;
+  std::string Description;
+  std::string Label;
+  std::string DevicePath;
+  std::string RootPath;
+  std::string DisplayName;
+  char DriveCharacter = 0;
+  std::atomic<int32_t> State{StateNotReady};
+  std::atomic<uint64_t> PositionValue{0};
+  std::atomic<uint64_t> EndPositionValue{0};
+  uint64_t FreeBytes = 0;
+  uint64_t SerialNumber = 0;
+  uint64_t TotalSectors = 0;
+  uint64_t TotalClusters = 0;
+  uint64_t VolumeStartOffset = 0;  // byte offset of the volume on its device
+  DiskGeometry Geometry;
+  DriveLayout Layout;
+  StorageDeviceNumber DeviceNumber;
+  uint32_t SectorsPerCluster = 1;
+  uint32_t BytesPerSector = 512;
+  uint32_t BytesPerCluster = 512;
+  std::atomic<uint32_t> FoldersFound{0}, FilesFound{0}, ScanFoldersFound{0}, ScanFilesFound{0};
+  uint32_t ScanMode = 0;
+  std::atomic<uint32_t> ChangedFlag{0};
+  std::atomic<uint32_t> ScanRunning{0};
+  // Device identity of the source (st_rdev of a block device, or st_dev of
+  // the file system holding an image), for the recovery's same-drive check.
+  uint64_t SourceDeviceId = 0;
+
+private:
+  std::shared_ptr<IDevice> device_;
+  std::mutex readLock_;
+  std::unique_ptr<CFoundObjectTree> catalog_;
+  std::unique_ptr<CFileSystem> fileSystem_;
+  std::unique_ptr<CAnalyser> analyser_;
+  std::thread analysisThread_;
+  std::thread infoThread_;
+};

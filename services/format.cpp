@@ -1,0 +1,206 @@
+#include "services/format.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "services/text.h"
+
+namespace qm {
+
+int64_t FormatArg::AsSigned() const {
+  switch (kind_) {
+    case Kind::Signed: return i_;
+    case Kind::Unsigned: return static_cast<int64_t>(u_);
+    case Kind::Real: return static_cast<int64_t>(d_);
+    case Kind::Text: return 0;
+  }
+  return 0;
+}
+
+uint64_t FormatArg::AsUnsigned() const {
+  switch (kind_) {
+    case Kind::Signed: return static_cast<uint64_t>(i_);
+    case Kind::Unsigned: return u_;
+    case Kind::Real: return static_cast<uint64_t>(d_);
+    case Kind::Text: return 0;
+  }
+  return 0;
+}
+
+double FormatArg::AsReal() const {
+  switch (kind_) {
+    case Kind::Signed: return static_cast<double>(i_);
+    case Kind::Unsigned: return static_cast<double>(u_);
+    case Kind::Real: return d_;
+    case Kind::Text: return 0;
+  }
+  return 0;
+}
+
+std::string FormatArg::AsText() const {
+  switch (kind_) {
+    case Kind::Signed: return std::to_string(i_);
+    case Kind::Unsigned: return std::to_string(u_);
+    case Kind::Real: return std::to_string(d_);
+    case Kind::Text: return std::string(s_);
+  }
+  return {};
+}
+
+namespace {
+
+struct Spec {
+  bool left = false, zero = false, plus = false, blank = false;
+  int width = 0;
+  int precision = -1;
+  int bits = 32;  // width of the integer conversion: 32 or 64
+};
+
+std::string Pad(std::string body, const Spec& spec, bool numeric) {
+  if (static_cast<int>(body.size()) >= spec.width) return body;
+  const size_t fill = static_cast<size_t>(spec.width) - body.size();
+  if (spec.left) return body + std::string(fill, ' ');
+  if (spec.zero && numeric) {
+    size_t sign = (!body.empty() && (body[0] == '-' || body[0] == '+' || body[0] == ' ')) ? 1 : 0;
+    return body.substr(0, sign) + std::string(fill, '0') + body.substr(sign);
+  }
+  return std::string(fill, ' ') + body;
+}
+
+std::string FormatInteger(const FormatArg& arg, char conv, const Spec& spec) {
+  char buf[80];
+  if (conv == 'd' || conv == 'i') {
+    int64_t v = arg.AsSigned();
+    if (spec.bits == 32) v = static_cast<int32_t>(v);
+    std::snprintf(buf, sizeof buf, "%" PRId64, v);
+    std::string s = buf;
+    if (v >= 0 && spec.plus) s = "+" + s;
+    else if (v >= 0 && spec.blank) s = " " + s;
+    return s;
+  }
+  uint64_t v = arg.AsUnsigned();
+  if (spec.bits == 32) v = static_cast<uint32_t>(v);
+  switch (conv) {
+    case 'x': std::snprintf(buf, sizeof buf, "%" PRIx64, v); break;
+    case 'X': std::snprintf(buf, sizeof buf, "%" PRIX64, v); break;
+    case 'o': std::snprintf(buf, sizeof buf, "%" PRIo64, v); break;
+    default: std::snprintf(buf, sizeof buf, "%" PRIu64, v); break;
+  }
+  std::string s = buf;
+  if (spec.precision > static_cast<int>(s.size())) s.insert(0, static_cast<size_t>(spec.precision) - s.size(), '0');
+  return s;
+}
+
+}  // namespace
+
+std::string FormatV(std::string_view format, std::span<const FormatArg> args) {
+  std::string out;
+  out.reserve(format.size() + 16);
+  size_t next = 0;
+  const size_t n = format.size();
+  for (size_t i = 0; i < n; ++i) {
+    char c = format[i];
+    if (c != '%') {
+      out.push_back(c);
+      continue;
+    }
+    if (i + 1 >= n) break;  // a lone '%' at the end prints nothing
+    if (format[i + 1] == '%') {
+      out.push_back('%');
+      ++i;
+      continue;
+    }
+    Spec spec;
+    size_t j = i + 1;
+    for (; j < n; ++j) {
+      char f = format[j];
+      if (f == '-') spec.left = true;
+      else if (f == '0') spec.zero = true;
+      else if (f == '+') spec.plus = true;
+      else if (f == ' ') spec.blank = true;
+      else if (f == '#') {}
+      else break;
+    }
+    bool star = false;
+    while (j < n && (format[j] >= '0' && format[j] <= '9')) {
+      spec.width = std::min(spec.width * 10 + (format[j] - '0'), 4096);
+      ++j;
+    }
+    if (j < n && format[j] == '*') { star = true; ++j; }
+    if (j < n && format[j] == '.') {
+      ++j;
+      spec.precision = 0;
+      while (j < n && format[j] >= '0' && format[j] <= '9') {
+        spec.precision = std::min(spec.precision * 10 + (format[j] - '0'), 4096);
+        ++j;
+      }
+      if (j < n && format[j] == '*') { star = true; ++j; }
+    }
+    // Length modifiers.
+    if (j + 2 < n && format[j] == 'I' && format[j + 1] == '6' && format[j + 2] == '4') {
+      spec.bits = 64;
+      j += 3;
+    } else if (j + 2 < n && format[j] == 'I' && format[j + 1] == '3' && format[j + 2] == '2') {
+      j += 3;
+    } else {
+      while (j < n && (format[j] == 'l' || format[j] == 'h' || format[j] == 'z' || format[j] == 'j' ||
+                       format[j] == 't' || format[j] == 'w' || format[j] == 'L' || format[j] == 'q')) {
+        if (format[j] == 'l' || format[j] == 'z' || format[j] == 'j' || format[j] == 't' || format[j] == 'q') spec.bits = 64;
+        ++j;
+      }
+    }
+    if (j >= n) break;
+    const char conv = format[j];
+    i = j;
+    if (star) continue;  // widths from arguments are not supported
+    if (conv == 'n') continue;  // never honoured
+    const FormatArg* arg = next < args.size() ? &args[next] : nullptr;
+    switch (conv) {
+      case 'd': case 'i': case 'u': case 'x': case 'X': case 'o':
+        ++next;
+        if (!arg) break;
+        if (arg->kind() == FormatArg::Kind::Text) {
+          out += Pad(arg->AsText(), spec, false);
+        } else {
+          out += Pad(FormatInteger(*arg, conv, spec), spec, !spec.left);
+        }
+        break;
+      case 's': case 'S': {
+        ++next;
+        if (!arg) break;
+        std::string text = arg->AsText();
+        if (spec.precision >= 0 && static_cast<size_t>(spec.precision) < text.size()) text.resize(static_cast<size_t>(spec.precision));
+        out += Pad(text, spec, false);
+        break;
+      }
+      case 'c': case 'C': {
+        ++next;
+        if (!arg) break;
+        std::string text;
+        if (arg->kind() == FormatArg::Kind::Text) text = arg->AsText().substr(0, 1);
+        else {
+          uint64_t cp = arg->AsUnsigned();
+          if (cp != 0) text = CodePointToUtf8(static_cast<char32_t>(cp > 0x10FFFF ? 0xFFFD : cp));
+        }
+        out += Pad(text, spec, false);
+        break;
+      }
+      case 'f': case 'F': case 'g': case 'G': case 'e': case 'E': {
+        ++next;
+        if (!arg) break;
+        const double v = arg->AsReal();
+        char fmt[8] = {'%', '.', '*', conv, 0};
+        char buf[64];
+        std::snprintf(buf, sizeof buf, fmt, spec.precision < 0 ? 6 : std::min(spec.precision, 30), v);
+        out += Pad(buf, spec, true);
+        break;
+      }
+      default:
+        // Unknown conversion: nothing is printed and no argument is used.
+        break;
+    }
+  }
+  return out;
+}
+
+}  // namespace qm

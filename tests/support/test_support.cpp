@@ -1,0 +1,57 @@
+#include "tests/support/test_support.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace qmtest {
+
+std::string MakeTempDir(const std::string& stem) {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/" + stem + "-XXXXXX";
+  std::vector<char> buf(pattern.begin(), pattern.end());
+  buf.push_back('\0');
+  if (!::mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
+  return buf.data();
+}
+
+std::string WriteTempFile(const std::string& name, const std::vector<uint8_t>& bytes) {
+  std::string path = MakeTempDir("qm-file") + "/" + name;
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return path;
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+int RunCommand(const std::string& command, std::string* output) {
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) return -1;
+  std::string out;
+  char buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
+  int status = ::pclose(pipe);
+  if (output) *output = std::move(out);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string SourcePath(const std::string& relative) { return std::string(QM_SOURCE_DIR) + "/" + relative; }
+
+std::string CliPath() {
+  const char* env = std::getenv("QM_CLI");
+  if (env && *env) return env;
+  return std::string(QM_BINARY_DIR) + "/quillmore-cli";
+}
+
+bool HaveTool(const std::string& name) {
+  return RunCommand("command -v " + name + " >/dev/null 2>&1") == 0;
+}
+
+}  // namespace qmtest
