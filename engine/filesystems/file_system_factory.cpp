@@ -1,0 +1,12 @@
+#include "engine/filesystems/file_system_factory.h"
+
+std::unique_ptr<CFileSystem> CreateFileSystemParser(uint32_t, CVolume*) { return nullptr; }
+
+int64_t RootIdForFileSystem(uint32_t id) {
+  switch (id) {
+    case 1: case 4: case 6: case 14: case 17: case 20: case 22: case 30: return 0;
+    case 11: case 12: case 27: case 28: return 2;
+    case 7: return 5;
+    default: return -1;
+  }
+}
