@@ -28,7 +28,21 @@ public:
   virtual uint64_t SizeBytes() = 0;
   // The file descriptor behind the device, or -1.
   virtual int NativeHandle() const { return -1; }
+  // A second handle on the same data with its own read in flight (a found
+  // volume reads its parent's device through its own handle); null when the
+  // device cannot be duplicated.
+  virtual std::shared_ptr<IDevice> Duplicate() { return nullptr; }
+};
+
+// How a file device performs its reads.
+enum class DeviceReadMode {
+  // Block and character devices read on a worker thread, so that a read on
+  // a dead device can time out and be abandoned; regular files read at once.
+  Auto,
+  // Every read on the worker thread (tests of the time-out machinery).
+  Threaded,
 };
 
 // Opens a path read-only; null with errno in *error on failure.
-std::shared_ptr<IDevice> OpenDeviceReadOnly(const std::string& path, int* error);
+std::shared_ptr<IDevice> OpenDeviceReadOnly(const std::string& path, int* error,
+                                            DeviceReadMode mode = DeviceReadMode::Auto);

@@ -25,6 +25,9 @@ public:
 
   // A store backed by `path`; nothing is read until Load().
   explicit CRegistryStore(std::string path);
+  ~CRegistryStore();
+  CRegistryStore(const CRegistryStore&) = delete;
+  CRegistryStore& operator=(const CRegistryStore&) = delete;
   // The current user's store (path from the environment as above), loaded.
   static CRegistryStore& User();
   // The folder the user's store lives in.

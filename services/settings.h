@@ -3,6 +3,7 @@
 // (asserted below), so a record written here is byte-compatible.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -70,6 +71,14 @@ struct CSettings {
   std::string DestinationFolderText() const { return GetText(DestinationFolder, 4096); }
   std::string TempFolderText() const { return GetText(TempFolder, 4096); }
   std::string LogFileNameText() const { return GetText(LogFileName, 1024); }
+
+  // Wrap-around sum of the 23,902 32-bit words after the first.
+  uint32_t ComputeChecksum() const;
+  // Every field to its default (Linux defaults for the folders); the
+  // checksum is left to the caller.
+  void SetDefaults();
+  // Keeps user-editable numbers inside the ranges the program works with.
+  void ClampValues();
 };
 #pragma pack(pop)
 
@@ -94,3 +103,18 @@ static_assert(offsetof(CSettings, TempFolder) == 9584);
 static_assert(offsetof(CSettings, LogFileName) == 17776);
 static_assert(offsetof(CSettings, ReservedText) == 19824);
 static_assert(offsetof(CSettings, Reserved91504) == 91504);
+
+// The view filter records stored beside the settings, one 728-byte binary
+// value each under the sub-key "Filter" (the default filter has an empty
+// name). Their fields belong to the catalog's filter code; here they are raw
+// bytes.
+constexpr size_t FILTER_RECORD_SIZE = 728;
+using FilterRecordBytes = std::array<uint8_t, FILTER_RECORD_SIZE>;
+struct StoredFilter {
+  std::string Name;
+  FilterRecordBytes Record{};
+};
+
+// The name of the registry value and the default log file name.
+constexpr char SETTINGS_VALUE_NAME[] = "Settings";
+constexpr char DEFAULT_LOG_FILE_NAME[] = "Professional Quillmore.log";

@@ -1,12 +1,19 @@
 #include "engine/volume/local_computer.h"
 
+#include <filesystem>
+
 #include "engine/scanner/file_signature_database.h"
 #include "engine/volume/volume.h"
 #include "services/app.h"
 
 CVolume* CVolumesList::GetAt(size_t index) const {
-  std::lock_guard lock(mutex_);
-  return index < volumes_.size() ? volumes_[index].get() : nullptr;
+  try {
+    std::lock_guard lock(mutex_);
+    return index < volumes_.size() ? volumes_[index].get() : nullptr;
+  } catch (...) {
+    theLog().AddError("CVolumesList::GetAt except");
+    return nullptr;
+  }
 }
 size_t CVolumesList::GetCount() const {
   std::lock_guard lock(mutex_);
@@ -31,21 +38,25 @@ int64_t CLocalComputer::NextVolumeId() { return --volumeIdCounter_; }
 CVolume* CLocalComputer::LoadImage(const std::string& path) {
   int err = 0;
   auto device = OpenDeviceReadOnly(path, &err);
-  if (!device) return nullptr;
+  if (!device) return nullptr;  // nothing is logged: the caller reports it
   auto volume = std::make_unique<CVolume>(VolumeImage);
   volume->MediaType = 7;
   volume->ObjectID = NextVolumeId();
-  volume->DevicePath = path;
-  volume->AttachDevice(device);
-  volume->Size = device->SizeBytes();
-  volume->TotalSectors = volume->Size / 512;
-  volume->State = StateReady;
+  volume->Flags = FOF_FOUND_VOLUME;
+  volume->Volume = volume.get();
+  std::error_code ec;
+  std::filesystem::path full = std::filesystem::absolute(path, ec);
+  volume->DevicePath = ec ? path : full.lexically_normal().string();
   CVolume* raw = volume.get();
   Volumes.Append(std::move(volume));
+  // The handle opened above becomes the volume's own (no second open).
+  raw->AdoptDevice(std::move(device));
+  // Sizes from the file (or the block device's) length; the boot analysis
+  // then takes the cluster size from the boot sector when there is one.
+  raw->QueryInformation();
+  raw->State = StateReady;
   return raw;
 }
-
-void CLocalComputer::AddFoundVolume(CVolume*, uint64_t, uint32_t) {}
 
 CFileSignatureDatabase& CLocalComputer::Signatures() { return *signatures_; }
 

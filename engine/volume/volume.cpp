@@ -1,11 +1,54 @@
-// Placeholder bodies; the volume reader implements these fully.
+// The volume: its device handle, its sector reader with time-outs and
+// retries, and the device information gathered for it.
 #include "engine/volume/volume.h"
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <linux/hdreg.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <fstream>
+#include <thread>
 
 #include "engine/catalog/found_object_tree.h"
 #include "engine/filesystems/file_system.h"
 #include "engine/scanner/analyser.h"
+#include "platform/system.h"
+#include "services/app.h"
+#include "services/log.h"
+
+namespace {
+
+// The largest read whose byte count the reader can report (a u32).
+constexpr uint64_t kMaxSectorsPerRead = 0xFFFFFFFFull / 512;
+
+std::string TrimBlanks(const std::string& text) {
+  size_t a = 0, b = text.size();
+  while (a < b && (text[a] == ' ' || text[a] == '\t' || text[a] == '\n' || text[a] == '\r')) ++a;
+  while (b > a && (text[b - 1] == ' ' || text[b - 1] == '\t' || text[b - 1] == '\n' || text[b - 1] == '\r')) --b;
+  return text.substr(a, b - a);
+}
+
+std::string ReadSysText(const std::string& path) {
+  std::ifstream in(path);
+  if (!in) return {};
+  std::string text;
+  std::getline(in, text);
+  return TrimBlanks(text);
+}
+
+std::string BaseName(const std::string& path) {
+  auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
 
 CVolume::CVolume(VolumeKind kind)
     : Kind(kind),
@@ -21,37 +64,340 @@ CVolume::CVolume(VolumeKind kind)
 CVolume::~CVolume() {
   if (analysisThread_.joinable()) analysisThread_.join();
   if (infoThread_.joinable()) infoThread_.join();
+  Close();
+}
+
+const char* CVolume::KindText(uint32_t kind) {
+  switch (kind) {
+    case VolumePhysical: return "Physical";
+    case VolumeLogical: return "Logical";
+    case VolumeVirtual: return "Virtual";
+    case VolumeImage: return "Volume Image";
+    case VolumeFound: return "Found";
+    default: return "unknown";
+  }
+}
+
+const char* CVolume::MediaTypeText(uint32_t mediaType) {
+  switch (mediaType) {
+    case 2: return "Removable";
+    case 3: return "Fixed";
+    case 5: return "CD/DVD";
+    case 7: return "OS File";
+    default: return "unknown";
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Device handle
+
+std::shared_ptr<IDevice> CVolume::AttachedSource() const {
+  // Found and Virtual volumes read their parent's device; walk up to the
+  // volume that has a device of its own attached.
+  const CVolume* v = this;
+  for (int depth = 0; v && depth < 64; ++depth) {
+    if (v->attached_) return v->attached_;
+    if ((v->Kind != VolumeFound && v->Kind != VolumeVirtual) || !v->Parent || v->Parent == v) break;
+    v = v->Parent;
+  }
+  return nullptr;
+}
+
+bool CVolume::OpenDriveLocked() {
+  if (device_) return true;
+  try {
+    if (attached_) {
+      device_ = attached_;
+      return true;
+    }
+    if ((Kind == VolumeFound || Kind == VolumeVirtual) && Parent && Parent != this) {
+      if (auto source = AttachedSource()) {
+        // A handle of its own on the parent's device.
+        device_ = source->Duplicate();
+        if (device_) return true;
+      }
+    }
+    const std::string path = GetDevicePath();
+    int error = 0;
+    device_ = OpenDeviceReadOnly(path, &error);
+    if (!device_) {
+      theLog().Error("Can't open volume '%s', System Error: %s", path, qm::SystemErrorText(error));
+      return false;
+    }
+    return true;
+  } catch (...) {
+    theLog().AddError("OpenDrive except");
+    return device_ != nullptr;
+  }
 }
 
 bool CVolume::OpenDrive() {
-  if (device_) return true;
-  int err = 0;
-  device_ = OpenDeviceReadOnly(GetDevicePath(), &err);
+  std::lock_guard io(ioMutex_);
+  return OpenDriveLocked();
+}
+
+bool CVolume::Close() {
+  try {
+    std::shared_ptr<IDevice> taken;
+    {
+      std::lock_guard io(ioMutex_);
+      taken = std::move(device_);
+      device_.reset();
+    }
+    return taken != nullptr;
+  } catch (...) {
+    theLog().AddInternal("CVolume::Close except");
+    return false;
+  }
+}
+
+bool CVolume::IsOpen() const {
+  std::lock_guard io(ioMutex_);
   return device_ != nullptr;
 }
-bool CVolume::Close() {
-  bool was = device_ != nullptr;
-  device_.reset();
-  return was;
+
+void CVolume::AttachDevice(std::shared_ptr<IDevice> device) {
+  std::lock_guard io(ioMutex_);
+  attached_ = device;
+  device_ = std::move(device);
 }
-bool CVolume::IsOpen() const { return device_ != nullptr; }
-void CVolume::AttachDevice(std::shared_ptr<IDevice> device) { device_ = std::move(device); }
+
+void CVolume::AdoptDevice(std::shared_ptr<IDevice> device) {
+  std::lock_guard io(ioMutex_);
+  device_ = std::move(device);
+}
+
+// ---------------------------------------------------------------------------
+// The sector reader
 
 uint32_t CVolume::ReadSectors(void* buffer, uint64_t first, uint64_t count) {
   if (count == 0) return 0;
-  if (!OpenDrive()) return 0;
-  std::memset(buffer, 0, count * 512);
-  if (device_->StartRead(buffer, count * 512, first * 512 + VolumeStartOffset) != IoResult::Done) return 0;
-  return static_cast<uint32_t>(device_->BytesRead());
+  try {
+    std::lock_guard io(ioMutex_);
+    if (!device_ && !OpenDriveLocked()) return 0;
+    std::shared_ptr<IDevice> device = device_;
+    const int64_t retries = theApp().Settings.RetryCount;
+    const uint32_t pauseMs = theApp().Settings.RetryPauseMs;
+    const std::string name = DisplayNameText();
+
+    // A read the reader cannot report, or a position past the end of the
+    // 64-bit byte range, is refused like a failed read.
+    if (count > kMaxSectorsPerRead || first > (UINT64_MAX - VolumeStartOffset) / 512) {
+      theLog().Error("Volume %s at position %I64d not read, retry %d WindwsError: %d", name, first,
+                     1, EINVAL);
+      return 0;
+    }
+    const size_t bytes = static_cast<size_t>(count * 512);
+    const uint64_t position = first * 512 + VolumeStartOffset;
+
+    uint32_t timeout = 10000;
+    const int32_t low = static_cast<int32_t>(static_cast<uint32_t>(count));
+    if (low > 3000) timeout = static_cast<uint32_t>(low) * 2;
+
+    auto notRead = [&](int64_t attempt, int error) {
+      theLog().Error("Volume %s at position %I64d not read, retry %d WindwsError: %d", name, position,
+                     attempt + 1, error);
+    };
+
+    uint32_t lastShort = 0;
+    for (int64_t attempt = 0; attempt <= retries; ++attempt) {
+      if (attempt > 0 && pauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+      // Zero before every attempt: a failed or short read never leaves data
+      // of an earlier read (or of the caller) in the buffer.
+      std::memset(buffer, 0, bytes);
+      IoResult result = device->StartRead(buffer, bytes, position);
+      if (result == IoResult::Done) {
+        const size_t got = std::min(device->BytesRead(), bytes);
+        if (got < bytes) std::memset(static_cast<uint8_t*>(buffer) + got, 0, bytes - got);
+        return static_cast<uint32_t>(got);
+      }
+      if (result != IoResult::Pending) {
+        const int error = device->LastError();
+        std::memset(buffer, 0, bytes);
+        notRead(attempt, error);
+        return 0;
+      }
+      // Wait; every time-out counts as a retry of its own.
+      int64_t w = attempt;
+      for (;;) {
+        result = device->WaitRead(timeout);
+        if (result != IoResult::TimedOut) break;
+        ++w;
+        theLog().Error("Volume %s at position %I64d read timeout, retry %d", name, position, w + 1);
+        if (!(w <= retries)) break;
+      }
+      if (result == IoResult::TimedOut) {
+        device->CancelRead();
+        // The device may have written part of the transfer before it stalled.
+        std::memset(buffer, 0, bytes);
+        notRead(attempt, ETIMEDOUT);
+        return 0;
+      }
+      if (result != IoResult::Done) {
+        const int error = device->LastError();
+        device->CancelRead();
+        std::memset(buffer, 0, bytes);
+        notRead(attempt, error);
+        return 0;
+      }
+      const size_t got = std::min(device->BytesRead(), bytes);
+      if (got == bytes) return static_cast<uint32_t>(got);
+      // A short read: the rest stays zero, and the next attempt tries again.
+      std::memset(static_cast<uint8_t*>(buffer) + got, 0, bytes - got);
+      lastShort = static_cast<uint32_t>(got);
+    }
+    return lastShort;
+  } catch (...) {
+    theLog().AddInternal("CVolume::ReadSectors except");
+    return 0;
+  }
 }
 
-void CVolume::QueryInformation() {}
+// ---------------------------------------------------------------------------
+// Names and paths
+
+std::string CVolume::GetDevicePath() {
+  if ((Kind == VolumeFound || Kind == VolumeVirtual) && Parent && Parent != this) {
+    // The parent chain is short; a loop in it (never built by the program)
+    // stops at a fixed depth.
+    const CVolume* v = Parent;
+    for (int depth = 0; depth < 64 && (v->Kind == VolumeFound || v->Kind == VolumeVirtual) && v->Parent &&
+                        v->Parent != v;
+         ++depth)
+      v = v->Parent;
+    DevicePath = v->DevicePath;
+  }
+  return DevicePath;
+}
+
+std::string CVolume::DisplayNameText() const {
+  switch (Kind) {
+    case VolumePhysical: return Description;
+    case VolumeVirtual:
+    case VolumeFound: return qm::Format("Volume at: %I64d", VolumeStartOffset);
+    case VolumeImage: return BaseName(DevicePath);
+    case VolumeLogical:
+    default: {
+      // Linux has no drive letters: a partition keeps its kernel name.
+      std::string kernelName = BaseName(DevicePath);
+      if (kernelName.empty() && DriveCharacter) kernelName = qm::Format("%C:", DriveCharacter);
+      const std::string label = TrimBlanks(Label);
+      if (label.empty()) return kernelName;
+      return qm::Format("%s (%s)", kernelName, label);
+    }
+  }
+}
+
 std::string CVolume::GetDisplayName() {
-  auto slash = DevicePath.find_last_of('/');
-  DisplayName = slash == std::string::npos ? DevicePath : DevicePath.substr(slash + 1);
+  DisplayName = DisplayNameText();
   return DisplayName;
 }
-std::string CVolume::GetDevicePath() { return DevicePath; }
+
+// ---------------------------------------------------------------------------
+// Device information
+
+void CVolume::QueryBlockDevice(int fd) {
+  IsBlockDevice = true;
+  uint64_t bytes = 0;
+  if (::ioctl(fd, BLKGETSIZE64, &bytes) == 0) Size = bytes;
+  int sectorSize = 0;
+  if (::ioctl(fd, BLKSSZGET, &sectorSize) == 0 && sectorSize >= 512 && sectorSize <= 65536)
+    Geometry.BytesPerSector = static_cast<uint32_t>(sectorSize);
+  struct hd_geometry geo {};
+  if (::ioctl(fd, HDIO_GETGEO, &geo) == 0 && geo.heads && geo.sectors) {
+    Geometry.TracksPerCylinder = geo.heads;
+    Geometry.SectorsPerTrack = geo.sectors;
+    const uint64_t perCylinder = static_cast<uint64_t>(geo.heads) * geo.sectors;
+    const uint64_t sectorSz = Geometry.BytesPerSector ? Geometry.BytesPerSector : 512;
+    Geometry.Cylinders = static_cast<int64_t>(Size / sectorSz / perCylinder);
+  }
+  Geometry.MediaType = 12;  // fixed media
+
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return;
+  SourceDeviceId = st.st_rdev;
+  // /sys/dev/block/MAJ:MIN is the device; a partition's disk is its parent.
+  const std::string sys =
+      "/sys/dev/block/" + std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
+  std::string disk = sys;
+  const std::string partition = ReadSysText(sys + "/partition");
+  if (!partition.empty()) {
+    disk = sys + "/..";
+    DeviceNumber.PartitionNumber = static_cast<uint32_t>(std::strtoul(partition.c_str(), nullptr, 10));
+    const std::string start = ReadSysText(sys + "/start");
+    const std::string size = ReadSysText(sys + "/size");
+    Layout.PartitionCount = 1;
+    Layout.Signature = 0;
+    Layout.Entries[0].StartingOffset = static_cast<int64_t>(std::strtoull(start.c_str(), nullptr, 10) * 512);
+    Layout.Entries[0].PartitionLength = static_cast<int64_t>(std::strtoull(size.c_str(), nullptr, 10) * 512);
+    Layout.Entries[0].PartitionNumber = DeviceNumber.PartitionNumber;
+    Layout.Entries[0].HiddenSectors = static_cast<uint32_t>(std::strtoull(start.c_str(), nullptr, 10));
+  } else {
+    DeviceNumber.PartitionNumber = 0;
+  }
+  DeviceNumber.DeviceType = 7;  // a disk
+  const std::string vendor = ReadSysText(disk + "/device/vendor");
+  const std::string model = ReadSysText(disk + "/device/model");
+  std::string product;
+  if (!vendor.empty() && !model.empty()) product = vendor + ", " + model;
+  else if (!model.empty()) product = model;
+  if (!product.empty() && Kind == VolumePhysical) Description = product;
+  if (ReadSysText(disk + "/removable") == "1" && Kind != VolumeImage) MediaType = 2;
+}
+
+void CVolume::QueryInformation() {
+  try {
+    State = StateQuerying;
+    std::shared_ptr<IDevice> device;
+    {
+      std::lock_guard io(ioMutex_);
+      if (!OpenDriveLocked()) {
+        State = StateNotReady;
+        return;
+      }
+      device = device_;
+    }
+    const int fd = device->NativeHandle();
+    struct stat st {};
+    const bool haveStat = fd >= 0 && ::fstat(fd, &st) == 0;
+    if (haveStat && S_ISBLK(st.st_mode)) {
+      QueryBlockDevice(fd);
+      if (Geometry.BytesPerSector) BytesPerSector = Geometry.BytesPerSector;
+    } else {
+      // An image file (or an in-memory device): sizes from its length.
+      IsBlockDevice = false;
+      Size = device->SizeBytes();
+      if (haveStat) SourceDeviceId = st.st_dev;
+      BytesPerSector = 512;
+      BytesPerCluster = 512;
+      SectorsPerCluster = 1;
+    }
+    if (Kind == VolumeFound || Kind == VolumeVirtual) {
+      // A found volume's size comes from its boot sector or partition entry,
+      // set by whoever found it; the device size only bounds it.
+      const uint64_t deviceBytes = Size;
+      const uint64_t room = VolumeStartOffset < deviceBytes ? deviceBytes - VolumeStartOffset : 0;
+      if (deviceBytes == 0) Size = TotalSectors <= UINT64_MAX / 512 ? TotalSectors * 512 : 0;
+      else Size = (TotalSectors && TotalSectors <= room / 512) ? TotalSectors * 512 : room;
+    }
+    if (Size) {
+      const uint32_t bps = BytesPerSector ? BytesPerSector : 512;
+      TotalSectors = Size / bps;
+      if (BytesPerCluster) TotalClusters = Size / BytesPerCluster;
+      State = StateReady;
+    } else {
+      State = (Kind == VolumeImage) ? StateReady : StateNotReady;
+    }
+    if (Kind == VolumePhysical || Kind == VolumeLogical) Close();
+  } catch (...) {
+    theLog().Error("CVolume::QueryInformation except in drive: %s (%s), code: %d", DisplayNameText(), DevicePath,
+                   errno);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Progress and size arithmetic
+
 uint64_t CVolume::Position(uint64_t value) {
   if (value != ~0ull) PositionValue = value;
   return PositionValue;

@@ -84,8 +84,19 @@ public:
   }
   // Serialises readers on other threads (the hex viewer) with the analysis.
   std::mutex& ReadLock() { return readLock_; }
-  // Puts a device behind the volume (tests: an in-memory device).
+  // Puts a device behind the volume (tests: an in-memory device). The device
+  // stays the volume's source across Close: the next read reuses it. Found
+  // and Virtual volumes below it read through duplicates of it.
   void AttachDevice(std::shared_ptr<IDevice> device);
+  // Takes over an open handle on the volume's own device path; after a
+  // Close the volume reopens the path as usual.
+  void AdoptDevice(std::shared_ptr<IDevice> device);
+  // The display name built without storing it (safe from any thread).
+  std::string DisplayNameText() const;
+  // The category text of the kind ("Physical", "Volume Image", ...) and of
+  // the media type ("Removable", "Fixed", "OS File", ...).
+  static const char* KindText(uint32_t kind);
+  static const char* MediaTypeText(uint32_t mediaType);
 
   void QueryInformation();
   std::string GetDisplayName();
@@ -137,7 +148,9 @@ public:
   uint64_t SerialNumber = 0;
   uint64_t TotalSectors = 0;
   uint64_t TotalClusters = 0;
-  uint64_t VolumeStartOffset = 0;  // byte offset of the volume on its device
+  // Byte offset of the volume on the device OpenDrive opens (for a Found
+  // volume: on the device at the root of its parent chain).
+  uint64_t VolumeStartOffset = 0;
   DiskGeometry Geometry;
   DriveLayout Layout;
   StorageDeviceNumber DeviceNumber;
@@ -151,9 +164,18 @@ public:
   // Device identity of the source (st_rdev of a block device, or st_dev of
   // the file system holding an image), for the recovery's same-drive check.
   uint64_t SourceDeviceId = 0;
+  // True when the source is a block device (not an image file).
+  bool IsBlockDevice = false;
 
 private:
+  bool OpenDriveLocked();
+  std::shared_ptr<IDevice> AttachedSource() const;
+  void QueryBlockDevice(int fd);
+
   std::shared_ptr<IDevice> device_;
+  std::shared_ptr<IDevice> attached_;
+  // Serialises the device handle: one read in flight per volume.
+  mutable std::mutex ioMutex_;
   std::mutex readLock_;
   std::unique_ptr<CFoundObjectTree> catalog_;
   std::unique_ptr<CFileSystem> fileSystem_;
