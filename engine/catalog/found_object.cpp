@@ -1,16 +1,183 @@
-// Placeholder bodies; the catalog implements these fully.
 #include "engine/catalog/found_object.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/catalog/found_object_tree.h"
+#include "engine/filesystems/file_system.h"
+#include "engine/scanner/file_signature_database.h"
+#include "engine/volume/local_computer.h"
+#include "engine/volume/volume.h"
+#include "services/format.h"
+#include "services/strings.h"
+
+namespace {
+constexpr uint32_t kSector = 512;
+constexpr uint32_t kFail = 0x80004005;
+
+uint64_t SectorsFor(uint64_t bytes) { return bytes / kSector + (bytes % kSector ? 1 : 0); }
+}  // namespace
 
 void CFoundObject::SetName(std::string_view name) {
   if (name.empty()) return;
   Name.assign(name);
   Flags |= FOF_NAMED | FOF_OWNS_NAME;
 }
-uint32_t CFoundObject::CheckBounds() const { return 0; }
-void CFoundObject::MakeLostFileName() {}
-std::string CFoundObject::GetFullPath() const { return "/"; }
 
-CFoundObjectReader::CFoundObjectReader(const CFoundObject& record) : Object(record) {}
+uint32_t CFoundObject::CheckBounds() const {
+  if (!Volume) return kFail;
+  const uint64_t limit = Volume->Size;
+  if (limit == SIZE_UNKNOWN) return 0;
+  if (Size > limit || StartOffset > limit) return kFail;
+  return 0;
+}
+
+void CFoundObject::MakeLostFileName() {
+  if (!Name.empty()) return;
+  const CFileSignatureDatabase& db = theComputer().Signatures();
+  const CFileType* type = FileType ? db.FindById(FileType) : nullptr;
+  if (!type) type = db.FindTypeForObject(*this);
+  std::string name;
+  if (type) {
+    std::string extension = db.FirstExtension(type->Id);
+    if (extension.empty()) extension = type->FirstExtension;
+    if (extension.empty())
+      name = qm::Format("%s_%I64d", type->Prefix, StartOffset);
+    else
+      name = qm::Format("%s_%I64d.%s", type->Prefix, StartOffset, extension);
+  } else {
+    std::string format = GetString(4355);
+    if (format.empty()) format = "lost_file_%I64d";
+    name = qm::Format(format, StartOffset);
+  }
+  SetName(name);
+}
+
+std::string CFoundObject::GetFullPath() const {
+  if (!Volume) return "/";
+  return Volume->Catalog().GetFullPath(this);
+}
+
+// ---------------------------------------------------------------------------
+// Reader
+
+namespace {
+
+// The single stretch that objects without file-system runs read as: from
+// their start for Size bytes (rounded up to whole sectors), kept inside the
+// volume when the volume's size is known.
+void SingleRun(const CFoundObject& object, std::vector<FoundObjectRun>& runs) {
+  FoundObjectRun run;
+  run.StartSector = object.StartOffset != 0 ? object.StartOffset / kSector : object.FirstCluster / kSector;
+  run.SectorCount = SectorsFor(object.Size);
+  if (object.Volume && object.Volume->Size != SIZE_UNKNOWN && object.Volume->Size != 0) {
+    const uint64_t volumeSectors = SectorsFor(object.Volume->Size);
+    const uint64_t room = run.StartSector < volumeSectors ? volumeSectors - run.StartSector : 0;
+    if (!object.SizeKnown() || run.SectorCount > room) run.SectorCount = room;
+  }
+  runs.push_back(run);
+}
+
+bool CameFromFileSystemWalk(const CFoundObject& object) {
+  if (object.Flags & FOF_SIGNATURE) return false;
+  // Synthetic objects (volume records, the boot object, group and lost
+  // folders) carry identities below -1; -1 is a FAT entry without a cluster.
+  if (object.ObjectID < -1) return false;
+  if (object.Volume && static_cast<const CFoundObject*>(object.Volume) == &object) return false;
+  return true;
+}
+
+}  // namespace
+
+CFoundObjectReader::CFoundObjectReader(const CFoundObject& record) : Object(record) {
+  const bool askFileSystem =
+      (Object.Flags & FOF_FS_RUNS) || !(Object.Flags & FOF_NAMED) || CameFromFileSystemWalk(Object);
+  if (askFileSystem && Object.Volume) {
+    try {
+      Object.Volume->FileSystem().GetRuns(Object, Runs);
+    } catch (...) {
+      Runs.clear();
+    }
+  }
+  if (!Runs.empty()) return;
+  if (Object.Size == 0) return;
+  // A file-system object with no location at all has no data to read:
+  // reading it from sector 0 would hand out the boot sector as its content.
+  if (CameFromFileSystemWalk(Object) && Object.StartOffset == 0 && Object.FirstCluster == 0) return;
+  SingleRun(Object, Runs);
+}
+
 CFoundObjectReader::CFoundObjectReader(const CFoundObject& record, std::vector<FoundObjectRun> runs)
     : Object(record), Runs(std::move(runs)) {}
-uint32_t CFoundObjectReader::ReadNext(void*, uint32_t) { return 0; }
+
+namespace {
+
+// Reads `sectors` sectors of one run at `index` sectors into it; returns the
+// bytes delivered (at most sectors * 512).
+uint64_t ReadFromRun(CVolume* volume, const FoundObjectRun& run, uint64_t index, uint64_t sectors, uint8_t* out) {
+  const uint64_t bytes = sectors * kSector;
+  switch (run.Kind) {
+    case FoundObjectRun::Source::Zeros:
+      std::memset(out, 0, bytes);
+      return bytes;
+    case FoundObjectRun::Source::Inline: {
+      std::memset(out, 0, bytes);
+      if (run.Inline) {
+        const std::vector<uint8_t>& data = *run.Inline;
+        const uint64_t from = index * kSector;
+        if (from < data.size()) {
+          const uint64_t n = std::min<uint64_t>(bytes, data.size() - from);
+          std::memcpy(out, data.data() + from, n);
+        }
+      }
+      return bytes;
+    }
+    case FoundObjectRun::Source::Volume:
+    default:
+      if (!volume) return 0;
+      if (run.StartSector > ~0ull - index) return 0;
+      return std::min<uint64_t>(volume->ReadSectors(out, run.StartSector + index, sectors), bytes);
+  }
+}
+
+}  // namespace
+
+uint32_t CFoundObjectReader::ReadNext(void* buffer, uint32_t bytes) {
+  if (!buffer || bytes == 0 || CurrentRun < 0) return 0;
+  // Empty runs carry no data; passing over them keeps one call from
+  // returning 0 in the middle of an object.
+  while (static_cast<size_t>(CurrentRun) < Runs.size() && SectorsDone >= Runs[CurrentRun].SectorCount) {
+    ++CurrentRun;
+    SectorsDone = 0;
+  }
+  if (static_cast<size_t>(CurrentRun) >= Runs.size()) return 0;
+
+  const FoundObjectRun& run = Runs[CurrentRun];
+  const uint64_t wanted = SectorsFor(bytes);
+  const uint64_t remaining = run.SectorCount - SectorsDone;
+  const uint64_t take = std::min(wanted, remaining);
+  const uint64_t whole = bytes / kSector;  // sectors that fit the buffer entirely
+  auto* out = static_cast<uint8_t*>(buffer);
+
+  uint64_t delivered = 0;
+  const uint64_t direct = std::min(take, whole);
+  if (direct > 0) delivered = ReadFromRun(Object.Volume, run, SectorsDone, direct, out);
+  if (take > direct && delivered == direct * kSector) {
+    // The last sector only partly fits: read it aside and hand out its head.
+    uint8_t sector[kSector];
+    const uint64_t got = ReadFromRun(Object.Volume, run, SectorsDone + direct, 1, sector);
+    const uint64_t tail = bytes % kSector;
+    const uint64_t n = std::min(got, tail);
+    std::memcpy(out + delivered, sector, n);
+    delivered += n;
+  }
+
+  // The position moves on even when the read failed, so a caller that
+  // retries never spins on the same sectors.
+  SectorsDone += take;
+  if (SectorsDone >= run.SectorCount) {
+    ++CurrentRun;
+    SectorsDone = 0;
+  }
+  return static_cast<uint32_t>(std::min<uint64_t>(delivered, bytes));
+}
