@@ -1,15 +1,130 @@
-// The sector analyser of one volume: scans every sector for file signatures.
+// The sector analyser of one volume: reads the volume in blocks of up to
+// 20,480 sectors and tests every 512-byte sector against the enabled types of
+// the signature database. Each match becomes a lost-file object that the
+// volume routes (AcceptScanObject).
+//
+// Threads: the caller of ScanVolume (the volume's analysis thread) waits; the
+// scan thread reads; a parser thread matches. Two block buffers take turns, so
+// the next block is read while the previous one is matched; a buffer is never
+// read into while it is being matched. Stops are cooperative: every loop tests
+// theApp().AnalysisRunning and the analyser's stop request, and every read has
+// its own time-out, so no thread is ever killed.
 #pragma once
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "engine/catalog/found_object.h"
+#include "engine/scanner/compound_document.h"
 
 class CVolume;
+class CFileSignatureDatabase;
+
+struct ScanRange {
+  uint64_t Start = 0;  // first sector
+  uint64_t Count = 0;  // sectors
+};
+
+constexpr uint32_t SCAN_BLOCK_SECTORS = 20480;
+constexpr uint32_t SCAN_BLOCK_BYTES = SCAN_BLOCK_SECTORS * 512;  // 10 MiB
+constexpr uint32_t PARSER_TIMEOUT_MS = 10000;
+constexpr uint32_t ANALYSE_START_TIMEOUT_MS = 180000000;  // 50 hours
+
+// What matching a block needs from its surroundings. It runs with no thread
+// and no volume behind it in tests.
+struct ScanContext {
+  const CFileSignatureDatabase* Database = nullptr;
+  // Reads for the compound-document analysis (may be empty).
+  SectorReader Read;
+  uint64_t VolumeBytes = 0;
+  // Takes each object made.
+  std::function<void(std::unique_ptr<CFoundObject>)> Accept;
+  // Tested before every sector and every matched type; false ends the block.
+  std::function<bool()> Running;
+  // Put into every object's Volume.
+  CVolume* Volume = nullptr;
+  // FileType of the last object handed over (informative).
+  int32_t LastType = 0;
+};
+
+// A zero-filled lost-file object of a type at a byte offset: Size unknown,
+// Flags FOF_SIGNATURE + FOF_DELETED.
+std::unique_ptr<CFoundObject> NewScanObject(int16_t type, uint64_t offset);
+
+// Matches the `sectors` sectors of `block`, whose first sector is sector
+// `firstSector` of the volume: every enabled type that matches a sector gives
+// its own object, corrected by type (compound documents, 502/503/504, NTFS
+// file records 24/25) and handed to ctx.Accept. Returns the objects handed over.
+uint32_t ParseBlock(const uint8_t* block, uint64_t firstSector, uint32_t sectors, ScanContext& ctx);
 
 class CAnalyser {
 public:
-  explicit CAnalyser(CVolume* volume) : volume_(volume) {}
-  virtual ~CAnalyser() = default;
+  explicit CAnalyser(CVolume* volume);
+  CAnalyser();
+  virtual ~CAnalyser();
+  CAnalyser(const CAnalyser&) = delete;
+  CAnalyser& operator=(const CAnalyser&) = delete;
 
-protected:
-  CVolume* volume_;
+  // The whole sector analysis of the volume, with its log lines; returns 0.
+  uint32_t ScanVolume();
+  // Checks the size, sets up the range, opens the volume, runs the scan
+  // thread and waits for it; returns 0.
+  uint32_t Analyse_Start();
+  // Asks a running scan to end (cooperatively) and marks the volume Ready;
+  // returns 1. The request holds until ResetStop, so a stop that comes
+  // before the scan has started still ends it at once.
+  uint32_t Stop();
+  // Called when a new analysis of the volume is started.
+  void ResetStop() { stop_ = false; }
+  bool StopRequested() const { return stop_.load(); }
+
+  // The sectors to scan, in order (Analyse_Start sets one range: the volume).
+  std::vector<ScanRange> Ranges;
+  // Parser time-out per block (milliseconds).
+  uint32_t ParserTimeoutMs = PARSER_TIMEOUT_MS;
+  // The database to match against; null: theComputer().Signatures().
+  const CFileSignatureDatabase* Database = nullptr;
+  // Where objects go; empty: the volume's AcceptScanObject.
+  std::function<void(std::unique_ptr<CFoundObject>)> Sink;
+  // Called on the parser thread before each block is matched (tests slow a
+  // parser down with it).
+  std::function<void(uint64_t firstSector)> BeforeParseBlock;
+  // Number of parsers replaced after missing their time-out.
+  std::atomic<uint32_t> ParsersReplaced{0};
+
+  class CAnalyserParser;
+
+private:
+  void Thread_start();
+  void Analyse_Cycle();
+  bool Running() const;
+  uint32_t ReadForScan(void* buffer, uint64_t first, uint32_t count);
+  void Deliver(CAnalyserParser& parser, std::unique_ptr<CFoundObject> object);
+  std::shared_ptr<CAnalyserParser> NewParser();
+
+  CVolume* volume_ = nullptr;
+  uint32_t reserved_ = 0;
+  uint32_t waitTimeoutMs_ = 1000;
+  std::atomic<bool> stop_{false};
+
+  // The done event: set by the scan thread as its last step.
+  std::mutex doneMutex_;
+  std::condition_variable doneCv_;
+  bool done_ = false;
+  std::thread scanThread_;
+
+  // Serialises the scan's own reads (the block reads and the compound
+  // document reads of the parser) on the volume's single device handle.
+  std::mutex readMutex_;
+  // Serialises hand-overs to the catalog and keeps a replaced parser's
+  // results out of it.
+  std::mutex acceptMutex_;
+  // Threads of replaced parsers, joined at the end of the cycle.
+  std::vector<std::thread> abandoned_;
 };

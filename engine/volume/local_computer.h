@@ -42,6 +42,25 @@ public:
   // A boot sector found by the sector scan (lost-partition search).
   void AddFoundVolume(CVolume* parent, uint64_t byteOffset, uint32_t fileSystemId);
 
+  // --- Analysis driver (engine/analysis/analysis_queue.cpp) ---
+  // Queues the volume and starts its full analysis unless one runs.
+  void StartAnalysis(CVolume* volume);
+  // 1 when stopped, 0 when the user declined (ConfirmScanAbort).
+  int StopAnalysis(CVolume* volume, int force);
+  void FinishAnalysis(CVolume* volume);
+  // Volume search (ScanMode 1) on the volume.
+  void StartScan(CVolume* volume);
+  // What a front end does on WM_ANALYSIS_DONE: with SelectFirstDrive 1,
+  // starts the first queued volume and returns it (null: none started).
+  CVolume* StartNextQueued();
+  std::vector<CVolume*> AnalysisQueue() const;
+  CVolume* CurrentVolume() const;
+  void SetCurrentVolume(CVolume* volume);
+  CVolume* SelectedVolume() const;
+  void SetSelectedVolume(CVolume* volume);
+  // Who answers the ConfirmScanAbort question (null: no one; stops go ahead).
+  void SetScanAbortQuestion(class IScanAbortQuestion* question);
+
   CLog Log;
   CVolumesList Volumes;
   CFileSignatureDatabase& Signatures();

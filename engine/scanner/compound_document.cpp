@@ -1,0 +1,111 @@
+#include "engine/scanner/compound_document.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t U32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
+}
+
+char Lower(uint16_t c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : static_cast<char>(c); }
+
+// Compares the entry's UTF-16 name (zero-terminated, at most 64 characters
+// inside the 128-byte entry) with an ASCII name, letter case folded. With
+// `prefix` only the first strlen(name) characters must match.
+bool NameIs(const uint8_t* entry, const char* name, bool prefix) {
+  size_t n = std::strlen(name);
+  size_t i = 0;
+  for (; i < 64; ++i) {
+    uint16_t c = U16(entry + 2 * i);
+    if (c == 0) break;
+    if (i >= n) return prefix;
+    if (c > 0x7F || Lower(c) != Lower(static_cast<uint8_t>(name[i]))) return false;
+  }
+  return i == n || (prefix && i > n);
+}
+
+struct NamedType {
+  const char* name;
+  bool prefix;
+  int16_t type;
+};
+constexpr NamedType kStreams[] = {
+    {"Workbook", false, 101},      {"WordDocument", false, 109}, {"PowerPoint Document", false, 105},
+    {"Scene", false, 501},         {"Props", false, 106},        {"VisioDocument", false, 107},
+    {"Envelope", false, 104},      {"Symbol ", true, 500},       {"DocumentViewStyles", false, 520},
+    {"BodyText", false, 521},
+};
+
+constexpr size_t kEntryBytes = 128;
+constexpr size_t kEntries = 100;
+constexpr uint32_t kDirectorySectors = 25;  // 100 entries of 128 bytes
+
+}  // namespace
+
+int16_t CompoundTypeFromDirectory(const uint8_t* directory, size_t bytes) {
+  if (bytes < kEntryBytes || !NameIs(directory, "Root Entry", false)) return TYPE_COMPOUND_DOCUMENT;
+  size_t entries = std::min(bytes / kEntryBytes, kEntries);
+  for (size_t e = 0; e < entries; ++e) {
+    const uint8_t* entry = directory + e * kEntryBytes;
+    for (const auto& s : kStreams)
+      if (NameIs(entry, s.name, s.prefix)) return s.type;
+  }
+  return TYPE_COMPOUND_DOCUMENT;
+}
+
+int16_t AnalyseCompoundDocument(CFoundObject& object, const uint8_t* sector, const SectorReader& read,
+                                uint64_t volumeBytes) {
+  try {
+    uint16_t shift = U16(sector + 0x1E);
+    // Real documents use 512- or 4096-byte sectors; anything outside 128 B
+    // to 64 KiB cannot be a sector size and gives no size and no directory.
+    if (shift < 7 || shift > 16) return TYPE_COMPOUND_DOCUMENT;
+    const uint64_t S = 1ull << shift;
+    const uint64_t fatSectors = U32(sector + 0x2C);
+    const uint64_t firstDirectory = U32(sector + 0x30);
+    // Each FAT sector addresses S / 4 sectors of S bytes (at most 2^62).
+    object.Size = (S / 4) * (fatSectors * S);
+
+    const uint64_t d = object.StartOffset + firstDirectory * S + S;
+    if (d < object.StartOffset) return TYPE_COMPOUND_DOCUMENT;
+    if (volumeBytes && d >= volumeBytes) return TYPE_COMPOUND_DOCUMENT;
+    const uint64_t firstSector = d / 512;
+    const size_t skip = static_cast<size_t>(d % 512);
+    uint32_t count = kDirectorySectors + (skip ? 1 : 0);
+    if (volumeBytes) {
+      uint64_t available = volumeBytes / 512 - firstSector;
+      if (available < count) count = static_cast<uint32_t>(available);
+    }
+    if (count == 0 || !read) return TYPE_COMPOUND_DOCUMENT;
+    std::vector<uint8_t> buffer(65536, 0);
+    uint32_t got = read(buffer.data(), firstSector, count);
+    if (got == 0 || got > buffer.size() || got <= skip) return TYPE_COMPOUND_DOCUMENT;
+    return CompoundTypeFromDirectory(buffer.data() + skip, std::min<size_t>(got - skip, kEntries * kEntryBytes));
+  } catch (...) {
+    return TYPE_COMPOUND_DOCUMENT;
+  }
+}
+
+bool ApplySectorRules(CFoundObject& object, const uint8_t* sector) {
+  switch (object.FileType) {
+    case TYPE_SIZE_AT_2:
+      object.Size = U32(sector + 2);
+      return true;
+    case TYPE_SIZE_AT_4_PLUS_2048:
+      object.Size = static_cast<uint64_t>(U32(sector + 4)) + 2048;
+      return true;
+    case TYPE_START_32K_BEFORE:
+      // The signature sits 32 KiB into the file; a match nearer the volume's
+      // start than that cannot be such a file.
+      if (object.StartOffset < 32768) return false;
+      object.StartOffset -= 32768;
+      return true;
+    default:
+      return true;
+  }
+}
