@@ -1,15 +1,54 @@
 #include "services/log.h"
 
 #include <fcntl.h>
+#include <locale.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+
 #include "platform/messages.h"
+#include "platform/system.h"
 #include "services/app.h"
 #include "services/text.h"
 
+namespace {
+
+// UTF-16LE bytes of a line followed by CR LF, no terminator.
+std::string Utf16LeLine(const std::string& utf8) {
+  std::u16string wide = qm::Utf8ToUtf16(utf8);
+  wide += u"\r\n";
+  std::string bytes;
+  bytes.reserve(wide.size() * 2);
+  for (char16_t c : wide) {
+    bytes.push_back(static_cast<char>(c & 0xFF));
+    bytes.push_back(static_cast<char>(c >> 8));
+  }
+  return bytes;
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t w = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<size_t>(w);
+  }
+  return true;
+}
+
+}  // namespace
+
 CLog::CLog(CApp& app) : app_(app) {
-  std::lock_guard lock(mutex_);
-  OpenFileLocked();
+  try {
+    std::lock_guard lock(mutex_);
+    OpenFileLocked();
+  } catch (...) {
+  }
 }
 
 CLog::~CLog() {
@@ -22,50 +61,107 @@ void CLog::OpenFileLocked() {
   int flags = O_RDWR | O_CREAT | O_CLOEXEC;
   if (app_.Settings.ClearLogOnStart) flags |= O_TRUNC;
   fd_ = path.empty() ? -1 : ::open(path.c_str(), flags, 0644);
+  // A log file that cannot be opened switches the setting off (and the next
+  // settings save stores it off); nothing else is reported.
   if (fd_ < 0) app_.Settings.LogToFile = 0;
+}
+
+std::string CLog::FormatTimeStamp(uint64_t fileTime) {
+  const int64_t unixSeconds = static_cast<int64_t>(fileTime / 10000000ull) - 11644473600ll;
+  const time_t t = static_cast<time_t>(unixSeconds);
+  struct tm local {};
+  if (!::localtime_r(&t, &local)) return {};
+  // The user's date and time conventions (LC_TIME), without touching the
+  // process-wide locale.
+  static locale_t userLocale = ::newlocale(LC_TIME_MASK, "", static_cast<locale_t>(nullptr));
+  char date[64] = {0}, time[64] = {0};
+  if (userLocale) {
+    ::strftime_l(date, sizeof date, "%x", &local, userLocale);
+    ::strftime_l(time, sizeof time, "%X", &local, userLocale);
+  } else {
+    std::strftime(date, sizeof date, "%x", &local);
+    std::strftime(time, sizeof time, "%X", &local);
+  }
+  return qm::Format("%s %s", date, time);
 }
 
 void CLog::AddLine(int kind, std::string_view text) noexcept {
   try {
-    std::string line;
-    switch (kind) {
-      case LOG_DEBUG: line = "DBG: "; break;
-      case LOG_ERROR: line = "ERR: "; break;
-      case LOG_CRITICAL: line = "CRITICALERR: "; break;
-      default: break;
+    std::string stamp;
+    if (app_.Settings.LogTimeStamps) {
+      const uint64_t now = qm::CurrentFileTime();
+      stamp = FormatTimeStamp(now);
+      std::lock_guard lock(mutex_);
+      lastStamp_ = now;
     }
-    line.append(text);
+    const char* tag = "";
+    switch (kind) {
+      case LOG_DEBUG: tag = "DBG: "; break;
+      case LOG_ERROR: tag = "ERR: "; break;
+      case LOG_CRITICAL: tag = "CRITICALERR: "; break;
+      default: break;  // messages, internal failures and any other code
+    }
+    std::string line;
+    if (!stamp.empty()) line = stamp + " - ";
+    line += tag;
+    line.append(text.data(), text.size());
+
     const std::string* posted = nullptr;
     {
+      // The list append and the file append happen under one lock, so lines
+      // from different threads never interleave or corrupt the list.
       std::lock_guard lock(mutex_);
       lines_.push_back(std::make_unique<std::string>(std::move(line)));
       posted = lines_.back().get();
-      OpenFileLocked();
-      if (fd_ >= 0) {
-        std::u16string wide = qm::Utf8ToUtf16(*posted);
-        wide += u"\r\n";
-        std::string bytes;
-        bytes.reserve(wide.size() * 2);
-        for (char16_t c : wide) {
-          bytes.push_back(static_cast<char>(c & 0xFF));
-          bytes.push_back(static_cast<char>(c >> 8));
+      try {
+        OpenFileLocked();
+        if (fd_ >= 0) {
+          ::lseek(fd_, 0, SEEK_END);
+          WriteAll(fd_, Utf16LeLine(*posted));  // a failed write is ignored
         }
-        ::lseek(fd_, 0, SEEK_END);
-        [[maybe_unused]] ssize_t w = ::write(fd_, bytes.data(), bytes.size());
+      } catch (...) {
       }
     }
     if (IMessageTarget* target = app_.LogWindow.load())
       target->PostMessage(WM_LOG_LINE, reinterpret_cast<uintptr_t>(posted), 0);
+    if (app_.Settings.LogToDebugger) {
+      static const bool debug = std::getenv("QUILLMORE_DEBUG") != nullptr;
+      if (debug) {
+        std::string out = *posted + "\n";
+        [[maybe_unused]] ssize_t w = ::write(2, out.data(), out.size());
+      }
+    }
   } catch (...) {
   }
 }
 
 int CLog::SendStatusText(uint32_t number, intptr_t lParam) {
-  if (IMessageTarget* target = app_.MainWindow.load()) target->SendMessage(WM_STATUS_TEXT, number, lParam);
+  try {
+    if (IMessageTarget* target = app_.MainWindow.load()) target->SendMessage(WM_STATUS_TEXT, number, lParam);
+  } catch (...) {
+  }
   return 1;
 }
 
-int CLog::ShowLogFile() { return 0; }
+std::string CLog::ShowLogFilePath() { return qm::GetTempPath() + "/Recovery log file.txt"; }
+
+int CLog::ShowLogFile() {
+  const std::string path = ShowLogFilePath();
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    AddError("Can't create temporary file");
+    return 0;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    std::string bytes;
+    for (const auto& line : lines_) bytes += Utf16LeLine(*line);
+    WriteAll(fd, bytes);
+  }
+  ::close(fd);
+  qm::ShellOpen(path);
+  return 1;
+}
 
 std::vector<std::string> CLog::Lines() const {
   std::lock_guard lock(mutex_);
@@ -78,4 +174,9 @@ std::vector<std::string> CLog::Lines() const {
 size_t CLog::LineCount() const {
   std::lock_guard lock(mutex_);
   return lines_.size();
+}
+
+bool CLog::FileOpen() const {
+  std::lock_guard lock(mutex_);
+  return fd_ >= 0;
 }

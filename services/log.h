@@ -52,6 +52,13 @@ public:
   // A copy of the lines so far, oldest first.
   std::vector<std::string> Lines() const;
   size_t LineCount() const;
+  // True while the log file is open.
+  bool FileOpen() const;
+  // The path ShowLogFile writes: "Recovery log file.txt" in the temporary folder.
+  static std::string ShowLogFilePath();
+  // The local short date and time, "%s %s" (date, blank, time), as the
+  // time-stamped lines carry it.
+  static std::string FormatTimeStamp(uint64_t fileTime);
 
 private:
   template <class... A>
