@@ -13,6 +13,7 @@
 
 class CVolume;
 class CFileSignatureDatabase;
+class CRecovery;
 
 class CVolumesList {
 public:
@@ -64,10 +65,15 @@ public:
   CLog Log;
   CVolumesList Volumes;
   CFileSignatureDatabase& Signatures();
+  // The two recovery engines, Recover and Try to open (made at first use).
+  CRecovery& Recovery();
+  CRecovery& TryOpen();
 
 private:
   std::atomic<int64_t> volumeIdCounter_{-0x10000};
   std::unique_ptr<CFileSignatureDatabase> signatures_;
+  std::once_flag recoveryOnce_;
+  std::shared_ptr<CRecovery> recovery_, tryOpen_;
 };
 
 // The drive-list owner of the running program.

@@ -1,0 +1,171 @@
+// The recovery engine: writes found files into a destination folder, each
+// below its own folder path, on a worker thread of its own. Two engine
+// objects live for the whole run of the program, owned by the drive-list
+// owner: one for Recover and one for Try to open.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/catalog/found_object.h"
+#include "engine/recovery/safe_name.h"
+#include "engine/scanner/probable_size.h"
+
+class CVolume;
+class CFoundObjectTree;
+
+// Questions the engine and its callers put to the user. The desktop program
+// answers with dialogs, the command line from its options.
+class IRecoveryQuestions {
+public:
+  virtual ~IRecoveryQuestions() = default;
+  // "Delete temporary files?" at exit; true for Yes.
+  virtual bool ConfirmDeleteTemporaryFiles() = 0;
+  // The same-drive warning: true for Yes (choose another folder).
+  virtual bool AskSelectAnotherDestination() = 0;
+  // The folder browser; false when nothing was chosen.
+  virtual bool BrowseDestination(std::string& folder) = 0;
+};
+
+// Result of opening a recovered file with the desktop's program for it.
+enum class OpenResult { Opened, NoApplication, Failed };
+
+class CRecovery {
+public:
+  static constexpr uint32_t kChunkBytes = 16u * 1024 * 1024;
+
+  CRecovery();
+  ~CRecovery();
+  CRecovery(const CRecovery&) = delete;
+  CRecovery& operator=(const CRecovery&) = delete;
+
+  // --- The recovery list ---
+  // Empties the list.
+  void ClearList();
+  // Adds one selected object: a file itself; a folder all the files below it,
+  // depth first, followed by the folder itself (`withFolder` false: the
+  // folder's own entry is left out, as for a selection in the folder tree).
+  void AddSelected(CFoundObject* object, bool withFolder = true);
+  // Replaces the list with a selection.
+  void BuildList(const std::vector<CFoundObject*>& selection, bool withFolders = true);
+  const std::vector<CFoundObject*>& List() const { return list_; }
+
+  // --- Running ---
+  // "Creating recovery list." ... "Recovery started.": builds the list from
+  // the selection and starts the worker; false (and "Recovery list is empty!")
+  // when the list is empty.
+  bool StartRecovery(const std::vector<CFoundObject*>& selection, bool withFolders = true);
+  // Computes the total bytes, resets the recovered count and starts
+  // Recovery_Thread on the list. False when a worker is still running.
+  bool Start();
+  // The same with TryOpen_Thread; the recovered count is kept.
+  bool StartTryOpen();
+  // Asks the worker to stop after the chunk it is writing; stays in force
+  // until the next start.
+  void Stop();
+  // Waits for the worker to end.
+  void Wait();
+  bool IsWorking() const { return working_.load(); }
+
+  // --- The per-file steps (run by the worker; public for tests) ---
+  // Recovers one catalog object below `root` (empty: DestinationFolder).
+  // 1 when the file was written, else 0.
+  int RecoverFile(const CFoundObject* object, const std::string& root = {});
+  // The same on a reader the caller made.
+  int RecoverFile(CFoundObjectReader& reader, const CFoundObject* catalogObject, const std::string& root);
+  // Creates the destination file chosen by RecoverFile and fills it from the
+  // reader; returns the bytes written, or 0.
+  uint64_t FileRecovery(CFoundObjectReader& reader);
+  // The same with any source of data: `read(buffer, bytes)` returns the bytes
+  // it put into the buffer, 0 at the end or on failure.
+  using ReadFunction = std::function<uint32_t(void* buffer, uint32_t bytes)>;
+  uint64_t FileRecovery(CFoundObject& object, const ReadFunction& read);
+  // Chooses where FileRecovery writes: the folder (created level by level
+  // below the root) and the file name. False when the folder cannot be made.
+  bool PrepareDestination(const std::string& root, const std::string& folderPath, const std::string& name);
+
+  // --- Temporary files of Try to open ---
+  void DeleteTemporaryFiles(IRecoveryQuestions* questions);
+  std::vector<std::string> TemporaryFiles() const;
+
+  // --- Shared state (read by the progress display) ---
+  int32_t Running() const { return running_.load(); }
+  int32_t CurrentIndex() const { return currentIndex_.load(); }
+  int32_t CurrentPercent() const { return currentPercent_.load(); }
+  int32_t RecoveredCount() const { return recoveredCount_.load(); }
+  uint64_t TotalBytes() const { return totalBytes_; }
+  uint64_t BytesWritten() const { return bytesWritten_.load(); }
+  int32_t FailedCount() const { return failedCount_.load(); }
+  int32_t SkippedCount() const { return skippedCount_.load(); }
+  CVolume* Volume() const { return volume_; }
+  std::string CurrentDestinationPath() const;
+  // Paths of the files written by the last run, in order.
+  std::vector<std::string> WrittenFiles() const;
+
+  // --- Choices ---
+  // The size choice remembered for all files ("All files of any type").
+  CRecoveryChoices Choices;
+  // Who answers the probable-size question; null skips lost files of unknown
+  // size.
+  IProbableSizeDialog* SizeDialog = nullptr;
+  // The volume the recovery came from (set by the caller; else the first
+  // object's volume).
+  CVolume* SourceVolume = nullptr;
+  // Where Try to open writes files of size 0 (empty: TempFolder).
+  std::string TemporaryFolder;
+  // Opens a file with the desktop's program (tests replace it).
+  std::function<OpenResult(const std::string& path, int* error)> OpenFile;
+
+private:
+  void Recovery_Thread();
+  void TryOpen_Thread();
+  void RunList(bool tryOpen);
+  bool StartWorker(bool tryOpen);
+  void PostProgress(const CFoundObject* object, int32_t percent);
+  void SetCurrentDestination(const std::string& path);
+
+  std::atomic<int32_t> running_{0};
+  std::atomic<bool> stopRequested_{false};
+  std::atomic<bool> cutShort_{false};  // a file was left unfinished by a stop
+  std::vector<CFoundObject*> list_;
+  std::atomic<int32_t> currentIndex_{0};
+  uint64_t totalBytes_ = 0;
+  std::atomic<int32_t> recoveredCount_{0};
+  std::atomic<int32_t> failedCount_{0};
+  std::atomic<int32_t> skippedCount_{0};
+  std::atomic<uint64_t> bytesWritten_{0};
+  std::atomic<int32_t> currentPercent_{0};
+  CVolume* volume_ = nullptr;
+  std::thread worker_;
+  std::atomic<bool> working_{false};
+  mutable std::mutex pathMutex_;
+  std::string currentDestinationPath_;
+  std::vector<std::string> written_;
+  std::unique_ptr<uint8_t[]> buffer_;
+  std::vector<std::string> temporaryFiles_;
+  const CFoundObject* currentObject_ = nullptr;
+
+  // The folder and name PrepareDestination chose for the next file.
+  qm::recovery::UniqueFd targetDir_;
+  std::string targetFolder_;
+  std::string targetName_;
+};
+
+// Opens a file with xdg-open, started detached.
+OpenResult OpenWithDesktop(const std::string& path, int* error);
+
+// True when the destination folder lies on the device the volume is read
+// from: the same block device, a partition of the whole disk being read, or
+// the file system that holds the image being read.
+bool IsDestinationOnSourceDrive(const CVolume& volume, const std::string& destination);
+
+// The Recover dialog's same-drive check: while the destination is on the
+// source drive, asks whether to choose another folder; No keeps the folder,
+// Yes browses for a new one and checks again. Returns the folder to use.
+std::string CheckDestinationDrive(const CVolume& volume, std::string destination, IRecoveryQuestions& questions);
