@@ -196,6 +196,8 @@ bool CRecovery::StartWorker(bool tryOpen) {
   {
     std::lock_guard lock(pathMutex_);
     written_.clear();
+    outcomes_.clear();
+    currentDestinationPath_.clear();
   }
   // Running is set here rather than by the worker, so a stop that arrives
   // before the worker gets going is not undone.
@@ -245,14 +247,31 @@ void CRecovery::RunList(bool tryOpen) {
     CFoundObject* object = list_[static_cast<size_t>(currentIndex_.load())];
     // Folders and empty files hold no data to write.
     if (object->Size != 0 && !object->IsFolder()) {
+      lastKind_ = RecoveryOutcome::Failed;
+      lastReason_ = "unexpected failure";
+      uint64_t before = bytesWritten_.load();
+      int done = 0;
       try {
-        RecoverFile(object, root);
+        done = RecoverFile(object, root);
       } catch (...) {
         theLog().AddError("Recovery_Thread.except0");
-        ++failedCount_;
+        NoteFailure(RecoveryOutcome::Failed, "unexpected failure");
       }
-    } else {
+      RecoveryOutcome outcome;
+      outcome.Object = object;
+      outcome.Result = done ? RecoveryOutcome::Recovered : lastKind_;
+      if (!done) outcome.Reason = lastReason_;
+      outcome.Path = CurrentDestinationPath();
+      outcome.Bytes = bytesWritten_.load() - before;
+      std::lock_guard lock(pathMutex_);
+      outcomes_.push_back(std::move(outcome));
+    } else if (!object->IsFolder()) {
       ++skippedCount_;
+      RecoveryOutcome outcome;
+      outcome.Object = object;
+      outcome.Reason = "empty file";
+      std::lock_guard lock(pathMutex_);
+      outcomes_.push_back(std::move(outcome));
     }
     ++currentIndex_;
   }
@@ -291,15 +310,17 @@ int CRecovery::RecoverFile(const CFoundObject* object, const std::string& root) 
     return RecoverFile(reader, object, root);
   } catch (...) {
     theLog().AddError("Recovery_Thread.except0");
-    ++failedCount_;
+    NoteFailure(RecoveryOutcome::Failed, "unexpected failure");
     return 0;
   }
 }
 
 int CRecovery::RecoverFile(CFoundObjectReader& reader, const CFoundObject* catalogObject, const std::string& root) {
   currentObject_ = catalogObject ? catalogObject : &reader.Object;
+  SetCurrentDestination({});
   CFoundObject& object = reader.Object;
-  const std::string rootPath = root.empty() ? theApp().Settings.DestinationFolderText() : root;
+  const std::string rootPath =
+      !root.empty() ? root : (!Destination.empty() ? Destination : theApp().Settings.DestinationFolderText());
   const std::string folderPath = catalogObject ? catalogObject->GetFullPath() : object.GetFullPath();
 
   // Lost files: decide how many bytes to write before anything is created.
@@ -307,17 +328,18 @@ int CRecovery::RecoverFile(CFoundObjectReader& reader, const CFoundObject* catal
     const CFoundObjectTree* catalog = object.Volume ? &object.Volume->Catalog() : nullptr;
     ProbableSizeResult result = DecideProbableSize(object, Choices, SizeDialog, catalog);
     if (result != ProbableSizeResult::SizeSet) {
-      ++skippedCount_;
+      NoteFailure(RecoveryOutcome::Skipped,
+                  result == ProbableSizeResult::Cancel ? "size question cancelled" : "lost file: no size chosen");
       return 0;
     }
   }
   if (!object.SizeKnown()) {
     theLog().Error("FileRecovery: File '%s' recovery skipped", object.Name);
-    ++skippedCount_;
+    NoteFailure(RecoveryOutcome::Skipped, "size unknown");
     return 0;
   }
   if (!PrepareDestination(rootPath, folderPath, object.Name)) {
-    ++failedCount_;
+    NoteFailure(RecoveryOutcome::Failed, "folder could not be created");
     return 0;
   }
   theLog().Message("FileRecovery: Recovering file: %s [from '%s' to '%s']", object.Name, folderPath, targetFolder_);
@@ -355,12 +377,12 @@ uint64_t CRecovery::FileRecovery(CFoundObjectReader& reader) {
 
 uint64_t CRecovery::FileRecovery(CFoundObject& object, const ReadFunction& read) {
   if (object.CheckBounds() != 0) {
-    ++failedCount_;
+    NoteFailure(RecoveryOutcome::Failed, "lies beyond the end of the volume");
     return 0;
   }
   if (!targetDir_.Valid()) {
     theLog().Error("CRecovery::FileRecovery.CreateFile '%s' failed", CurrentDestinationPath());
-    ++failedCount_;
+    NoteFailure(RecoveryOutcome::Failed, "file could not be created");
     return 0;
   }
   // Never replace a file: an existing name is reported and the data goes to
@@ -372,13 +394,13 @@ uint64_t CRecovery::FileRecovery(CFoundObject& object, const ReadFunction& read)
     rawFd = qm::recovery::CreateNewFile(targetDir_.Get(), targetName_, &chosen, &existed);
   } catch (...) {
     theLog().AddError("Recovery_Thread.except0");
-    ++failedCount_;
+    NoteFailure(RecoveryOutcome::Failed, "unexpected failure");
     return 0;
   }
   if (existed) theLog().Error("File: %s exists", targetFolder_ + targetName_);
   if (rawFd < 0) {
     theLog().Error("CRecovery::FileRecovery.CreateFile '%s' failed", targetFolder_ + targetName_);
-    ++failedCount_;
+    NoteFailure(RecoveryOutcome::Failed, "file could not be created");
     return 0;
   }
   UniqueFd fd(rawFd);
@@ -435,7 +457,7 @@ uint64_t CRecovery::FileRecovery(CFoundObject& object, const ReadFunction& read)
   if (written == 0) {
     theLog().Error("CRecovery::FileRecovery of '%s' failed because file size == 0", path);
     ::unlinkat(targetDir_.Get(), chosen.c_str(), 0);
-    ++failedCount_;
+    NoteFailure(RecoveryOutcome::Failed, "nothing could be read");
     return 0;
   }
   {
@@ -445,7 +467,7 @@ uint64_t CRecovery::FileRecovery(CFoundObject& object, const ReadFunction& read)
   if (!complete) {
     // Cut short by a stop, a read that ended early or a write error: the
     // file keeps what was written but does not count as recovered.
-    ++failedCount_;
+    NoteFailure(RecoveryOutcome::Failed, stopRequested_.load() ? "stopped before the end" : "incomplete: read or write failed");
     return 0;
   }
   return position;
@@ -469,6 +491,20 @@ std::string CRecovery::CurrentDestinationPath() const {
 std::vector<std::string> CRecovery::WrittenFiles() const {
   std::lock_guard lock(pathMutex_);
   return written_;
+}
+
+std::vector<RecoveryOutcome> CRecovery::Outcomes() const {
+  std::lock_guard lock(pathMutex_);
+  return outcomes_;
+}
+
+void CRecovery::NoteFailure(RecoveryOutcome::Kind kind, const std::string& reason) {
+  lastKind_ = kind;
+  lastReason_ = reason;
+  if (kind == RecoveryOutcome::Skipped)
+    ++skippedCount_;
+  else
+    ++failedCount_;
 }
 
 std::vector<std::string> CRecovery::TemporaryFiles() const {

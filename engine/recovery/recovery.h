@@ -33,6 +33,16 @@ public:
   virtual bool BrowseDestination(std::string& folder) = 0;
 };
 
+// What became of one object of the list.
+struct RecoveryOutcome {
+  enum Kind { Recovered, Skipped, Failed };
+  const CFoundObject* Object = nullptr;
+  Kind Result = Skipped;
+  std::string Reason;  // empty for Recovered
+  std::string Path;    // the file written, when one was
+  uint64_t Bytes = 0;
+};
+
 // Result of opening a recovered file with the desktop's program for it.
 enum class OpenResult { Opened, NoApplication, Failed };
 
@@ -107,6 +117,8 @@ public:
   std::string CurrentDestinationPath() const;
   // Paths of the files written by the last run, in order.
   std::vector<std::string> WrittenFiles() const;
+  // One entry per object the last run took from the list, in order.
+  std::vector<RecoveryOutcome> Outcomes() const;
 
   // --- Choices ---
   // The size choice remembered for all files ("All files of any type").
@@ -117,7 +129,9 @@ public:
   // The volume the recovery came from (set by the caller; else the first
   // object's volume).
   CVolume* SourceVolume = nullptr;
-  // Where Try to open writes files of size 0 (empty: TempFolder).
+  // Where Recover writes (empty: the DestinationFolder setting).
+  std::string Destination;
+  // Where Try to open writes (empty: TempFolder, else $TMPDIR or /tmp).
   std::string TemporaryFolder;
   // Opens a file with the desktop's program (tests replace it).
   std::function<OpenResult(const std::string& path, int* error)> OpenFile;
@@ -129,6 +143,8 @@ private:
   bool StartWorker(bool tryOpen);
   void PostProgress(const CFoundObject* object, int32_t percent);
   void SetCurrentDestination(const std::string& path);
+  // Why the current file was not recovered (set by the per-file steps).
+  void NoteFailure(RecoveryOutcome::Kind kind, const std::string& reason);
 
   std::atomic<int32_t> running_{0};
   std::atomic<bool> stopRequested_{false};
@@ -150,6 +166,9 @@ private:
   std::unique_ptr<uint8_t[]> buffer_;
   std::vector<std::string> temporaryFiles_;
   const CFoundObject* currentObject_ = nullptr;
+  RecoveryOutcome::Kind lastKind_ = RecoveryOutcome::Skipped;
+  std::string lastReason_;
+  std::vector<RecoveryOutcome> outcomes_;
 
   // The folder and name PrepareDestination chose for the next file.
   qm::recovery::UniqueFd targetDir_;
