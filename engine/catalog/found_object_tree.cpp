@@ -550,7 +550,7 @@ CFoundObject* CFoundObjectTree::AddObject(const CFoundObject& record) {
         }
     }
     if (!haveParent && copy->ParentID != 0 && copy->ObjectID != 0 && copy->ObjectID != m.root.ObjectID &&
-        copy->ParentID != m.root.ObjectID)
+        copy->ParentID != m.root.ObjectID && copy->ParentID != copy->ObjectID)
       m.MakeLostFolderLocked(*copy, posts);
 
     CFoundObject* result;
