@@ -1,11 +1,90 @@
-// Placeholder bodies; the file-system interface implements these fully.
 #include "engine/filesystems/file_system.h"
 
-CFileSystem::CFileSystem(CVolume* volume) : Volume(volume) {}
-std::string CFileSystem::GetFileSystemName(int64_t) { return FileSystemName; }
+#include <cstring>
+
+#include "engine/filesystems/file_system_factory.h"
+#include "engine/volume/volume.h"
+
+CFileSystem::CFileSystem(CVolume* volume) : Volume(volume) { GetFileSystemName(-1); }
+
+const char* CFileSystem::NameOf(int64_t code) {
+  switch (code) {
+    case 1: return "FAT12";
+    case 4: case 6: return "FAT16";
+    case 7: case 128: return "NTFS";
+    case 11: case 12: return "FAT32";
+    default: return "Unknown";
+  }
+}
+
+FileSystemFamily CFileSystem::FamilyOf(uint32_t code) {
+  switch (code) {
+    case 1: case 4: case 6: case 11: case 12: case 14: case 17: case 20: case 22: case 27: case 28: case 30:
+      return FileSystemFamily::Fat;
+    case 7:
+      return FileSystemFamily::Ntfs;
+    default:
+      return FileSystemFamily::Other;
+  }
+}
+
+std::string CFileSystem::GetFileSystemName(int64_t code) {
+  FileSystemName = NameOf(code);
+  return FileSystemName;
+}
+
 int CFileSystem::Analyse() { return 0; }
+
 void CFileSystem::ExamineFoundRecord(CFoundObject*) {}
-uint32_t CFileSystem::DetectType(const uint8_t*) const { return 0; }
-void CFileSystem::GetRuns(const CFoundObject&, std::vector<FoundObjectRun>&) {}
-uint32_t CFileSystem::ReadClusters(void*, uint64_t, uint64_t) { return 0; }
-uint64_t CFileSystem::ClusterToSector(uint64_t cluster) const { return cluster; }
+
+uint32_t CFileSystem::DetectType(const uint8_t* boot) const {
+  // Exact 8-byte text fields; a FAT12 label wins over FAT16, FAT16 over
+  // FAT32 and FAT32 over NTFS. Nothing else of the sector is looked at.
+  if (!boot) return 0;
+  if (std::memcmp(boot + 0x36, "FAT12   ", 8) == 0) return 1;
+  if (std::memcmp(boot + 0x36, "FAT16   ", 8) == 0) return 4;
+  if (std::memcmp(boot + 0x52, "FAT32   ", 8) == 0) return 11;
+  if (std::memcmp(boot + 0x03, "NTFS    ", 8) == 0) return 7;
+  return 0;
+}
+
+uint64_t CFileSystem::SectorsPerClusterOfVolume() const {
+  if (!Volume) return 1;
+  uint64_t sectors = Volume->BytesPerCluster / 512;
+  return sectors ? sectors : 1;
+}
+
+void CFileSystem::GetRuns(const CFoundObject& object, std::vector<FoundObjectRun>& runs) {
+  // Parsers that know their metadata override this. Without that knowledge
+  // an object is one stretch of its size.
+  runs.clear();
+  if (!object.SizeKnown() || object.Size == 0) return;
+  uint64_t start = 0;
+  switch (FamilyOf(FileSystemType)) {
+    case FileSystemFamily::Other:
+      start = object.FirstCluster;
+      break;
+    case FileSystemFamily::Fat:
+    case FileSystemFamily::Ntfs:
+      start = object.StartOffset / 512;
+      break;
+  }
+  uint64_t count = object.Size / 512 + (object.Size % 512 ? 1 : 0);
+  if (Volume && Volume->TotalSectors) {
+    if (start >= Volume->TotalSectors) return;
+    if (count > Volume->TotalSectors - start) count = Volume->TotalSectors - start;
+  }
+  FoundObjectRun run;
+  run.StartSector = start;
+  run.SectorCount = count;
+  runs.push_back(run);
+}
+
+uint32_t CFileSystem::ReadClusters(void* buffer, uint64_t cluster, uint64_t count) {
+  if (!Volume || !buffer || count == 0) return 0;
+  return Volume->ReadSectors(buffer, ClusterToSector(cluster), count * SectorsPerClusterOfVolume());
+}
+
+uint64_t CFileSystem::ClusterToSector(uint64_t cluster) const { return cluster * SectorsPerClusterOfVolume(); }
+
+int64_t CFileSystem::RootObjectID() const { return RootIdForFileSystem(FileSystemType); }

@@ -13,6 +13,9 @@ class CVolume;
 
 constexpr uint32_t E_FAIL_CODE = 0x80004005;
 
+// How a type code's objects are laid out on the volume (decides GetRuns).
+enum class FileSystemFamily { Fat, Ntfs, Other };
+
 class CFileSystem {
 public:
   explicit CFileSystem(CVolume* volume = nullptr);
@@ -33,9 +36,22 @@ public:
   uint32_t ReadClusters(void* buffer, uint64_t cluster, uint64_t count);
   virtual uint64_t ClusterToSector(uint64_t cluster) const;
 
+  // Identity the catalog's root folder gets while this parser analyses the
+  // volume (0 for FAT12/16, the root directory's cluster for FAT32, 5 for
+  // NTFS); -1 when the type has no parser.
+  virtual int64_t RootObjectID() const;
+
+  // The family of a type code, and the name the code is shown with.
+  static FileSystemFamily FamilyOf(uint32_t code);
+  static const char* NameOf(int64_t code);
+
   // Areas the file system marks as in use: (start sector, sector count).
   std::vector<std::pair<uint64_t, uint64_t>> UsedAreas;
   uint32_t FileSystemType = 0;
   std::string FileSystemName = "Unknown";
   CVolume* Volume = nullptr;
+
+protected:
+  // 512-byte sectors in one cluster of the volume (at least 1).
+  uint64_t SectorsPerClusterOfVolume() const;
 };

@@ -1,0 +1,66 @@
+// The file-system phase of an analysis: the catalog is emptied, the parser
+// for the volume's file system walks its metadata, and every object it
+// reports goes to the catalog through AddFileSystemObject.
+#include <chrono>
+
+#include "engine/catalog/found_object_tree.h"
+#include "engine/filesystems/file_system.h"
+#include "engine/filesystems/file_system_factory.h"
+#include "engine/volume/volume.h"
+#include "platform/messages.h"
+#include "services/app.h"
+#include "services/log.h"
+
+uint32_t CVolume::AnalyseFileSystem() {
+  FoldersFound = 0;
+  FilesFound = 0;
+  const auto start = std::chrono::steady_clock::now();
+  Position(0);
+  theApp().AnalysisRunning = 1;
+  State = StateAnalysingFileSystem;
+  theLog().SendStatusText(57211, 0);
+  theLog().AddMessage("Beginning file system analysis.");
+
+  CFoundObjectTree& catalog = Catalog();
+  catalog.Clear(this);
+  catalog.Insert(this, true);
+
+  const uint32_t id = FileSystem().FileSystemType;
+  if (auto parser = CreateFileSystemParser(id, this)) {
+    SetFileSystem(std::move(parser));
+    CFoundObject& root = catalog.Root();
+    root.ObjectID = FileSystem().RootObjectID();
+    root.ParentID = ObjectID;
+    catalog.Insert(&root, true);
+    try {
+      FileSystem().Analyse();
+    } catch (...) {
+      theLog().AddError("AnalyseFileSystem.except: Analyse");
+    }
+  } else {
+    theLog().AddMessage("No file system detected! File system analysis skipped.");
+  }
+
+  const auto elapsed =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+  if (IMessageTarget* window = theApp().MainWindow.load()) window->PostMessage(WM_FS_ANALYSIS_DONE, 0, 0);
+  State = StateReady;
+  ChangedFlag = 0;
+  theLog().Message("Analysis duration: %d minute(s), %d second(s).", static_cast<int64_t>(elapsed / 60000),
+                   static_cast<int64_t>((elapsed / 1000) % 60));
+  theLog().Message("Analysis completed. Found %d folder(s) and %d file(s).", FoldersFound.load(), FilesFound.load());
+  return 0;
+}
+
+CFoundObject* CVolume::AddFileSystemObject(const CFoundObject& record) {
+  CFoundObject* object = Catalog().AddObject(record);
+  if (!object) return nullptr;
+  object->Volume = this;
+  ChangedFlag = 1;
+  if (object->Flags & FOF_FOLDER) {
+    ++FoldersFound;
+  } else {
+    ++FilesFound;
+  }
+  return object;
+}
