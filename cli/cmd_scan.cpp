@@ -1,0 +1,136 @@
+// quillmore-cli scan SOURCE: the sector scan for lost files alone.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/catalog_output.h"
+#include "cli/command.h"
+#include "cli/progress.h"
+#include "cli/scan_run.h"
+#include "cli/source.h"
+#include "engine/analysis/analysis_driver.h"
+#include "engine/catalog/found_object_tree.h"
+#include "engine/scanner/analyser.h"
+#include "engine/scanner/file_signature_database.h"
+#include "engine/volume/local_computer.h"
+#include "engine/volume/volume.h"
+#include "services/app.h"
+
+namespace qmcli {
+
+namespace {
+
+// Waits for the volume's analysis thread, drawing the bar; the first Ctrl-C
+// asks the engine to stop and the wait goes on until the analysis has ended.
+bool WaitWithProgress(CVolume* volume) {
+  CProgressBar bar;
+  bool stopped = false;
+  while (!WaitForAnalysis(volume, 100)) {
+    if (InterruptRequested() && !stopped) {
+      stopped = true;
+      theApp().Settings.AnalyseOnReady = 0;
+      bar.Finish();
+      std::fprintf(stderr, "Stopping... (what was found so far is kept)\n");
+      theComputer().StopAnalysis(volume, 1);
+      continue;
+    }
+    if (stopped) continue;
+    int32_t state = volume->State.load();
+    if (state == StateScanningSectors) {
+      uint64_t done = volume->Position();
+      bar.Update(done, volume->TotalSectors, done * 512, "Scanning sectors");
+    } else if (state == StateAnalysingFileSystem) {
+      uint64_t end = volume->EndPosition();
+      bar.Update(end ? volume->Position() : 0, end, 0, "Reading the file system");
+    }
+  }
+  bar.Finish();
+  return !stopped;
+}
+
+}  // namespace
+
+namespace {
+// The start-up loads the signature database; a start-up without it would
+// make every scan come back empty.
+void EnsureSignatures() {
+  if (theComputer().Signatures().Types().empty()) LoadSignatureDatabase();
+}
+}  // namespace
+
+bool RunFullAnalysis(CVolume* volume) {
+  EnsureSignatures();
+  InstallInterruptHandler();
+  theApp().Settings.AnalyseOnReady = 1;
+  theComputer().StartAnalysis(volume);
+  return WaitWithProgress(volume);
+}
+
+bool RunSectorScan(CVolume* volume) {
+  EnsureSignatures();
+  InstallInterruptHandler();
+  volume->StartScanThread(0);
+  return WaitWithProgress(volume);
+}
+
+namespace {
+
+int RunScan(const std::vector<std::string>& args) {
+  std::string source;
+  bool json = false;
+  for (const auto& a : args) {
+    if (a == "--json") {
+      json = true;
+    } else if (!a.empty() && a[0] == '-') {
+      std::fprintf(stderr, "quillmore-cli scan: unknown option '%s'\n", a.c_str());
+      return EXIT_USAGE;
+    } else if (source.empty()) {
+      source = a;
+    } else {
+      std::fprintf(stderr, "quillmore-cli scan: only one SOURCE may be given\n");
+      return EXIT_USAGE;
+    }
+  }
+  if (source.empty()) {
+    std::fprintf(stderr, "Usage: quillmore-cli scan SOURCE [--json]\n");
+    return EXIT_USAGE;
+  }
+  CliStartup();
+  std::string error;
+  CVolume* volume = OpenSourceVolume(source, &error);
+  if (!volume) {
+    std::fprintf(stderr, "quillmore-cli: %s\n", error.c_str());
+    return EXIT_FAILED;
+  }
+  bool complete = RunSectorScan(volume);
+
+  const CFoundObjectTree& catalog = volume->Catalog();
+  std::vector<CFoundObject*> objects = catalog.CopyObjects();
+  size_t files = 0;
+  if (json) {
+    nlohmann::json out = nlohmann::json::array();
+    for (const CFoundObject* o : objects) {
+      if (!(o->Flags & FOF_SIGNATURE)) continue;
+      out.push_back(FoundObjectToJson(catalog, *o));
+      ++files;
+    }
+    std::printf("%s\n", out.dump(2).c_str());
+  } else {
+    std::printf("%s\n", FoundObjectTableHeader().c_str());
+    for (const CFoundObject* o : objects) {
+      if (!(o->Flags & FOF_SIGNATURE)) continue;
+      std::printf("%s\n", FoundObjectTableRow(catalog, *o).c_str());
+      ++files;
+    }
+  }
+  if (!complete) std::fprintf(stderr, "Scan stopped before the end: %zu lost file(s) found so far.\n", files);
+  return complete ? EXIT_OK : EXIT_FAILED;
+}
+
+CliCommandRegistrar registrar({"scan", "scan SOURCE [--json]",
+                               "scan every sector for lost files of known types (no file-system analysis)", RunScan});
+
+}  // namespace
+}  // namespace qmcli

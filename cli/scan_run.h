@@ -1,0 +1,16 @@
+// Running an analysis from the command line: start it, show the progress
+// bar while it runs, stop it cleanly on Ctrl-C.
+#pragma once
+
+class CVolume;
+
+namespace qmcli {
+
+// The full analysis: file system, then the sector scan for lost files
+// (lost files go under "Lost files/<group>/"). False when Ctrl-C stopped it;
+// what was found so far stays in the catalog.
+bool RunFullAnalysis(CVolume* volume);
+// The sector scan alone.
+bool RunSectorScan(CVolume* volume);
+
+}  // namespace qmcli
