@@ -246,9 +246,11 @@ CFindInFound::~CFindInFound() {
 std::vector<CFoundObject*> CFindInFound::Run(const CFoundObjectTree& catalog, const SearchCriteria& criteria,
                                              const std::atomic<bool>* stop) {
   std::vector<CFoundObject*> matches;
+  // The root folder record is the catalog's own, not something found.
+  const CFoundObject* root = &const_cast<CFoundObjectTree&>(catalog).Root();
   for (CFoundObject* object : catalog.CopyObjects()) {
     if (stop && stop->load(std::memory_order_relaxed)) break;
-    if (!object || object->ObjectID < 0) continue;
+    if (!object || object->ObjectID < 0 || object == root) continue;
     if (MatchesSearch(criteria, *object)) matches.push_back(object);
   }
   return matches;
