@@ -1,0 +1,269 @@
+// quillmore-cli recover SOURCE --to DIR: analyses the source, selects files
+// and recovers them into DIR with their folder paths.
+#include <fnmatch.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/command.h"
+#include "cli/progress.h"
+#include "cli/scan_run.h"
+#include "cli/source.h"
+#include "engine/analysis/analysis_driver.h"
+#include "engine/catalog/found_object_tree.h"
+#include "engine/filesystems/file_system.h"
+#include "engine/recovery/recovery.h"
+#include "engine/scanner/probable_size.h"
+#include "engine/volume/local_computer.h"
+#include "engine/volume/volume.h"
+#include "services/app.h"
+
+namespace qmcli {
+namespace {
+
+constexpr const char* kUsage =
+    "recover SOURCE --to DIR [--scan] [--deleted-only] [--name PATTERN] [--under PATH] "
+    "[--lost-size default|next|next-same|KB] [--allow-same-drive]";
+
+struct RecoverOptions {
+  std::string source;
+  std::string to;
+  bool scan = false;
+  bool deletedOnly = false;
+  std::string name;
+  std::string under;
+  std::string lostSize;
+  bool allowSameDrive = false;
+};
+
+int Usage(const std::string& why) {
+  if (!why.empty()) std::fprintf(stderr, "quillmore-cli recover: %s\n", why.c_str());
+  std::fprintf(stderr, "Usage: quillmore-cli %s\n", kUsage);
+  return EXIT_USAGE;
+}
+
+std::string Trim(std::string_view path) {
+  while (!path.empty() && path.front() == '/') path.remove_prefix(1);
+  while (!path.empty() && path.back() == '/') path.remove_suffix(1);
+  return std::string(path);
+}
+
+// The file system phase alone, with the bar and Ctrl-C.
+bool RunFileSystemAnalysis(CVolume* volume) {
+  InstallInterruptHandler();
+  theApp().Settings.AnalyseOnReady = 0;
+  theComputer().StartAnalysis(volume);
+  CProgressBar bar;
+  bool stopped = false;
+  while (!WaitForAnalysis(volume, 100)) {
+    if (InterruptRequested() && !stopped) {
+      stopped = true;
+      bar.Finish();
+      std::fprintf(stderr, "Stopping... (what was found so far is kept)\n");
+      theComputer().StopAnalysis(volume, 1);
+      continue;
+    }
+    uint64_t end = volume->EndPosition();
+    if (!stopped) bar.Update(end ? volume->Position() : 0, end, 0, "Reading the file system");
+  }
+  bar.Finish();
+  return !stopped;
+}
+
+// NTFS keeps its own metadata as files ($MFT, $Bitmap, $Extend/...): they are
+// not the user's files.
+bool IsFileSystemMetadata(CVolume& volume, const CFoundObject& object) {
+  if (object.Name.empty() || object.Name[0] != '$') return false;
+  return volume.FileSystem().FileSystemType == 7 && ((object.ObjectID >= 0 && object.ObjectID < 24) || object.ParentID == 11);
+}
+
+std::vector<CFoundObject*> SelectFiles(CVolume& volume, const RecoverOptions& options) {
+  const CFoundObjectTree& catalog = volume.Catalog();
+  const std::string under = Trim(options.under);
+  std::vector<CFoundObject*> out;
+  for (CFoundObject* o : catalog.CopyObjects()) {
+    if (!o || o == &volume || o->IsFolder()) continue;
+    if (o->Flags & (FOF_FOUND_VOLUME | FOF_LOST_FOLDER)) continue;
+    if ((o->Flags & FOF_SIGNATURE) && !options.scan) continue;
+    if (options.deletedOnly && !o->IsDeleted()) continue;
+    if (IsFileSystemMetadata(volume, *o)) continue;
+    if (!options.name.empty() && ::fnmatch(options.name.c_str(), o->Name.c_str(), FNM_CASEFOLD) != 0) continue;
+    if (!under.empty()) {
+      std::string path = Trim(catalog.GetFullPath(o) + o->Name);
+      if (path != under && path.rfind(under + "/", 0) != 0) continue;
+    }
+    out.push_back(o);
+  }
+  return out;
+}
+
+std::string HumanBytes(uint64_t bytes) {
+  const char* units[] = {"bytes", "KiB", "MiB", "GiB", "TiB"};
+  double value = static_cast<double>(bytes);
+  int unit = 0;
+  while (value >= 1024 && unit < 4) {
+    value /= 1024;
+    ++unit;
+  }
+  char text[64];
+  if (unit == 0)
+    std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(bytes));
+  else
+    std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
+  return text;
+}
+
+// Runs the recovery with the bar; Ctrl-C stops it after the current chunk.
+void RunWithProgress(CRecovery& recovery) {
+  CProgressBar bar;
+  bool stopped = false;
+  while (recovery.IsWorking()) {
+    if (InterruptRequested() && !stopped) {
+      stopped = true;
+      bar.Finish();
+      std::fprintf(stderr, "Stopping after the current piece of the current file...\n");
+      recovery.Stop();
+    }
+    if (!stopped) {
+      size_t index = static_cast<size_t>(recovery.CurrentIndex());
+      const auto& list = recovery.List();
+      std::string label = index < list.size() ? list[index]->Name : std::string();
+      bar.Update(recovery.BytesWritten(), recovery.TotalBytes(), recovery.BytesWritten(), label);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  recovery.Wait();
+  bar.Finish();
+}
+
+int RunRecover(const std::vector<std::string>& args) {
+  RecoverOptions options;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&](std::string& into) {
+      if (i + 1 >= args.size()) return false;
+      into = args[++i];
+      return true;
+    };
+    if (a == "--to") {
+      if (!value(options.to)) return Usage("--to needs a folder");
+    } else if (a == "--scan") {
+      options.scan = true;
+    } else if (a == "--deleted-only") {
+      options.deletedOnly = true;
+    } else if (a == "--name") {
+      if (!value(options.name)) return Usage("--name needs a pattern");
+    } else if (a == "--under") {
+      if (!value(options.under)) return Usage("--under needs a folder path");
+    } else if (a == "--lost-size") {
+      if (!value(options.lostSize)) return Usage("--lost-size needs default, next, next-same or a size in KB");
+    } else if (a == "--allow-same-drive") {
+      options.allowSameDrive = true;
+    } else if (!a.empty() && a[0] == '-') {
+      return Usage("unknown option '" + a + "'");
+    } else if (options.source.empty()) {
+      options.source = a;
+    } else {
+      return Usage("only one SOURCE may be given");
+    }
+  }
+  if (options.source.empty()) return Usage("no SOURCE given");
+  if (options.to.empty()) return Usage("no destination folder given (--to DIR)");
+  ProbableSizeAnswer sizeAnswer;
+  if (!options.lostSize.empty() && !ParseLostSizeOption(options.lostSize, sizeAnswer))
+    return Usage("--lost-size takes default, next, next-same or a size in KB, not '" + options.lostSize + "'");
+
+  std::error_code ec;
+  std::string destination = std::filesystem::absolute(options.to, ec).lexically_normal().string();
+  if (ec || destination.empty()) destination = options.to;
+  if (destination.size() > 1 && destination.back() == '/') destination.pop_back();
+
+  CliStartup();
+  std::string error;
+  CVolume* volume = OpenSourceVolume(options.source, &error);
+  if (!volume) {
+    std::fprintf(stderr, "quillmore-cli: %s\n", error.c_str());
+    return EXIT_FAILED;
+  }
+  if (IsDestinationOnSourceDrive(*volume, destination)) {
+    if (!options.allowSameDrive) {
+      std::fprintf(stderr,
+                   "quillmore-cli recover: the destination folder %s is on the same drive as %s.\n"
+                   "Writing there can overwrite the very data being recovered. Choose a folder on another\n"
+                   "drive, or give --allow-same-drive to go on anyway.\n",
+                   destination.c_str(), options.source.c_str());
+      return EXIT_FAILED;
+    }
+    std::fprintf(stderr, "Warning: the destination folder is on the same drive as the source.\n");
+  }
+
+  const auto started = std::chrono::steady_clock::now();
+  bool analysed = options.scan ? RunFullAnalysis(volume) : RunFileSystemAnalysis(volume);
+  ResetInterrupt();
+  if (!analysed) std::fprintf(stderr, "Analysis stopped: recovering what was found so far.\n");
+
+  std::vector<CFoundObject*> selection = SelectFiles(*volume, options);
+  CRecovery& recovery = theComputer().Recovery();
+  CFixedSizeAnswer fixed(sizeAnswer);
+  recovery.SizeDialog = options.lostSize.empty() ? nullptr : &fixed;
+  recovery.Destination = destination;
+  recovery.SourceVolume = volume;
+  InstallInterruptHandler();
+  if (!selection.empty() && recovery.StartRecovery(selection, false)) RunWithProgress(recovery);
+  recovery.SizeDialog = nullptr;
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+  std::vector<RecoveryOutcome> outcomes = recovery.Outcomes();
+  int recovered = 0;
+  uint64_t bytes = 0;
+  std::map<std::string, int> skipped;
+  std::vector<const RecoveryOutcome*> failed;
+  for (const RecoveryOutcome& o : outcomes) {
+    if (o.Result == RecoveryOutcome::Recovered) {
+      ++recovered;
+      bytes += o.Bytes;
+    } else if (o.Result == RecoveryOutcome::Skipped) {
+      ++skipped[o.Reason];
+    } else {
+      failed.push_back(&o);
+    }
+  }
+  int skippedTotal = 0;
+  for (const auto& [reason, count] : skipped) skippedTotal += count;
+
+  std::printf("Recovered %d file(s), %s, into %s in %.1f seconds.\n", recovered, HumanBytes(bytes).c_str(),
+              destination.c_str(), seconds);
+  if (selection.empty()) std::printf("No file matched the selection.\n");
+  if (skippedTotal) {
+    std::printf("Skipped %d file(s):\n", skippedTotal);
+    for (const auto& [reason, count] : skipped) {
+      std::string hint = reason == "lost file: no size chosen" ? " (give --lost-size to recover them)" : "";
+      std::printf("  %d %s%s\n", count, reason.c_str(), hint.c_str());
+    }
+  }
+  if (!failed.empty()) {
+    std::printf("Failed %zu file(s):\n", failed.size());
+    size_t shown = 0;
+    for (const RecoveryOutcome* o : failed) {
+      if (++shown > 20) {
+        std::printf("  ... and %zu more\n", failed.size() - 20);
+        break;
+      }
+      std::string name = o->Object ? volume->Catalog().GetFullPath(o->Object) + o->Object->Name : std::string();
+      std::printf("  %s: %s\n", name.c_str(), o->Reason.c_str());
+    }
+  }
+  return recovered > 0 && failed.empty() ? EXIT_OK : EXIT_FAILED;
+}
+
+CliCommandRegistrar registrar({"recover", kUsage,
+                               "recover live and deleted files (and with --scan lost files) into a folder", RunRecover});
+
+}  // namespace
+}  // namespace qmcli
