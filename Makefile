@@ -1,11 +1,11 @@
 # Quillmore: the two commands of the README.
-#   make run   installs what is missing, builds, recovers the sample image
+#   make run   installs what is missing, builds, runs the main job on the sample image
 #   make test  installs what is missing, builds, runs every test
 BUILD ?= build
 SAMPLE ?= data/samples/sample-fat32.img
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build test run clean sanitize
+.PHONY: all deps build test run sample clean sanitize
 
 all: build
 
@@ -18,13 +18,17 @@ $(BUILD)/build.ninja:
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
-test: build
+# The sample image is kept compressed in the repository.
+sample: deps
+	@if [ ! -f $(SAMPLE) ] && [ -f $(SAMPLE).zst ]; then zstd -q -d -f $(SAMPLE).zst -o $(SAMPLE); fi
+
+test: build sample
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
 
-run: build
+run: build sample
 	@bash scripts/run-sample.sh $(BUILD) $(SAMPLE)
 
-sanitize: deps
+sanitize: deps sample
 	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=ON
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ctest --output-on-failure -j $(JOBS)

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <unistd.h>
 
 namespace qmtest {
 
@@ -52,6 +53,25 @@ std::string CliPath() {
 
 bool HaveTool(const std::string& name) {
   return RunCommand("command -v " + name + " >/dev/null 2>&1") == 0;
+}
+
+}  // namespace qmtest
+
+namespace qmtest {
+
+std::string SampleImage() {
+  const std::string image = SourcePath("data/samples/sample-fat32.img");
+  if (std::filesystem::exists(image)) return image;
+  const std::string packed = image + ".zst";
+  if (!std::filesystem::exists(packed)) return {};
+  // Unpacked to a private name and renamed, so test programs running at the
+  // same time never see a half-written image.
+  const std::string temp = image + ".tmp." + std::to_string(::getpid());
+  if (RunCommand("zstd -q -d -f '" + packed + "' -o '" + temp + "' 2>/dev/null") != 0) return {};
+  std::error_code ec;
+  std::filesystem::rename(temp, image, ec);
+  if (ec) std::filesystem::remove(temp, ec);
+  return std::filesystem::exists(image) ? image : std::string();
 }
 
 }  // namespace qmtest

@@ -23,3 +23,9 @@ std::string CliPath();
 bool HaveTool(const std::string& name);
 
 }  // namespace qmtest
+
+namespace qmtest {
+// Path of the bundled sample image data/samples/sample-fat32.img, unpacked
+// from its .zst beside it when it is not there yet; empty when neither exists.
+std::string SampleImage();
+}  // namespace qmtest
