@@ -8,6 +8,7 @@ packages=(
   libblkid-dev libudev-dev
   dosfstools mtools ntfs-3g sleuthkit testdisk
   python3 xxd zstd imagemagick
+  libgsf-bin
 )
 missing=()
 for p in "${packages[@]}"; do
