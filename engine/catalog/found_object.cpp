@@ -82,7 +82,7 @@ bool CameFromFileSystemWalk(const CFoundObject& object) {
   if (object.Flags & FOF_SIGNATURE) return false;
   // Synthetic objects (volume records, the boot object, group and lost
   // folders) carry identities below -1; -1 is a FAT entry without a cluster.
-  if (object.ObjectID < -1) return false;
+  if (IsSyntheticIdentity(object.ObjectID)) return false;
   if (object.Volume && static_cast<const CFoundObject*>(object.Volume) == &object) return false;
   return true;
 }

@@ -28,6 +28,12 @@ constexpr int64_t LOST_FILES_ID = -19;
 constexpr int64_t VIEW_TOP_ID = -12;
 constexpr uint64_t SIZE_UNKNOWN = ~0ull;
 
+// Identities below -1 belong to records the program makes itself (the
+// volumes, the views' nodes, the lost-fragments and lost-files folders, the
+// lost files' group folders). -1 is a real file: a FAT entry in the root
+// directory without a first cluster (an empty file).
+constexpr bool IsSyntheticIdentity(int64_t id) { return id < -1; }
+
 // The record part of a found object. Plain data: copied by value; the name is
 // UTF-8 (converted from the on-disk encoding by the parser that found it).
 struct CFoundObject {

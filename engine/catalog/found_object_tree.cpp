@@ -600,7 +600,7 @@ CFoundObject* CFoundObjectTree::AddLostFile(std::unique_ptr<CFoundObject> object
         CFoundObject* existing = m.byOffset.At(p).object;
         // Folders, empty files, the volume's own record and the boot object
         // hold no file data that a signature could confirm.
-        if (existing->IsFolder() || existing->Size == 0 || existing->ObjectID < -1 || m.IsKept(existing)) continue;
+        if (existing->IsFolder() || existing->Size == 0 || IsSyntheticIdentity(existing->ObjectID) || m.IsKept(existing)) continue;
         existing->Flags |= FOF_CONFIRMED;
         if (type) existing->FileType = static_cast<int16_t>(type->Id);
         posts.Add(existing, FOUND_TYPE_SET);
@@ -767,7 +767,7 @@ std::string CFoundObjectTree::GetFullPath(const CFoundObject* object) const {
       reachedRoot = true;
       break;
     }
-    if (parent->ObjectID < 0) break;  // a synthetic folder
+    if (IsSyntheticIdentity(parent->ObjectID)) break;  // a synthetic folder
     names.push_back(&parent->Name);
     current = parent;
   }

@@ -250,7 +250,7 @@ std::vector<CFoundObject*> CFindInFound::Run(const CFoundObjectTree& catalog, co
   const CFoundObject* root = &const_cast<CFoundObjectTree&>(catalog).Root();
   for (CFoundObject* object : catalog.CopyObjects()) {
     if (stop && stop->load(std::memory_order_relaxed)) break;
-    if (!object || object->ObjectID < 0 || object == root) continue;
+    if (!object || IsSyntheticIdentity(object->ObjectID) || object == root) continue;
     if (MatchesSearch(criteria, *object)) matches.push_back(object);
   }
   return matches;
@@ -405,7 +405,7 @@ void CViewFilter::Prepare() {
 
 bool CViewFilter::IsFilteredOut(const CFoundObject* object) const {
   if (!object) return true;
-  if (object->ObjectID < 0) return false;
+  if (IsSyntheticIdentity(object->ObjectID)) return false;
   if (DeletedOnly && !(object->Flags & (FOF_DELETED | FOF_HAS_DELETED))) return true;
   bool failed = false;
   if (WildcardOn && !object->Name.empty() && !object->IsFolder())

@@ -203,9 +203,11 @@ TEST_F(CatalogTest, SearchThreadWalksTheOwnedObjectsAndStops) {
   ASSERT_EQ(search.Results().size(), 2u);
   EXPECT_EQ(seen, search.Results());
 
-  // Everything: no synthetic records (the volume, the root) in the list.
+  // Everything: no synthetic records (the volume, the root) in the list, but
+  // an empty file of the FAT root directory (identity -1) is a real file.
+  catalog().AddObject(Record(-1, 2, "empty.txt", 0, 0, 0));
   c.SetNamePattern("");
-  EXPECT_EQ(CFindInFound::Run(catalog(), c, nullptr).size(), 4u);
+  EXPECT_EQ(CFindInFound::Run(catalog(), c, nullptr).size(), 5u);
 
   // A set stop field ends the walk at once.
   std::atomic<bool> stop{true};
@@ -278,6 +280,8 @@ TEST_F(CatalogTest, DeletedOnlyKeepsFoldersThatHoldDeletedObjects) {
   EXPECT_FALSE(f.IsFilteredOut(gone));
   EXPECT_TRUE(f.IsFilteredOut(kept));
   EXPECT_FALSE(f.IsFilteredOut(&catalog().LostFiles()));  // synthetic folders always show
+  CFoundObject* emptyRootFile = catalog().AddObject(Record(-1, 2, "empty.txt", 0, 0, 0));
+  EXPECT_TRUE(f.IsFilteredOut(emptyRootFile));
   EXPECT_TRUE(f.IsFilteredOut(nullptr));
 }
 
