@@ -82,6 +82,24 @@ size_t WriteAll(int fd, const uint8_t* data, size_t bytes, int* error) {
   return done;
 }
 
+// The folder path an object is recovered into. A lost file goes into its
+// group's folder; when the catalog's path stops short of it (group folders
+// may carry negative, synthetic-looking identities), the group folder is
+// taken from the parent directly.
+std::string FolderPath(const CFoundObject& object) {
+  std::string path = object.GetFullPath();
+  if (!(object.Flags & FOF_SIGNATURE) || !object.Volume) return path;
+  if (!path.empty() && path != "/") return path;
+  int64_t cursor = -1;
+  const CFoundObjectTree& catalog = object.Volume->Catalog();
+  for (int i = 0; i < 16; ++i) {
+    const CFoundObject* parent = catalog.FindByID(object.ParentID, cursor);
+    if (!parent) break;
+    if (parent->IsFolder() && parent != &object && !parent->Name.empty()) return parent->Name + "/";
+  }
+  return path;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -321,7 +339,7 @@ int CRecovery::RecoverFile(CFoundObjectReader& reader, const CFoundObject* catal
   CFoundObject& object = reader.Object;
   const std::string rootPath =
       !root.empty() ? root : (!Destination.empty() ? Destination : theApp().Settings.DestinationFolderText());
-  const std::string folderPath = catalogObject ? catalogObject->GetFullPath() : object.GetFullPath();
+  const std::string folderPath = FolderPath(catalogObject ? *catalogObject : object);
 
   // Lost files: decide how many bytes to write before anything is created.
   if (object.Flags & FOF_SIGNATURE) {
