@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# Speed of the sector scan for lost files, with every shipped file type
+# switched on, on a page-cached image of real files laid at sector boundaries
+# over random bytes. Compares with reading the image (cat) and with PhotoRec
+# (Debian testdisk) on the same image, and prints the two ratios.
+#
+#   bench/scan_speed.sh [BUILD_DIR] [SIZE_MIB]      (defaults: build, 1024)
+#
+# Needs python3; PhotoRec is skipped when it is not installed.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$here/build}
+size_mib=${2:-1024}
+cli="$build/quillmore-cli"
+[ -x "$cli" ] || { echo "quillmore-cli not found in $build (build it first)" >&2; exit 2; }
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/qm-scan-bench.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+export QUILLMORE_CONFIG_DIR="$work/config"
+mkdir -p "$QUILLMORE_CONFIG_DIR"
+
+echo "Making the fixtures and a ${size_mib} MiB image in $work ..." >&2
+"$here/scripts/make-scan-fixtures.sh" "$work/fx" >/dev/null 2>&1
+python3 - "$work/fx/files" "$work/image.dd" "$size_mib" <<'PY'
+import os, random, sys
+src, out, size_mib = sys.argv[1], sys.argv[2], int(sys.argv[3])
+rnd = random.Random(42)
+# Real files: the fixtures, plus files of the system of common kinds.
+pool = [os.path.join(src, f) for f in sorted(os.listdir(src))]
+for root in ("/usr/share/icons", "/usr/share/doc", "/usr/share/pixmaps", "/usr/bin"):
+    for dirpath, _, names in os.walk(root):
+        for n in names:
+            p = os.path.join(dirpath, n)
+            if os.path.isfile(p) and not os.path.islink(p) and 0 < os.path.getsize(p) <= 4 << 20:
+                pool.append(p)
+        if len(pool) > 4000:
+            break
+datas = []
+for p in pool:
+    try:
+        with open(p, "rb") as f:
+            datas.append(f.read())
+    except OSError:
+        pass
+total = size_mib << 20
+placed = 0
+with open(out, "wb") as f:
+    pos = 0
+    while pos < total:
+        # About half real files, half random background.
+        gap = rnd.randrange(0, 64) * 512
+        gap = min(gap, total - pos)
+        f.write(os.urandom(gap))
+        pos += gap
+        if pos >= total:
+            break
+        d = datas[rnd.randrange(len(datas))]
+        d = d[: total - pos]
+        pad = (-len(d)) % 512
+        chunk = d + os.urandom(min(pad, total - pos - len(d)))
+        f.write(chunk)
+        pos += len(chunk)
+        placed += 1
+print(f"{placed} real files placed", file=sys.stderr)
+PY
+
+cat "$work/image.dd" > /dev/null  # into the page cache
+# Each run as "wall user sys" seconds. The scanner's threads run at the
+# lowest priority by design, so cat and PhotoRec run at that priority too:
+# on a busy machine all three then compete on the same footing.
+timed() { /usr/bin/time -f '%e %U %S' -o "$work/time" nice -n 19 "$@" > /dev/null 2>&1 || true; cat "$work/time"; }
+
+read -r cat_s cat_u cat_k < <(timed cat "$work/image.dd")
+
+# The scan (a first run loads the signature database into the fresh store).
+"$cli" scan "$work/image.dd" > /dev/null 2>&1 || true
+read -r scan_s scan_u scan_k < <(timed sh -c "\"$cli\" scan \"$work/image.dd\" --json > \"$work/scan.json\"")
+found=$(grep -c '"offset"' "$work/scan.json" || true)
+
+pr_s=""
+if command -v photorec >/dev/null 2>&1; then
+  mkdir -p "$work/pr"
+  read -r pr_s pr_u pr_k < <(timed photorec /log /d "$work/pr/out" /cmd "$work/image.dd" \
+    partition_none,options,fileopt,everything,enable,search)
+  pr_found=$(find "$work/pr" -type f ! -name "*.xml" | wc -l)
+fi
+
+mib=$size_mib
+printf 'image: %d MiB, lost files listed by the scan: %s\n' "$mib" "$found"
+row() { printf '%-9s %7.2f s wall %8.1f MiB/s   cpu %6.2f s user %6.2f s sys\n' "$1" "$2" "$(echo "$mib / $2" | bc -l)" "$3" "$4"; }
+row cat: "$cat_s" "$cat_u" "$cat_k"
+row scan: "$scan_s" "$scan_u" "$scan_k"
+[ -n "$pr_s" ] && row photorec: "$pr_s" "$pr_u" "$pr_k" && echo "photorec recovered $pr_found file(s)"
+echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
+printf 'scan speed / cat speed:      %.3f  (target >= 0.5)\n' "$(echo "$cat_s / $scan_s" | bc -l)"
+[ -n "$pr_s" ] && printf 'scan speed / photorec speed: %.3f  (target > 1)\n' "$(echo "$pr_s / $scan_s" | bc -l)"
+exit 0
