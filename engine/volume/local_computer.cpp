@@ -51,9 +51,18 @@ CVolume* CLocalComputer::LoadImage(const std::string& path) {
   Volumes.Append(std::move(volume));
   // The handle opened above becomes the volume's own (no second open).
   raw->AdoptDevice(std::move(device));
-  // Sizes from the file (or the block device's) length; the boot analysis
-  // then takes the cluster size from the boot sector when there is one.
-  raw->QueryInformation();
+  // Sizes from the file's (or the block device's) length; a trailing part of
+  // less than a sector is not part of the volume. The boot analysis then
+  // takes the cluster size from the boot sector when there is one.
+  const uint64_t bytes = raw->QueryDeviceInformation();
+  raw->Size = bytes;
+  raw->TotalSectors = bytes / 512;
+  raw->Analyse_Boot();
+  raw->Size = bytes;
+  raw->TotalSectors = bytes / 512;
+  if (raw->SectorsPerCluster == 0) raw->SectorsPerCluster = 1;
+  raw->BytesPerCluster = raw->SectorsPerCluster * 512;
+  raw->TotalClusters = raw->TotalSectors / raw->SectorsPerCluster;
   raw->State = StateReady;
   return raw;
 }

@@ -296,10 +296,10 @@ std::string CVolume::GetDisplayName() {
 // ---------------------------------------------------------------------------
 // Device information
 
-void CVolume::QueryBlockDevice(int fd) {
+uint64_t CVolume::QueryBlockDevice(int fd) {
   IsBlockDevice = true;
   uint64_t bytes = 0;
-  if (::ioctl(fd, BLKGETSIZE64, &bytes) == 0) Size = bytes;
+  if (::ioctl(fd, BLKGETSIZE64, &bytes) != 0) bytes = 0;
   int sectorSize = 0;
   if (::ioctl(fd, BLKSSZGET, &sectorSize) == 0 && sectorSize >= 512 && sectorSize <= 65536)
     Geometry.BytesPerSector = static_cast<uint32_t>(sectorSize);
@@ -309,12 +309,12 @@ void CVolume::QueryBlockDevice(int fd) {
     Geometry.SectorsPerTrack = geo.sectors;
     const uint64_t perCylinder = static_cast<uint64_t>(geo.heads) * geo.sectors;
     const uint64_t sectorSz = Geometry.BytesPerSector ? Geometry.BytesPerSector : 512;
-    Geometry.Cylinders = static_cast<int64_t>(Size / sectorSz / perCylinder);
+    Geometry.Cylinders = static_cast<int64_t>(bytes / sectorSz / perCylinder);
   }
   Geometry.MediaType = 12;  // fixed media
 
   struct stat st {};
-  if (::fstat(fd, &st) != 0) return;
+  if (::fstat(fd, &st) != 0) return bytes;
   SourceDeviceId = st.st_rdev;
   // /sys/dev/block/MAJ:MIN is the device; a partition's disk is its parent.
   const std::string sys =
@@ -324,14 +324,14 @@ void CVolume::QueryBlockDevice(int fd) {
   if (!partition.empty()) {
     disk = sys + "/..";
     DeviceNumber.PartitionNumber = static_cast<uint32_t>(std::strtoul(partition.c_str(), nullptr, 10));
-    const std::string start = ReadSysText(sys + "/start");
-    const std::string size = ReadSysText(sys + "/size");
+    const uint64_t start = std::strtoull(ReadSysText(sys + "/start").c_str(), nullptr, 10);
+    const uint64_t size = std::strtoull(ReadSysText(sys + "/size").c_str(), nullptr, 10);
     Layout.PartitionCount = 1;
     Layout.Signature = 0;
-    Layout.Entries[0].StartingOffset = static_cast<int64_t>(std::strtoull(start.c_str(), nullptr, 10) * 512);
-    Layout.Entries[0].PartitionLength = static_cast<int64_t>(std::strtoull(size.c_str(), nullptr, 10) * 512);
+    Layout.Entries[0].StartingOffset = static_cast<int64_t>(start * 512);
+    Layout.Entries[0].PartitionLength = static_cast<int64_t>(size * 512);
     Layout.Entries[0].PartitionNumber = DeviceNumber.PartitionNumber;
-    Layout.Entries[0].HiddenSectors = static_cast<uint32_t>(std::strtoull(start.c_str(), nullptr, 10));
+    Layout.Entries[0].HiddenSectors = static_cast<uint32_t>(start);
   } else {
     DeviceNumber.PartitionNumber = 0;
   }
@@ -343,47 +343,62 @@ void CVolume::QueryBlockDevice(int fd) {
   else if (!model.empty()) product = model;
   if (!product.empty() && Kind == VolumePhysical) Description = product;
   if (ReadSysText(disk + "/removable") == "1" && Kind != VolumeImage) MediaType = 2;
+  return bytes;
+}
+
+uint64_t CVolume::QueryDeviceInformation() {
+  std::shared_ptr<IDevice> device;
+  {
+    std::lock_guard io(ioMutex_);
+    if (!OpenDriveLocked()) return 0;
+    device = device_;
+  }
+  const int fd = device->NativeHandle();
+  struct stat st {};
+  if (fd >= 0 && ::fstat(fd, &st) == 0) {
+    if (S_ISBLK(st.st_mode)) return QueryBlockDevice(fd);
+    SourceDeviceId = st.st_dev;  // the file system that holds the image
+  }
+  IsBlockDevice = false;
+  return device->SizeBytes();
 }
 
 void CVolume::QueryInformation() {
   try {
     State = StateQuerying;
-    std::shared_ptr<IDevice> device;
-    {
-      std::lock_guard io(ioMutex_);
-      if (!OpenDriveLocked()) {
-        State = StateNotReady;
-        return;
+    if (!OpenDrive()) {
+      State = StateNotReady;
+      return;
+    }
+    Analyse_Boot();
+    const uint64_t deviceBytes = QueryDeviceInformation();
+    switch (Kind) {
+      case VolumeFound:
+      case VolumeVirtual: {
+        // A found volume's size comes from its boot sector or partition
+        // entry; the device only bounds it.
+        const uint64_t room = VolumeStartOffset < deviceBytes ? deviceBytes - VolumeStartOffset : 0;
+        if (deviceBytes == 0) Size = TotalSectors <= UINT64_MAX / 512 ? TotalSectors * 512 : 0;
+        else Size = (TotalSectors && TotalSectors <= room / 512) ? TotalSectors * 512 : room;
+        break;
       }
-      device = device_;
+      case VolumeImage:
+        Size = deviceBytes;
+        BytesPerSector = 512;
+        // The cluster size of the boot sector stays; without a file system
+        // the image counts in single sectors.
+        if (FileSystem().FileSystemType == 0 || SectorsPerCluster == 0) SectorsPerCluster = 1;
+        break;
+      default:
+        Size = deviceBytes;
+        if (Geometry.BytesPerSector) BytesPerSector = Geometry.BytesPerSector;
+        break;
     }
-    const int fd = device->NativeHandle();
-    struct stat st {};
-    const bool haveStat = fd >= 0 && ::fstat(fd, &st) == 0;
-    if (haveStat && S_ISBLK(st.st_mode)) {
-      QueryBlockDevice(fd);
-      if (Geometry.BytesPerSector) BytesPerSector = Geometry.BytesPerSector;
-    } else {
-      // An image file (or an in-memory device): sizes from its length.
-      IsBlockDevice = false;
-      Size = device->SizeBytes();
-      if (haveStat) SourceDeviceId = st.st_dev;
-      BytesPerSector = 512;
-      BytesPerCluster = 512;
-      SectorsPerCluster = 1;
-    }
-    if (Kind == VolumeFound || Kind == VolumeVirtual) {
-      // A found volume's size comes from its boot sector or partition entry,
-      // set by whoever found it; the device size only bounds it.
-      const uint64_t deviceBytes = Size;
-      const uint64_t room = VolumeStartOffset < deviceBytes ? deviceBytes - VolumeStartOffset : 0;
-      if (deviceBytes == 0) Size = TotalSectors <= UINT64_MAX / 512 ? TotalSectors * 512 : 0;
-      else Size = (TotalSectors && TotalSectors <= room / 512) ? TotalSectors * 512 : room;
-    }
+    if (SectorsPerCluster == 0) SectorsPerCluster = 1;
+    BytesPerCluster = SectorsPerCluster * BytesPerSector;
     if (Size) {
-      const uint32_t bps = BytesPerSector ? BytesPerSector : 512;
-      TotalSectors = Size / bps;
-      if (BytesPerCluster) TotalClusters = Size / BytesPerCluster;
+      TotalSectors = Size / (BytesPerSector ? BytesPerSector : 512);
+      TotalClusters = Size / BytesPerCluster;
       State = StateReady;
     } else {
       State = (Kind == VolumeImage) ? StateReady : StateNotReady;

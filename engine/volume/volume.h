@@ -99,6 +99,11 @@ public:
   static const char* MediaTypeText(uint32_t mediaType);
 
   void QueryInformation();
+  // What the device itself reports: for a block device its size, sector
+  // size, geometry, partition, vendor and product; the source's device
+  // identity (SourceDeviceId) for any device. Returns the device's size in
+  // bytes (0 when unknown). Opens the device when needed.
+  uint64_t QueryDeviceInformation();
   std::string GetDisplayName();
   std::string GetDevicePath();
 
@@ -170,7 +175,7 @@ public:
 private:
   bool OpenDriveLocked();
   std::shared_ptr<IDevice> AttachedSource() const;
-  void QueryBlockDevice(int fd);
+  uint64_t QueryBlockDevice(int fd);
 
   std::shared_ptr<IDevice> device_;
   std::shared_ptr<IDevice> attached_;
