@@ -491,3 +491,27 @@ TEST(SameDrive, WholeDiskMatchesItsPartitions) {
   disk.SourceDeviceId = makedev(maj, min + 200);
   EXPECT_FALSE(IsDestinationOnSourceDrive(disk, fs::temp_directory_path()));
 }
+
+TEST(OpenWithDesktop, ExitStatusOfTheOpenerTellsWhatHappened) {
+  // A stand-in xdg-open first on PATH: it answers with the status the file
+  // name asks for.
+  std::string bin = qmtest::MakeTempDir("qm-opener");
+  {
+    std::ofstream script(bin + "/xdg-open");
+    script << "#!/bin/sh\ncase \"$1\" in *ok*) exit 0 ;; *none*) exit 3 ;; *) exit 4 ;; esac\n";
+  }
+  fs::permissions(bin + "/xdg-open", fs::perms::owner_all);
+  std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+  ::setenv("PATH", (bin + ":" + oldPath).c_str(), 1);
+  int error = 0;
+  EXPECT_EQ(OpenWithDesktop("/x/ok.txt", &error), OpenResult::Opened);
+  EXPECT_EQ(OpenWithDesktop("/x/none.txt", &error), OpenResult::NoApplication);
+  EXPECT_EQ(OpenWithDesktop("/x/bad.txt", &error), OpenResult::Failed);
+  EXPECT_EQ(error, 4);
+  ::setenv("PATH", bin.c_str(), 1);
+  fs::remove(bin + "/xdg-open");
+  EXPECT_EQ(OpenWithDesktop("/x/ok.txt", &error), OpenResult::Failed);
+  EXPECT_NE(error, 0);
+  ::setenv("PATH", oldPath.c_str(), 1);
+  fs::remove_all(bin);
+}
