@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -140,7 +141,15 @@ public:
       return IoResult::Done;
     }
     AbandonWorkerIfBusy();
-    if (!worker_) worker_ = std::make_unique<Worker>(fd_);
+    if (!worker_) {
+      // Reads stuck in the kernel each hold a thread; past a few of them the
+      // device is taken as dead and further reads fail at once.
+      if (stuck_->load() >= kMaxStuckReads) {
+        error_ = EIO;
+        return IoResult::Error;
+      }
+      worker_ = std::make_unique<Worker>(fd_);
+    }
     caller_ = buffer;
     callerBytes_ = bytes;
     worker_->Start(bytes, offset);
@@ -197,14 +206,21 @@ private:
   void AbandonWorkerIfBusy() {
     if (worker_ && worker_->Busy()) {
       Worker* stuck = worker_.release();
-      std::thread([stuck] { delete stuck; }).detach();
+      std::shared_ptr<std::atomic<int>> counter = stuck_;
+      ++*counter;
+      std::thread([stuck, counter] {
+        delete stuck;  // waits for the read to come back from the kernel
+        --*counter;
+      }).detach();
     }
   }
 
   std::string path_;
   std::shared_ptr<FdHolder> fd_;
   bool threaded_;
+  static constexpr int kMaxStuckReads = 8;
   std::unique_ptr<Worker> worker_;
+  std::shared_ptr<std::atomic<int>> stuck_ = std::make_shared<std::atomic<int>>(0);
   void* caller_ = nullptr;
   size_t callerBytes_ = 0;
   size_t bytes_ = 0;
