@@ -5,14 +5,16 @@
 # whose clusters are not contiguous, and a deleted file that was written
 # around live files.
 #
-#   make-fat-images.sh OUTDIR
+#   make-fat-images.sh OUTDIR [TYPE...]     (TYPE: fat12, fat16, fat32; all by default)
 #
 # Writes OUTDIR/fat12.img, fat16.img, fat32.img, and OUTDIR/src/ with the
 # contents of the deleted files (deleted_frag-<type>.bin, trash1-<type>.txt)
 # for checking what is read back.
 set -eu
 
-out=${1:?usage: make-fat-images.sh OUTDIR}
+out=${1:?usage: make-fat-images.sh OUTDIR [TYPE...]}
+shift
+[ $# -gt 0 ] || set -- fat12 fat16 fat32
 mkdir -p "$out/src"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT INT TERM
@@ -41,7 +43,7 @@ build() {
     fi
   }
   d=$work/$type
-  mkdir -p "$d"
+  mkdir -p "$d/many"
 
   m mmd "::DOCS" "::DOCS/Sub Folder Long Name" "::DOCS/Sub Folder Long Name/deep" \
     "::Ünïcödé folder" "::EMPTYDIR" "::TRASH"
@@ -65,7 +67,8 @@ build() {
   m mcopy "$d/trash1.txt" "$d/trash long name.dat" ::TRASH
 
   # A live file written into the holes left by deleted small files.
-  for i in 0 1 2 3 4 5 6 7; do random "$d/f$i.bin" "$cluster"; m mcopy "$d/f$i.bin" ::DOCS; done
+  for i in 0 1 2 3 4 5 6 7; do random "$d/f$i.bin" "$cluster"; done
+  m mcopy "$d/f0.bin" "$d/f1.bin" "$d/f2.bin" "$d/f3.bin" "$d/f4.bin" "$d/f5.bin" "$d/f6.bin" "$d/f7.bin" ::DOCS
   m mdel ::DOCS/f0.bin ::DOCS/f2.bin ::DOCS/f4.bin ::DOCS/f6.bin
   random "$d/fragmented.bin" $((cluster * 6 + 17))
   m mcopy "$d/fragmented.bin" ::DOCS
@@ -75,14 +78,15 @@ build() {
   m mmd ::MANY
   i=0
   while [ $i -lt 40 ]; do
-    random "$d/many file number $i.txt" $((cluster + i))
-    m mcopy "$d/many file number $i.txt" ::MANY
+    random "$d/many/many file number $i.txt" $((cluster + i))
     i=$((i + 1))
   done
+  m mcopy "$d/many/"* ::MANY
 
   # A file written around live files, then deleted: its data lies on the
   # clusters that are free now, not on the live files between them.
-  for i in 0 1 2 3; do random "$d/h$i.bin" "$cluster"; m mcopy "$d/h$i.bin" ::; done
+  for i in 0 1 2 3; do random "$d/h$i.bin" "$cluster"; done
+  m mcopy "$d/h0.bin" "$d/h1.bin" "$d/h2.bin" "$d/h3.bin" ::
   m mdel ::h0.bin ::h2.bin
   random "$d/deleted_frag.bin" $((cluster * 3))
   m mcopy "$d/deleted_frag.bin" ::
@@ -95,6 +99,11 @@ build() {
   m mdeltree ::TRASH
 }
 
-build fat12 512
-build fat16 2048
-build fat32 512
+for type in "$@"; do
+  case $type in
+    fat12) build fat12 512 ;;
+    fat16) build fat16 2048 ;;
+    fat32) build fat32 512 ;;
+    *) echo "make-fat-images.sh: unknown type $type" >&2; exit 2 ;;
+  esac
+done

@@ -386,6 +386,7 @@ int CFileSystem_FAT::Initialize() {
   Volume->BytesPerSector = BytesPerSector;
   Volume->SectorsPerCluster = SectorsPerCluster;
   Volume->BytesPerCluster = BytesPerCluster;
+  Volume->TotalClusters = LastCluster - 1;
   if (!LoadFat()) return 0;
   BuildUsedAreas();
 

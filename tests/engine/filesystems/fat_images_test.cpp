@@ -46,11 +46,10 @@ protected:
 
   // "path" relative to the root, as fls prints it.
   std::string PathOf(const CFoundObject* o) const {
-    std::string folder = volume_->Catalog().GetFullPath(o);
     // Empty files of the FAT12/16 root have no cluster and wait under the
     // placeholder folder 0x0F000000.
-    const std::string placeholder = "lost_folder_251658240/";
-    if (o->ParentID == 0x0F000000 && folder.rfind(placeholder, 0) == 0) folder = "/" + folder.substr(placeholder.size());
+    if (o->ParentID == 0x0F000000) return o->Name;
+    std::string folder = volume_->Catalog().GetFullPath(o);
     if (!folder.empty() && folder[0] == '/') folder.erase(0, 1);
     return folder + o->Name;
   }

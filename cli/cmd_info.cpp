@@ -1,0 +1,102 @@
+// quillmore-cli info SOURCE: what the boot sector of a source says.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/command.h"
+#include "cli/source.h"
+#include "engine/filesystems/file_system.h"
+#include "engine/filesystems/file_system_fat.h"
+#include "engine/volume/volume.h"
+#include "services/format.h"
+
+namespace qmcli {
+namespace {
+
+std::string SerialText(uint32_t id, uint64_t serial) {
+  if (serial == 0) return {};
+  if (id == 7) return qm::Format("%08X%08X", static_cast<uint32_t>(serial >> 32), static_cast<uint32_t>(serial));
+  return qm::Format("%04X-%04X", static_cast<uint32_t>((serial >> 16) & 0xFFFF), static_cast<uint32_t>(serial & 0xFFFF));
+}
+
+int RunInfo(const std::vector<std::string>& args) {
+  std::string source;
+  bool json = false;
+  for (const auto& a : args) {
+    if (a == "--json") {
+      json = true;
+    } else if (!a.empty() && a[0] == '-') {
+      std::fprintf(stderr, "quillmore-cli info: unknown option '%s'\n", a.c_str());
+      return EXIT_USAGE;
+    } else if (source.empty()) {
+      source = a;
+    } else {
+      std::fprintf(stderr, "quillmore-cli info: only one SOURCE may be given\n");
+      return EXIT_USAGE;
+    }
+  }
+  if (source.empty()) {
+    std::fprintf(stderr, "Usage: quillmore-cli info SOURCE [--json]\n");
+    return EXIT_USAGE;
+  }
+  CliStartup();
+  std::string error;
+  CVolume* volume = OpenSourceVolume(source, &error);
+  if (!volume) {
+    std::fprintf(stderr, "quillmore-cli: %s\n", error.c_str());
+    return EXIT_FAILED;
+  }
+  if (volume->Analyse_Boot() != 1) {
+    std::fprintf(stderr, "quillmore-cli: cannot read the boot sector of '%s'\n", source.c_str());
+    return EXIT_FAILED;
+  }
+
+  const uint8_t* boot = volume->BootBuffer.data();
+  const uint32_t id = volume->FileSystem().FileSystemType;
+  const bool known = id == 1 || id == 4 || id == 7 || id == 11;
+  const uint32_t bytesPerSector = known ? static_cast<uint32_t>(boot[0x0B] | (boot[0x0C] << 8)) : volume->BytesPerSector;
+  std::string label = volume->Label;
+  if (label.empty() && id != 7 && id != 0) label = CFileSystem_FAT::BootSectorLabel(boot, id);
+  const std::string name = id == 0 ? "none (read as a partition table)" : CFileSystem::NameOf(id);
+  const std::string serial = SerialText(id, volume->SerialNumber);
+  // Clusters as the boot sector's cluster size counts them (an image's own
+  // count assumes one sector per cluster).
+  const uint64_t clusters =
+      id != 0 && volume->SectorsPerCluster ? volume->TotalSectors / volume->SectorsPerCluster : volume->TotalClusters;
+
+  if (json) {
+    nlohmann::json j;
+    j["source"] = source;
+    j["file_system"] = id == 0 ? nlohmann::json(nullptr) : nlohmann::json(CFileSystem::NameOf(id));
+    j["file_system_id"] = id;
+    j["bytes_per_sector"] = bytesPerSector;
+    j["sectors_per_cluster"] = volume->SectorsPerCluster;
+    j["bytes_per_cluster"] = volume->BytesPerCluster;
+    j["total_sectors"] = volume->TotalSectors;
+    j["total_clusters"] = clusters;
+    j["size"] = volume->Size;
+    j["serial_number"] = serial.empty() ? nlohmann::json(nullptr) : nlohmann::json(serial);
+    j["label"] = label.empty() ? nlohmann::json(nullptr) : nlohmann::json(label);
+    std::printf("%s\n", j.dump(2).c_str());
+    return EXIT_OK;
+  }
+  std::printf("Source:              %s\n", source.c_str());
+  std::printf("File system:         %s (ID %u)\n", name.c_str(), id);
+  std::printf("Bytes per sector:    %u\n", bytesPerSector);
+  std::printf("Sectors per cluster: %u\n", volume->SectorsPerCluster);
+  std::printf("Bytes per cluster:   %u\n", volume->BytesPerCluster);
+  std::printf("Total sectors:       %llu\n", static_cast<unsigned long long>(volume->TotalSectors));
+  std::printf("Total clusters:      %llu\n", static_cast<unsigned long long>(clusters));
+  std::printf("Size:                %llu bytes\n", static_cast<unsigned long long>(volume->Size));
+  std::printf("Serial number:       %s\n", serial.empty() ? "-" : serial.c_str());
+  std::printf("Label:               %s\n", label.empty() ? "-" : label.c_str());
+  return EXIT_OK;
+}
+
+CliCommandRegistrar registrar({"info", "info SOURCE [--json]",
+                               "show the file system, geometry, serial number and label of a source", RunInfo});
+
+}  // namespace
+}  // namespace qmcli

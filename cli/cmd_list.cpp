@@ -1,0 +1,178 @@
+// quillmore-cli list SOURCE: the file-system phase of an analysis, and the
+// catalog it fills, as a folder tree or as JSON.
+#include <algorithm>
+#include <cstdio>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/catalog_output.h"
+#include "cli/command.h"
+#include "cli/scan_run.h"
+#include "cli/source.h"
+#include "engine/catalog/found_object_tree.h"
+#include "engine/filesystems/file_system.h"
+#include "engine/volume/volume.h"
+
+namespace qmcli {
+namespace {
+
+struct ListOptions {
+  std::string source;
+  bool deletedOnly = false;
+  bool json = false;
+  bool scan = false;  // full analysis: file system, then the sector scan
+};
+
+// The objects to show: every catalog object but the volume's own record and
+// the root folder that stands for the file system.
+bool Listable(CVolume* volume, const CFoundObject* o) {
+  return o != volume && o != &volume->Catalog().Root();
+}
+
+class TreePrinter {
+public:
+  TreePrinter(CVolume* volume, bool deletedOnly) : volume_(volume), catalog_(volume->Catalog()), deletedOnly_(deletedOnly) {
+    if (deletedOnly_) MarkDeletedAncestors();
+  }
+
+  void Print(const CFoundObject& top, const std::string& title) {
+    std::vector<CFoundObject*> children;
+    catalog_.GetChildren(top.ObjectID, children);
+    if (children.empty()) return;
+    std::printf("%s/\n", title.c_str());
+    expanded_.insert(top.ObjectID);
+    PrintChildren(top.ObjectID, 1);
+  }
+
+private:
+  void MarkDeletedAncestors() {
+    for (const CFoundObject* o : catalog_.CopyObjects()) {
+      if (!Listable(volume_, o) || !o->IsDeleted()) continue;
+      std::set<int64_t> seen;
+      int64_t parent = o->ParentID;
+      while (seen.insert(parent).second) {
+        leadsToDeleted_.insert(parent);
+        int64_t cursor = -1;
+        const CFoundObject* p = nullptr;
+        while ((p = catalog_.FindByID(parent, cursor)) && !p->IsFolder()) {
+        }
+        if (!p) break;
+        parent = p->ParentID;
+      }
+    }
+  }
+
+  bool Shown(const CFoundObject* o) const {
+    if (!deletedOnly_) return true;
+    return o->IsDeleted() || (o->IsFolder() && leadsToDeleted_.count(o->ObjectID));
+  }
+
+  void PrintChildren(int64_t id, int depth) {
+    std::vector<CFoundObject*> children;
+    catalog_.GetChildren(id, children);
+    std::stable_sort(children.begin(), children.end(), [](const CFoundObject* a, const CFoundObject* b) {
+      if (a->IsFolder() != b->IsFolder()) return a->IsFolder();
+      return a->Name < b->Name;
+    });
+    for (const CFoundObject* o : children) {
+      if (!Listable(volume_, o) || !Shown(o)) continue;
+      const std::string indent(static_cast<size_t>(depth) * 2, ' ');
+      const std::string mark = o->IsDeleted() ? "  [deleted]" : "";
+      const std::string when = FileTimeToShort(o->ModificationTime);
+      if (o->IsFolder()) {
+        std::printf("%s%s/%s%s%s\n", indent.c_str(), o->Name.c_str(), when.empty() ? "" : "  ", when.c_str(),
+                    mark.c_str());
+        // A folder is opened once: damaged file systems can name a folder's
+        // ancestors inside it.
+        if (expanded_.insert(o->ObjectID).second) PrintChildren(o->ObjectID, depth + 1);
+      } else {
+        std::printf("%s%s  %s%s%s%s\n", indent.c_str(), o->Name.c_str(), FormatSizeColumn(*o).c_str(),
+                    when.empty() ? "" : "  ", when.c_str(), mark.c_str());
+      }
+    }
+  }
+
+  CVolume* volume_;
+  CFoundObjectTree& catalog_;
+  bool deletedOnly_;
+  std::set<int64_t> leadsToDeleted_;
+  std::set<int64_t> expanded_;
+};
+
+// Runs the file-system phase on the calling thread; false when no file
+// system was recognised.
+bool RunFileSystemPhase(CVolume* volume) {
+  volume->Analyse_Boot();
+  volume->AnalyseFileSystem();
+  return volume->FileSystem().RootObjectID() >= 0;
+}
+
+int RunList(const std::vector<std::string>& args) {
+  ListOptions options;
+  for (const auto& a : args) {
+    if (a == "--json") {
+      options.json = true;
+    } else if (a == "--scan") {
+      options.scan = true;
+    } else if (a == "--deleted-only") {
+      options.deletedOnly = true;
+    } else if (!a.empty() && a[0] == '-') {
+      std::fprintf(stderr, "quillmore-cli list: unknown option '%s'\n", a.c_str());
+      return EXIT_USAGE;
+    } else if (options.source.empty()) {
+      options.source = a;
+    } else {
+      std::fprintf(stderr, "quillmore-cli list: only one SOURCE may be given\n");
+      return EXIT_USAGE;
+    }
+  }
+  if (options.source.empty()) {
+    std::fprintf(stderr, "Usage: quillmore-cli list SOURCE [--deleted-only] [--scan] [--json]\n");
+    return EXIT_USAGE;
+  }
+  CliStartup();
+  std::string error;
+  CVolume* volume = OpenSourceVolume(options.source, &error);
+  if (!volume) {
+    std::fprintf(stderr, "quillmore-cli: %s\n", error.c_str());
+    return EXIT_FAILED;
+  }
+  if (options.scan) {
+    // Ctrl-C stops the analysis; what was found so far is listed.
+    if (!RunFullAnalysis(volume)) std::fprintf(stderr, "Analysis stopped before the end.\n");
+  }
+  if (options.scan ? volume->FileSystem().RootObjectID() < 0 && volume->ScanFilesFound.load() == 0
+                   : !RunFileSystemPhase(volume)) {
+    std::fprintf(stderr, "quillmore-cli: no file system detected on '%s'\n", options.source.c_str());
+    if (options.json) std::printf("[]\n");
+    return EXIT_FAILED;
+  }
+
+  CFoundObjectTree& catalog = volume->Catalog();
+  if (options.json) {
+    nlohmann::json out = nlohmann::json::array();
+    for (const CFoundObject* o : catalog.CopyObjects()) {
+      if (!Listable(volume, o)) continue;
+      if (options.deletedOnly && !o->IsDeleted()) continue;
+      out.push_back(FoundObjectToJson(catalog, *o));
+    }
+    std::printf("%s\n", out.dump(2).c_str());
+  } else {
+    TreePrinter printer(volume, options.deletedOnly);
+    printer.Print(catalog.Root(), catalog.Root().Name);
+    printer.Print(catalog.LostFragments(), catalog.LostFragments().Name);
+    if (options.scan) printer.Print(catalog.LostFiles(), catalog.LostFiles().Name);
+    std::printf("%u folder(s), %u file(s)\n", volume->FoldersFound.load(), volume->FilesFound.load());
+    if (options.scan) std::printf("%u lost file(s)\n", volume->ScanFilesFound.load());
+  }
+  return EXIT_OK;
+}
+
+CliCommandRegistrar registrar({"list", "list SOURCE [--deleted-only] [--scan] [--json]",
+                               "list the live and deleted files and folders of the file system", RunList});
+
+}  // namespace
+}  // namespace qmcli
