@@ -97,6 +97,8 @@ int RunScan(const std::vector<std::string>& args) {
     std::fprintf(stderr, "Usage: quillmore-cli scan SOURCE [--json]\n");
     return EXIT_USAGE;
   }
+  // From here on Ctrl-C asks for a clean stop.
+  InstallInterruptHandler();
   CliStartup();
   std::string error;
   CVolume* volume = OpenSourceVolume(source, &error);
