@@ -755,8 +755,16 @@ std::string CFoundObjectTree::GetFullPath(const CFoundObject* object) const {
   VisitGuard guard;
   guard.Visit(object);
   const CFoundObject* current = object;
+  // The two folders of things outside the file system's tree are not in the
+  // indexes; their names still head the paths of what lies in them.
+  auto outsideFolder = [&m](int64_t id) -> const CFoundObject* {
+    if (id == LOST_FILES_ID) return &m.lostFiles;
+    if (id == LOST_FRAGMENTS_ID) return &m.lostFragments;
+    return nullptr;
+  };
   for (;;) {
     const CFoundObject* parent = m.ParentOf(current->ParentID);
+    if (!parent) parent = outsideFolder(current->ParentID);
     if (!parent) {
       // A catalog whose root record is not filed still has its root.
       reachedRoot = current->ParentID == m.root.ObjectID;
@@ -767,7 +775,14 @@ std::string CFoundObjectTree::GetFullPath(const CFoundObject* object) const {
       reachedRoot = true;
       break;
     }
-    if (IsSyntheticIdentity(parent->ObjectID)) break;  // a synthetic folder
+    if (parent == &m.lostFiles || parent == &m.lostFragments) {
+      names.push_back(&parent->Name);
+      break;
+    }
+    // Other synthetic records (volumes, the views' nodes) end the path; the
+    // group folders of "Lost files" are part of it.
+    const bool groupFolder = parent->IsFolder() && parent->ParentID == LOST_FILES_ID;
+    if (IsSyntheticIdentity(parent->ObjectID) && !groupFolder) break;
     names.push_back(&parent->Name);
     current = parent;
   }

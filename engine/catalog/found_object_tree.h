@@ -98,9 +98,11 @@ public:
 
   // The folder path of an object, "/"-separated and ending in "/": "/" for a
   // volume without a drive letter (every volume on Linux), then each folder
-  // name from the top down. The object's own name is not part of it. A walk
-  // that does not reach the root (lost files, placeholder folders) gives the
-  // names it met without the leading "/"; a loop in the identities ends it.
+  // name from the top down. The object's own name is not part of it. Lost
+  // files and objects in placeholder folders lie outside the file system's
+  // tree: their paths start with the name of "Lost files" (then the group
+  // folder) or of "Filesystem (lost fragments)", without the leading "/"
+  // ("Lost files/Pictures/"). A loop in the identities ends the walk.
   std::string GetFullPath(const CFoundObject* object) const;
   // "Folder" for folders, else the type name of the name's extension
   // (qm::GetTypeNameForExtension, "EXT File" unless a front end installed a

@@ -66,7 +66,7 @@ TEST_F(CatalogTest, FileBeforeItsFolderWaitsInAPlaceholderThatTheFolderTakesOver
   EXPECT_EQ(placeholder->ParentID, LOST_FRAGMENTS_ID);
   EXPECT_EQ(placeholder->Flags & 0x215, 0x215);
   EXPECT_EQ(target.Count(FOUND_PLACEHOLDER_CREATED, placeholder), 1u);
-  EXPECT_EQ(catalog().GetFullPath(file), "lost_folder_50/");
+  EXPECT_EQ(catalog().GetFullPath(file), "Filesystem (lost fragments)/lost_folder_50/");
   EXPECT_EQ(Children(catalog(), LOST_FRAGMENTS_ID), std::vector<CFoundObject*>{placeholder});
   placeholder->TreeItem = 77;  // the view made a node for it
 
@@ -169,6 +169,7 @@ TEST_F(CatalogTest, LostFilesAreNamedAndSortedIntoGroupFolders) {
   EXPECT_EQ(lost->ParentID, type.GroupId);
   EXPECT_EQ(volume->ScanFilesFound, before + 1);
   EXPECT_EQ(target.Count(FOUND_LOST_FILE_ADDED, lost), 1u);
+  EXPECT_EQ(catalog().GetFullPath(lost), "Lost files/Catalog test pictures/");
 
   int64_t cursor = -1;
   CFoundObject* group = catalog().FindByID(type.GroupId, cursor);
@@ -188,7 +189,7 @@ TEST_F(CatalogTest, LostFilesAreNamedAndSortedIntoGroupFolders) {
   ASSERT_NE(unknown, nullptr);
   EXPECT_EQ(unknown->Name, "lost_file_393216");
   EXPECT_EQ(unknown->ParentID, LOST_FILES_ID);
-  EXPECT_EQ(catalog().GetFullPath(unknown), "");
+  EXPECT_EQ(catalog().GetFullPath(unknown), "Lost files/");
 
   // A type switched off for search is not kept.
   const CFileType& off = SwitchedOffType();
