@@ -16,7 +16,7 @@ build=${1:-build}
 size_mib=${2:-1024}
 cli="$build/quillmore-cli"
 [ -x "$cli" ] || { echo "no $cli: build first" >&2; exit 1; }
-for tool in mkfs.fat mcopy; do command -v "$tool" >/dev/null || { echo "missing tool: $tool" >&2; exit 1; }; done
+for tool in mkfs.fat mcopy bc /usr/bin/time; do command -v "$tool" >/dev/null || { echo "missing tool: $tool" >&2; exit 1; }; done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/qm-recover-speed.XXXXXX")
 default_dest=/dev/shm
@@ -32,28 +32,29 @@ mkfs.fat -F 32 -s 8 -C "$img" $((size_mib * 1024 + 64 * 1024)) >/dev/null
 MTOOLS_SKIP_CHECK=1 mcopy -i "$img" "$src" ::big.bin
 cat "$img" "$src" >/dev/null   # into the page cache
 
-now() { date +%s.%N; }
-best_cp=""
-best_rec=""
+# run LABEL COMMAND...: elapsed and CPU seconds (user + system) of one run.
+measure() {
+  local out
+  out=$( { /usr/bin/time -f '%e %U %S' "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -n 1)
+  set -- $out
+  echo "$1 $(echo "$2 + $3" | bc -l)"
+}
+min() { if [ -z "$1" ] || [ "$(echo "$2 < $1" | bc -l)" = 1 ]; then echo "$2"; else echo "$1"; fi; }
+
+best_cp="" best_rec="" cpu_cp="" cpu_rec=""
 for run in 1 2 3; do
-  rm -rf "$dest_base"/*
-  t0=$(now)
-  cp --reflink=never "$src" "$dest_base/cp.bin"
-  t1=$(now)
+  rm -rf "${dest_base:?}"/*
+  read -r e c < <(measure cp --reflink=never "$src" "$dest_base/cp.bin")
+  best_cp=$(min "$best_cp" "$e"); cpu_cp=$(min "$cpu_cp" "$c")
   rm -f "$dest_base/cp.bin"
-  t2=$(now)
-  "$cli" recover "$img" --to "$dest_base/rec" --name big.bin --allow-same-drive >/dev/null 2>&1
-  t3=$(now)
+  read -r e c < <(measure "$cli" recover "$img" --to "$dest_base/rec" --name big.bin --allow-same-drive)
+  best_rec=$(min "$best_rec" "$e"); cpu_rec=$(min "$cpu_rec" "$c")
   cmp -s "$src" "$dest_base/rec/big.bin" || { echo "recovered file differs from the original" >&2; exit 1; }
-  cp_s=$(echo "$t1 - $t0" | bc -l)
-  rec_s=$(echo "$t3 - $t2" | bc -l)
-  [ -z "$best_cp" ] || [ "$(echo "$cp_s < $best_cp" | bc -l)" = 1 ] && best_cp=$cp_s
-  [ -z "$best_rec" ] || [ "$(echo "$rec_s < $best_rec" | bc -l)" = 1 ] && best_rec=$rec_s
 done
 
 mib_cp=$(echo "$size_mib / $best_cp" | bc -l)
 mib_rec=$(echo "$size_mib / $best_rec" | bc -l)
 ratio=$(echo "100 * $mib_rec / $mib_cp" | bc -l)
-printf 'destination: %s\n' "$dest_base"
-printf 'cp:      %6.3f s  %8.1f MiB/s\n' "$best_cp" "$mib_cp"
-printf 'recover: %6.3f s  %8.1f MiB/s  (%.0f%% of cp)\n' "$best_rec" "$mib_rec" "$ratio"
+printf 'destination: %s (best of 3; load average %s)\n' "$dest_base" "$(cut -d' ' -f1 /proc/loadavg)"
+printf 'cp:      %6.3f s  %8.1f MiB/s  cpu %5.2f s\n' "$best_cp" "$mib_cp" "$cpu_cp"
+printf 'recover: %6.3f s  %8.1f MiB/s  cpu %5.2f s  (%.0f%% of cp'"'"'s speed)\n' "$best_rec" "$mib_rec" "$cpu_rec" "$ratio"

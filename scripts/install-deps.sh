@@ -9,6 +9,7 @@ packages=(
   dosfstools mtools ntfs-3g sleuthkit testdisk
   python3 xxd zstd imagemagick
   libgsf-bin
+  bc time
 )
 missing=()
 for p in "${packages[@]}"; do
