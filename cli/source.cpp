@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include "engine/scanner/file_signature_database.h"
 #include "engine/volume/local_computer.h"
 #include "engine/volume/volume.h"
 #include "platform/system.h"
@@ -18,6 +19,7 @@ void CliStartup() {
   theApp().LoadSettings();
   theComputer();  // creates the log, which opens its file as the settings say
   // ---- The signature database is loaded here (one line, added by its owner).
+  LoadSignatureDatabase();
 }
 
 CVolume* OpenSourceVolume(const std::string& path, std::string* error) {

@@ -8,6 +8,7 @@ packages=(
   libblkid-dev libudev-dev
   dosfstools mtools ntfs-3g sleuthkit testdisk
   python3 xxd zstd imagemagick
+  ffmpeg
   libgsf-bin
   bc time
 )
