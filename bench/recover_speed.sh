@@ -34,10 +34,10 @@ cat "$img" "$src" >/dev/null   # into the page cache
 
 # run LABEL COMMAND...: elapsed and CPU seconds (user + system) of one run.
 measure() {
-  local out
-  out=$( { /usr/bin/time -f '%e %U %S' "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -n 1)
-  set -- $out
-  echo "$1 $(echo "$2 + $3" | bc -l)"
+  /usr/bin/time -o "$work/time.txt" -f '%e %U %S' "$@" >/dev/null 2>&1
+  local e u s
+  read -r e u s <"$work/time.txt"
+  echo "$e $(echo "$u + $s" | bc -l)"
 }
 min() { if [ -z "$1" ] || [ "$(echo "$2 < $1" | bc -l)" = 1 ]; then echo "$2"; else echo "$1"; fi; }
 
