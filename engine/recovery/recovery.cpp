@@ -224,10 +224,14 @@ bool CRecovery::StartWorker(bool tryOpen) {
   working_ = true;
   try {
     worker_ = std::thread([this, tryOpen] {
-      if (tryOpen)
-        TryOpen_Thread();
-      else
-        Recovery_Thread();
+      try {
+        if (tryOpen)
+          TryOpen_Thread();
+        else
+          Recovery_Thread();
+      } catch (...) {
+        theLog().AddError("Recovery_Thread.except0");
+      }
       running_ = 0;
       working_ = false;
     });
