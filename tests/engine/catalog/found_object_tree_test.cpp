@@ -375,3 +375,28 @@ TEST_F(CatalogTest, LookupsWhileTheAnalysisAdds) {
   catalog().GetChildren(1000, list);
   EXPECT_EQ(list.size(), 400u);
 }
+
+// A front end that answers code 1 at once, inside PostMessage, the way the
+// views answer a deleted object: the catalog must not hold its lock then.
+TEST_F(CatalogTest, NotificationsArriveAfterTheCatalogLetGo) {
+  struct Answering : IMessageTarget {
+    CFoundObjectTree* catalog = nullptr;
+    int answered = 0;
+    void PostMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
+      auto* object = reinterpret_cast<CFoundObject*>(wParam);
+      if (message == WM_FOUND_OBJECT && lParam == FOUND_OBJECT_ADDED && object->IsDeleted()) {
+        catalog->MarkDeletedPath(object);
+        ++answered;
+      }
+    }
+    intptr_t SendMessage(uint32_t, uintptr_t, intptr_t) override { return 0; }
+  } answering;
+  answering.catalog = &catalog();
+  theApp().MainWindow = &answering;
+  StartFileSystem(2);
+  CFoundObject* folder = catalog().AddObject(Record(10, 2, "d", FOF_FOLDER));
+  catalog().AddObject(Record(11, 10, "x.txt", FOF_DELETED));
+  EXPECT_EQ(answering.answered, 1);
+  EXPECT_TRUE(folder->HasDeleted());
+  theApp().MainWindow = &target;
+}
