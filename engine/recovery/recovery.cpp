@@ -537,7 +537,8 @@ std::vector<std::string> CRecovery::TemporaryFiles() const {
 void CRecovery::DeleteTemporaryFiles(IRecoveryQuestions* questions) {
   std::vector<std::string> files = TemporaryFiles();
   if (files.empty()) return;
-  if (!questions || !questions->ConfirmDeleteTemporaryFiles()) return;
+  if (!questions || !questions->ConfirmDeleteTemporaryFiles(kDeleteTemporaryFilesQuestion, kConfirmationCaption))
+    return;
   for (const std::string& file : files) ::unlink(file.c_str());
   std::lock_guard lock(pathMutex_);
   temporaryFiles_.clear();

@@ -20,17 +20,30 @@
 class CVolume;
 class CFoundObjectTree;
 
+// The texts of the questions below, for the front ends' dialogs.
+inline constexpr const char* kDeleteTemporaryFilesQuestion = "Delete temporary files?";
+inline constexpr const char* kConfirmationCaption = "Confirmation";
+inline constexpr const char* kSameDriveQuestion =
+    "The destination folder is on the same drive with the source.\n"
+    "You should change the destination location for recovered files.\n\n"
+    "Select another destination folder for recovered files?";
+inline constexpr const char* kSameDriveCaption = "Warning!";
+inline constexpr const char* kSelectDestinationTitle = "Select destination folder for recovered files";
+inline constexpr const char* kStopRecoveryQuestion = "Are you sure you want to stop recovery?";
+
 // Questions the engine and its callers put to the user. The desktop program
 // answers with dialogs, the command line from its options.
 class IRecoveryQuestions {
 public:
   virtual ~IRecoveryQuestions() = default;
-  // "Delete temporary files?" at exit; true for Yes.
-  virtual bool ConfirmDeleteTemporaryFiles() = 0;
-  // The same-drive warning: true for Yes (choose another folder).
-  virtual bool AskSelectAnotherDestination() = 0;
-  // The folder browser; false when nothing was chosen.
-  virtual bool BrowseDestination(std::string& folder) = 0;
+  // kDeleteTemporaryFilesQuestion (caption kConfirmationCaption, Yes/No,
+  // question icon) at exit; true for Yes.
+  virtual bool ConfirmDeleteTemporaryFiles(const std::string& question, const std::string& caption) = 0;
+  // kSameDriveQuestion (caption kSameDriveCaption, Yes/No, warning icon):
+  // true for Yes (choose another folder).
+  virtual bool AskSelectAnotherDestination(const std::string& question, const std::string& caption) = 0;
+  // A folder browser titled `title`; false when nothing was chosen.
+  virtual bool BrowseDestination(const std::string& title, std::string& folder) = 0;
 };
 
 // What became of one object of the list.

@@ -119,9 +119,9 @@ bool IsDestinationOnSourceDrive(const CVolume& volume, const std::string& destin
 
 std::string CheckDestinationDrive(const CVolume& volume, std::string destination, IRecoveryQuestions& questions) {
   while (IsDestinationOnSourceDrive(volume, destination)) {
-    if (!questions.AskSelectAnotherDestination()) break;
+    if (!questions.AskSelectAnotherDestination(kSameDriveQuestion, kSameDriveCaption)) break;
     std::string chosen = destination;
-    if (questions.BrowseDestination(chosen) && !chosen.empty()) destination = chosen;
+    if (questions.BrowseDestination(kSelectDestinationTitle, chosen) && !chosen.empty()) destination = chosen;
   }
   return destination;
 }

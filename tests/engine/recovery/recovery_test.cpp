@@ -378,15 +378,21 @@ TEST(RecoveryList, FolderGivesItsFilesDepthFirstThenItself) {
 namespace {
 class FakeQuestions : public IRecoveryQuestions {
 public:
-  bool ConfirmDeleteTemporaryFiles() override {
+  bool ConfirmDeleteTemporaryFiles(const std::string& question, const std::string&) override {
+    EXPECT_EQ(question, "Delete temporary files?");
     ++deleteAsked;
     return deleteAnswer;
   }
-  bool AskSelectAnotherDestination() override {
+  bool AskSelectAnotherDestination(const std::string& question, const std::string& caption) override {
+    EXPECT_EQ(caption, "Warning!");
+    EXPECT_NE(question.find("same drive with the source"), std::string::npos);
     ++driveAsked;
-    return driveAnswers.empty() ? false : (driveAnswers.erase(driveAnswers.begin()), true);
+    if (driveAnswers.empty()) return false;
+    bool answer = driveAnswers.front();
+    driveAnswers.erase(driveAnswers.begin());
+    return answer;
   }
-  bool BrowseDestination(std::string& folder) override {
+  bool BrowseDestination(const std::string&, std::string& folder) override {
     if (browse.empty()) return false;
     folder = browse.front();
     browse.erase(browse.begin());
