@@ -354,11 +354,14 @@ void CFileSystem_NTFS::BuildRuns(MftRecord& record, uint64_t objectSize, std::ve
   }
   const uint64_t spc = sectorsPerCluster_;
   uint64_t remaining = (record.DataSize + 511) / 512;
+  // Sectors past the valid data length were never written: zeros.
+  const uint64_t written = (record.InitializedSize + 511) / 512;
+  uint64_t produced = 0;
   uint64_t nextVcn = 0;
-  auto add = [&](FoundObjectRun::Source kind, uint64_t start, uint64_t count) {
-    count = std::min(count, remaining);
+  auto append = [&](FoundObjectRun::Source kind, uint64_t start, uint64_t count) {
     if (count == 0) return;
     remaining -= count;
+    produced += count;
     if (!runs.empty()) {
       FoundObjectRun& last = runs.back();
       if (last.Kind == kind &&
@@ -372,6 +375,16 @@ void CFileSystem_NTFS::BuildRuns(MftRecord& record, uint64_t objectSize, std::ve
     run.StartSector = kind == FoundObjectRun::Source::Volume ? start : 0;
     run.SectorCount = count;
     runs.push_back(std::move(run));
+  };
+  auto add = [&](FoundObjectRun::Source kind, uint64_t start, uint64_t count) {
+    count = std::min(count, remaining);
+    if (kind == FoundObjectRun::Source::Volume && produced + count > written) {
+      uint64_t keep = produced < written ? written - produced : 0;
+      append(kind, start, keep);
+      append(FoundObjectRun::Source::Zeros, 0, count - keep);
+      return;
+    }
+    append(kind, start, count);
   };
   for (const MftRun& r : record.Runs) {
     if (remaining == 0) break;

@@ -28,6 +28,7 @@ bool MftRecord::Load(const uint8_t* data, size_t size) {
   Runs.clear();
   LoadedExtensions.clear();
   DataSize = 0;
+  InitializedSize = 0;
   NonResident = 0;
   ResidentDataPosition = -1;
   DataAttributeCount = 0;
@@ -165,12 +166,16 @@ void MftRecord::TakeDataAttribute(int32_t offset) {
     ResidentContent(offset, at, length);
     NonResident = 0;
     DataSize = length;
+    InitializedSize = length;
     ResidentDataPosition = static_cast<int32_t>(at);
     return;
   }
   NonResident = 1;
   // Only the extent that starts at virtual cluster 0 carries the sizes.
-  if (Le64(a + 0x10) == 0) DataSize = Le64(a + 0x30);
+  if (Le64(a + 0x10) == 0) {
+    DataSize = Le64(a + 0x30);
+    InitializedSize = std::min(DataSize, Le64(a + 0x38));
+  }
   if (!DecodeRuns(offset, Runs)) damaged_ = true;
   std::sort(Runs.begin(), Runs.end(), [](const MftRun& x, const MftRun& y) { return x.FirstVcn < y.FirstVcn; });
 }
@@ -396,6 +401,7 @@ void MftRecord::LoadAttributeList() {
           HasData = true;
           NonResident = 1;
           DataSize = Le64(&extension.Record[d + 0x30]);
+          InitializedSize = std::min(DataSize, Le64(&extension.Record[d + 0x38]));
         }
         extension.DecodeRuns(d, more);
       }

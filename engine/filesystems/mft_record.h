@@ -130,6 +130,9 @@ public:
   std::vector<MftRun> Runs;
   std::vector<uint64_t> LoadedExtensions;
   uint64_t DataSize = 0;
+  // Bytes of the data that were ever written (valid data length); what lies
+  // beyond reads as zeros.
+  uint64_t InitializedSize = 0;
   uint8_t NonResident = 0;
   int32_t ResidentDataPosition = -1;
   int32_t DataAttributeCount = 0;

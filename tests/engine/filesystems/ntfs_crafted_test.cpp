@@ -370,6 +370,64 @@ TEST(NtfsCrafted, SparseRunsReadAsZeros) {
                             std::string(kClusterBytes, 'E'));
 }
 
+TEST(NtfsCrafted, DataPastTheValidLengthReadAsZeros) {
+  Image img;
+  img.Fill(90, 3, 'V');
+  const uint64_t size = 3 * kClusterBytes;
+  auto data = NonResident(0x80, Runs({{3, 90}}), size);
+  Put64(data, 0x38, kClusterBytes + 1024);  // valid data length
+  img.Write(16, Record(16, 1, {FileName(5, "prealloc.bin", 1, size), data}));
+  Parsed p = Parse(img.Finish());
+  ASSERT_NE(p.Find(16), nullptr);
+  EXPECT_EQ(p.Read(*p.Find(16)),
+            std::string(kClusterBytes + 1024, 'V') + std::string(2 * kClusterBytes - 1024, '\0'));
+}
+
+// Random damage to the MFT: whatever the bytes, the walk and the run
+// building end, and every run stays inside the volume.
+TEST(NtfsCrafted, RandomlyDamagedMftNeverMisleadsTheReader) {
+  Image img;
+  img.Fill(100, 4, 'F');
+  for (uint32_t n = 16; n < 30; ++n) {
+    img.Write(n, Record(n, n % 3 ? 1 : 3, {StandardInformation(n, n, n), FileName(n > 16 ? n - 1 : 5, "f" + std::to_string(n), 1, 9000),
+                                          NonResident(0x80, Runs({{1, 100}, {1, 103}, {2, -1}, {1, 101}}), 9000),
+                                          Resident(0x80, Bytes("stream"), "ads")}));
+  }
+  const std::vector<uint8_t> clean = img.Finish();
+  uint64_t state = 0x9E3779B97F4A7C15ull;
+  auto next = [&]() {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return state;
+  };
+  for (int round = 0; round < 150; ++round) {
+    std::vector<uint8_t> bytes = clean;
+    const size_t mft = kMftCluster * kClusterBytes;
+    int flips = 1 + static_cast<int>(next() % 40);
+    for (int i = 0; i < flips; ++i) {
+      size_t at = mft + (next() % (kMftRecords * kRecordBytes));
+      bytes[at] = static_cast<uint8_t>(next());
+    }
+    Parsed p = Parse(bytes);
+    for (const CFoundObject* o : p.Objects()) {
+      std::vector<FoundObjectRun> runs;
+      p.fs->GetRuns(*o, runs);
+      uint64_t total = 0;
+      for (const auto& r : runs) {
+        total += r.SectorCount;
+        if (r.Kind == FoundObjectRun::Source::Volume) {
+          EXPECT_LE(r.StartSector + r.SectorCount, kVolumeBytes / 512);
+        }
+        if (r.Kind == FoundObjectRun::Source::Inline) {
+          EXPECT_EQ(r.Inline->size(), r.SectorCount * 512);
+        }
+      }
+      EXPECT_LE(total, kVolumeBytes / 512 + 2 * kRecordBytes) << o->Name;
+    }
+  }
+}
+
 TEST(NtfsCrafted, LaterWin32NameReplacesDosNameAndFirstNameStaysOtherwise) {
   Image img;
   img.Write(16, Record(16, 1, {FileName(5, "LONGFI~1.TXT", 2), FileName(5, "Long file name.txt", 1)}));
