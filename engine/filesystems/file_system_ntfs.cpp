@@ -196,8 +196,28 @@ bool CFileSystem_NTFS::LoadMFT() {
 
   for (const MftRun& r : MFT.Runs)
     if (!r.Sparse) mftSectors_.emplace_back(r.Cluster * sectorsPerCluster_, r.Length * sectorsPerCluster_);
-  std::sort(mftSectors_.begin(), mftSectors_.end());
   mftLoaded_ = RecordCount > 0;
+  // The mirror ($MFTMirr, record 1) holds copies of the first records: they
+  // are catalogued by the walk already, like the MFT's own records.
+  std::vector<uint8_t> mirrorRecord(RecordSize);
+  MftRecord mirrorFile(this);
+  if (ReadRecord(1, mirrorRecord.data()) && mirrorFile.Load(mirrorRecord.data(), mirrorRecord.size())) {
+    for (const MftRun& r : mirrorFile.Runs)
+      if (!r.Sparse) mftSectors_.emplace_back(r.Cluster * sectorsPerCluster_, r.Length * sectorsPerCluster_);
+  }
+  if (MftMirrorCluster < clusterCount_)
+    mftSectors_.emplace_back(MftMirrorCluster * sectorsPerCluster_, std::max<uint64_t>(RecordSize / 512, 1) * 4);
+  // Sorted and merged, so one look-up finds the area a sector lies in.
+  std::sort(mftSectors_.begin(), mftSectors_.end());
+  std::vector<std::pair<uint64_t, uint64_t>> merged;
+  for (const auto& [start, count] : mftSectors_) {
+    if (!merged.empty() && start <= merged.back().first + merged.back().second) {
+      merged.back().second = std::max(merged.back().second, start + count - merged.back().first);
+    } else {
+      merged.emplace_back(start, count);
+    }
+  }
+  mftSectors_ = std::move(merged);
   return mftLoaded_;
 }
 

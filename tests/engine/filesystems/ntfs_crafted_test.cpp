@@ -601,9 +601,12 @@ TEST(NtfsCrafted, FoundRecordsAreExaminedTenAtATimeOutsideTheMft) {
   EXPECT_TRUE(o->Flags & FOF_FS_RUNS);
   EXPECT_TRUE(o->Flags & FOF_FILE);
   EXPECT_EQ(p.Find(110), nullptr);
-  // The same find again adds nothing; a find inside the live MFT adds nothing.
+  // The same find again adds nothing; finds inside the live MFT or its
+  // mirror (copies of catalogued records) add nothing.
   p.fs->ExamineFoundRecord(&found);
   found.StartOffset = kMftCluster * kClusterBytes;
+  p.fs->ExamineFoundRecord(&found);
+  found.StartOffset = kMirrorCluster * kClusterBytes;
   p.fs->ExamineFoundRecord(&found);
   EXPECT_EQ(p.Objects().size(), before + 10);
   // Near the end of the volume fewer records are examined.
