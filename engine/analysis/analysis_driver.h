@@ -9,6 +9,13 @@
 
 class CVolume;
 
+// Stops are cooperative: CLocalComputer::StopAnalysis clears AnalysisRunning,
+// asks the volume's analyser to stop, and then waits for the analysis thread
+// to end on its own (a second or two: every loop tests the stop and every
+// read has a time-out). Threads are never killed, so no lock is ever left
+// held. A front end that answers the synchronous WM_STATUS_TEXT on the thread
+// that calls StopAnalysis must not block in that answer.
+//
 // Asked before a running analysis is stopped while the setting
 // ConfirmScanAbort is on: "Are you sure you want to stop scanning?", caption
 // "Confirmation", Yes and No. Front ends implement it; true means Yes.
