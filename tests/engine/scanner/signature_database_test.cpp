@@ -2,10 +2,12 @@
 // extensions, look-ups, saving, signature files and the compiled matcher.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <random>
+#include <thread>
 
 #include "engine/catalog/found_object.h"
 #include "engine/scanner/file_signature_database.h"
@@ -256,6 +258,32 @@ TEST_F(SignatureDatabase, CompiledMatcherAgreesWithPlainMatching) {
   db.MatchSector(zip.data(), after);
   EXPECT_EQ(before.size(), after.size() + 1);
   EXPECT_EQ(before.front()->Id, 30);
+}
+
+TEST_F(SignatureDatabase, ConcurrentMatchingWhileSwitchesChange) {
+  AddType("00030", "", "", {{1, "0='PK',2=$03,3=$04"}});
+  AddType("00031", "", "", {{1, "0='PK'"}});
+  db.Load(*store);
+  std::vector<uint8_t> zip = {'P', 'K', 3, 4};
+  zip.resize(512);
+  std::atomic<bool> stop{false};
+  std::atomic<int> bad{0};
+  std::vector<std::thread> readers;
+  for (int r = 0; r < 3; ++r)
+    readers.emplace_back([&] {
+      std::vector<const CFileType*> m;
+      while (!stop) {
+        m.clear();
+        db.MatchSector(zip.data(), m);
+        // Type 31 is never switched off; type 30 comes first when present.
+        if (m.empty() || m.back()->Id != 31 || m.size() > 2) ++bad;
+      }
+    });
+  CFileType* t = db.FindById(30);
+  for (int i = 0; i < 20000; ++i) CFileSignatureDatabase::SetSearchEnable(*t, i % 2);
+  stop = true;
+  for (auto& th : readers) th.join();
+  EXPECT_EQ(bad, 0);
 }
 
 TEST_F(SignatureDatabase, SignatureFileRoundTripMatchesTheSameSectors) {
