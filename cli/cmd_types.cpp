@@ -39,10 +39,14 @@ int RunTypes(const std::vector<std::string>& args) {
   bool json = false;
   std::vector<std::pair<bool, std::string>> switches;
   std::vector<std::string> imports;
+  std::vector<std::pair<std::string, std::string>> exports;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--json") {
       json = true;
+    } else if (a == "--export" && i + 2 < args.size()) {
+      exports.emplace_back(args[i + 1], args[i + 2]);
+      i += 2;
     } else if ((a == "--enable" || a == "--disable" || a == "--import") && i + 1 < args.size()) {
       if (a == "--import") imports.push_back(args[++i]);
       else switches.emplace_back(a == "--enable", args[++i]);
@@ -81,7 +85,21 @@ int RunTypes(const std::vector<std::string>& args) {
     }
   }
 
-  if (!imports.empty() || !switches.empty()) {
+  for (const auto& [what, path] : exports) {
+    bool numeric = !what.empty() && what.find_first_not_of("0123456789") == std::string::npos && what.size() < 10;
+    const CFileType* type = numeric ? db.FindById(std::stoi(what)) : nullptr;
+    if (!type) {
+      std::fprintf(stderr, "quillmore-cli types: no file type '%s'\n", what.c_str());
+      status = EXIT_FAILED;
+    } else if (!CFileSignatureDatabase::ExportSignatureFile(*type, path)) {
+      std::fprintf(stderr, "quillmore-cli types: cannot write '%s'\n", path.c_str());
+      status = EXIT_FAILED;
+    } else {
+      std::printf("File type %d written to '%s'.\n", type->Id, path.c_str());
+    }
+  }
+
+  if (!imports.empty() || !switches.empty() || !exports.empty()) {
     if (!json) return status;
   }
 
@@ -107,7 +125,7 @@ int RunTypes(const std::vector<std::string>& args) {
   return status;
 }
 
-CliCommandRegistrar registrar({"types", "types [--json] [--enable ID|GROUP] [--disable ID|GROUP] [--import FILE.filesig]",
+CliCommandRegistrar registrar({"types", "types [--json] [--enable ID|GROUP] [--disable ID|GROUP] [--import FILE.filesig] [--export ID FILE.filesig]",
                                "list the file types the sector scan knows, switch their search on or off, import "
                                "signature files",
                                RunTypes});

@@ -264,6 +264,15 @@ TEST_F(ShippedSignatures, CommandLineListsSwitchesAndImports) {
   ASSERT_EQ(qmtest::RunCommand(env + cli + " types --json", &out), 0);
   EXPECT_NE(out.find("\"id\": 4242"), std::string::npos);
   EXPECT_NE(qmtest::RunCommand(env + cli + " types --import '" + config + "/none.filesig' >/dev/null 2>&1"), 0);
+  // Export a shipped type and import it back: the type is updated, not added.
+  std::string png = config + "/png.filesig";
+  ASSERT_EQ(qmtest::RunCommand(env + cli + " types --export 33 '" + png + "'", &out), 0) << out;
+  auto copy = CFileSignatureDatabase::UnpackType(qmtest::ReadFileBytes(png));
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(copy->Id, 33);
+  ASSERT_EQ(copy->Signatures.size(), db_->FindById(33)->Signatures.size());
+  ASSERT_EQ(qmtest::RunCommand(env + cli + " types --import '" + png + "'", &out), 0) << out;
+  EXPECT_NE(out.find("updated"), std::string::npos) << out;
 }
 
 }  // namespace
