@@ -433,3 +433,67 @@ TEST(FatFileSystem, StopRequestEndsTheWalk) {
 }
 
 }  // namespace
+
+namespace {
+
+// A small tree: folders, long names, deleted entries and chains, to mutate.
+FatImage TreeImage(int bits) {
+  FatImage img;
+  img.bits = bits;
+  img.totalSectors = bits == 32 ? 2048 : 1024;
+  if (bits == 12) img.rootEntries = 64;
+  img.Build();
+  const uint32_t base = bits == 32 ? 3 : 2;
+  uint8_t* root = img.RootDir();
+  int i = FatImage::LongName(root, 0, "A folder with a long name");
+  FatImage::Entry(root, i, "AFOLDE~1   ", 0x10, base, 0);
+  FatImage::Entry(root, i + 1, "\xE5" "ELETED TXT", 0x20, base + 4, 3000);
+  FatImage::Entry(root, i + 2, "FILE    BIN", 0x20, base + 1, 1500);
+  img.Chain({base, base + 8});
+  img.Chain({base + 1, base + 2, base + 6});
+  uint8_t* dir = img.Cluster(base);
+  FatImage::Entry(dir, 0, ".          ", 0x10, base, 0);
+  FatImage::Entry(dir, 1, "..         ", 0x10, 0, 0);
+  FatImage::Entry(dir, 2, "SUB        ", 0x10, base + 3, 0);
+  FatImage::Entry(dir, 3, "\xE5" "ONE    DAT", 0x20, base + 5, 700);
+  img.Chain({base + 3});
+  FatImage::Entry(img.Cluster(base + 3), 0, "INNER   TXT", 0x20, base + 7, 100);
+  img.Chain({base + 7});
+  FatImage::Entry(img.Cluster(base + 8), 0, "SECOND  TXT", 0x20, 0, 0);
+  return img;
+}
+
+}  // namespace
+
+// Random damage to the boot sector, the FATs and the directories: the parser
+// logs and goes on; it never crashes, never reads past the volume and never
+// allocates beyond it.
+TEST(FatHostile, RandomlyDamagedImagesAreWalkedSafely) {
+  for (int bits : {12, 16, 32}) {
+    const FatImage clean = TreeImage(bits);
+    const size_t metadata = (clean.FirstDataSector() + 12 * clean.sectorsPerCluster) * 512;
+    uint32_t seed = 12345u + static_cast<uint32_t>(bits);
+    auto next = [&seed] { return seed = seed * 1103515245u + 12345u, seed >> 8; };
+    for (int round = 0; round < 150; ++round) {
+      FatImage img = clean;
+      const int flips = 1 + static_cast<int>(next() % 40);
+      for (int k = 0; k < flips; ++k) img.bytes[next() % metadata] = static_cast<uint8_t>(next());
+      auto v = Analysed(img);
+      if (auto* fs = dynamic_cast<CFileSystem_FAT*>(&v->FileSystem())) {
+        EXPECT_LE(fs->FatCopy.size(), img.bytes.size());
+      }
+      for (CFoundObject* o : fattest::WalkObjects(*v)) {
+        std::vector<FoundObjectRun> runs;
+        v->FileSystem().GetRuns(*o, runs);
+        uint64_t sectors = 0;
+        for (const auto& r : runs) {
+          EXPECT_LE(r.StartSector + r.SectorCount, img.totalSectors) << "bits " << bits << " round " << round;
+          sectors += r.SectorCount;
+        }
+        if (!o->IsFolder()) {
+          EXPECT_LE(sectors * 512, o->Size + 511);
+        }
+      }
+    }
+  }
+}
