@@ -4,7 +4,7 @@
 // data.
 //
 //   build/bench/bench_signature_match
-//   build/bench/bench_signature_match --benchmark_filter=OneGiB
+//   build/bench/bench_signature_match --benchmark_filter=FalseMatches
 #include <benchmark/benchmark.h>
 
 #include <dirent.h>
@@ -173,6 +173,52 @@ void BM_FalseMatchesOneGiBRandom(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_FalseMatchesOneGiBRandom)->Unit(benchmark::kSecond)->Iterations(1);
+
+// False matches on 256 MiB of log text: syslog-style lines of words, paths,
+// numbers, key=value pairs and the names of file formats.
+void BM_FalseMatchesTextLog(benchmark::State& state) {
+  const CFileSignatureDatabase& db = Shipped();
+  const char* words[] = {"connection", "from", "accepted", "user", "session", "opened", "closed", "error", "warning",
+                         "GET", "POST", "/index.html", "HTTP/1.1", "200", "404", "kernel:", "usb", "device", "PK",
+                         "ID3", "FILE", "BM", "MZ", "From", "<?xml", "%PDF", "Received:", "#!", "{\\rtf", "RIFF",
+                         "BEGIN:VCARD", "-----BEGIN", "ftyp", "OggS", "SQLite", "070701", "Rar!", "dex"};
+  std::mt19937_64 rng(9);
+  for (auto _ : state) {
+    std::map<int, int> perType;
+    std::vector<const CFileType*> matches;
+    std::string log;
+    int line = 0;
+    for (int chunk = 0; chunk < 16; ++chunk) {
+      log.clear();
+      while (log.size() < (16u << 20)) {
+        char head[96];
+        std::snprintf(head, sizeof head, "Dec  8 %02d:%02d:%02d host%d service[%d]: ", line / 3600 % 24,
+                      line / 60 % 60, line % 60, line % 7, 1000 + line % 977);
+        log += head;
+        for (int w = 0, n = 3 + int(rng() % 14); w < n; ++w) {
+          log += words[rng() % (sizeof words / sizeof *words)];
+          log += (rng() % 5 == 0) ? "=" : (rng() % 9 == 0 ? "\n" : " ");
+        }
+        log += "\n";
+        ++line;
+      }
+      for (size_t at = 0; at + 512 <= log.size(); at += 512) {
+        matches.clear();
+        db.MatchSector(reinterpret_cast<const uint8_t*>(log.data()) + at, matches);
+        for (auto* t : matches) ++perType[t->Id];
+      }
+    }
+    int worst = 0, total = 0;
+    for (auto [id, n] : perType) {
+      worst = std::max(worst, n);
+      total += n;
+      std::fprintf(stderr, "type %d matched %d sector(s) of 256 MiB of log text\n", id, n);
+    }
+    state.counters["worst type"] = worst;
+    state.counters["total"] = total;
+  }
+}
+BENCHMARK(BM_FalseMatchesTextLog)->Unit(benchmark::kSecond)->Iterations(1);
 
 }  // namespace
 

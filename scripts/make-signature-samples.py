@@ -318,7 +318,9 @@ def archives():
         with tarfile.open(path(name), "w", format=fmt) as t:
             t.add(path("payload.txt"), arcname="payload.txt")
         add(160, name, "tool")
-    write("archive.cpio", pad(b"070701" + b"%08X" % 1 * 13 + b"payload\x00"))
+    # New ASCII header: 13 fields of 8 hex digits, the last (check) zero.
+    fields = [1, 0o100644, 0, 0, 1, 0, 0, 0, 0, 0, 0, 8, 0]
+    write("archive.cpio", pad(b"070701" + b"".join(b"%08X" % f for f in fields) + b"payload\x00"))
     add(161, "archive.cpio", "crafted")
     cab = b"MSCF" + struct.pack("<IIIIIBBHHHHH", 0, 200, 0, 44, 0, 3, 1, 1, 1, 0, 0, 0)
     write("archive.cab", pad(cab))
