@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -13,6 +14,7 @@
 #include "engine/catalog/found_object.h"
 #include "engine/scanner/compound_document.h"
 #include "engine/scanner/file_signature_database.h"
+#include "engine/scanner/signature_matcher.h"
 #include "platform/registry_store.h"
 #include "tests/support/test_support.h"
 
@@ -106,6 +108,12 @@ TEST_F(ShippedSignatures, ContentIsCompleteAndWellFormed) {
   // The refinements are reached only through the compound-document
   // analysis, never matched by themselves.
   for (int id : {101, 104, 105, 106, 107, 109, 500, 501, 520, 521}) EXPECT_TRUE(db_->FindById(id)->Signatures.empty());
+  // A sector is dispatched on a few offsets whatever the number of types.
+  std::vector<CFileType*> list;
+  for (const auto& t : types) list.push_back(t.get());
+  CSignatureMatcher matcher(list);
+  EXPECT_LE(matcher.DispatchOffsetCount(), 16u);
+  std::printf("dispatch offsets for %zu types: %zu\n", types.size(), matcher.DispatchOffsetCount());
   // Extensions of the common formats resolve to their types.
   EXPECT_EQ(db_->FindByExtension("jpg")->Id, 30);
   EXPECT_EQ(db_->FindByExtension("DOC")->Id, 109);
