@@ -74,6 +74,9 @@ std::string FormatInteger(const FormatArg& arg, char conv, const Spec& spec) {
     if (spec.bits == 32) v = static_cast<int32_t>(v);
     std::snprintf(buf, sizeof buf, "%" PRId64, v);
     std::string s = buf;
+    const size_t sign = (v < 0) ? 1 : 0;
+    if (spec.precision > static_cast<int>(s.size() - sign))
+      s.insert(sign, static_cast<size_t>(spec.precision) - (s.size() - sign), '0');
     if (v >= 0 && spec.plus) s = "+" + s;
     else if (v >= 0 && spec.blank) s = " " + s;
     return s;

@@ -12,7 +12,7 @@ TEST(Format, ConversionsOfTheSystemTexts) {
   EXPECT_EQ(Format("0x%I64x", uint64_t{0xABCDEF12345}), "0xabcdef12345");
   EXPECT_EQ(Format("%C: (%s)", 'E', "DATA"), "E: (DATA)");
   EXPECT_EQ(Format("lost_folder_%d", int64_t{0x100000005}), "lost_folder_5");
-  EXPECT_EQ(Format("%.5d|%-4s|%4s", 101, "ab", "cd"), "101|ab  |  cd");
+  EXPECT_EQ(Format("%.5d|%-4s|%4s|%.2d", 101, "ab", "cd", -7), "00101|ab  |  cd|-07");
   EXPECT_EQ(Format("100%%"), "100%");
 }
 
