@@ -220,7 +220,7 @@ int RunRecover(const std::vector<std::string>& args) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
   std::vector<RecoveryOutcome> outcomes = recovery.Outcomes();
-  int recovered = 0;
+  int recovered = 0, live = 0, deleted = 0, lost = 0;
   uint64_t bytes = 0;
   std::map<std::string, int> skipped;
   std::vector<const RecoveryOutcome*> failed;
@@ -228,6 +228,12 @@ int RunRecover(const std::vector<std::string>& args) {
     if (o.Result == RecoveryOutcome::Recovered) {
       ++recovered;
       bytes += o.Bytes;
+      if (o.Object && (o.Object->Flags & FOF_SIGNATURE))
+        ++lost;
+      else if (o.Object && o.Object->IsDeleted())
+        ++deleted;
+      else
+        ++live;
     } else if (o.Result == RecoveryOutcome::Skipped) {
       ++skipped[o.Reason];
     } else {
@@ -237,8 +243,8 @@ int RunRecover(const std::vector<std::string>& args) {
   int skippedTotal = 0;
   for (const auto& [reason, count] : skipped) skippedTotal += count;
 
-  std::printf("Recovered %d file(s), %s, into %s in %.1f seconds.\n", recovered, HumanBytes(bytes).c_str(),
-              destination.c_str(), seconds);
+  std::printf("Recovered %d file(s) (%d live, %d deleted, %d lost), %s, into %s in %.1f seconds.\n", recovered,
+              live, deleted, lost, HumanBytes(bytes).c_str(), destination.c_str(), seconds);
   if (selection.empty()) std::printf("No file matched the selection.\n");
   if (skippedTotal) {
     std::printf("Skipped %d file(s):\n", skippedTotal);

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The main job on the bundled sample image, as far as the command line goes:
-# the boot sector, the file list, and the recovery of every file into
-# ./recovered.
+# the boot sector, the file list, and the recovery of every live, deleted
+# and lost file into ./recovered, ending with the recovery's summary.
 set -euo pipefail
 build=${1:-build}
 sample=${2:-data/samples/sample-fat32.img}
@@ -20,8 +20,19 @@ if has list; then
 fi
 if has recover; then
   echo
-  echo "== Recovering every file of $sample into ./recovered"
+  echo "== Recovering the live, deleted and lost files of $sample into ./recovered"
+  # A ./recovered left by an earlier run of this script is replaced; any
+  # other ./recovered is kept (recovered files never replace files there:
+  # they take a free name beside them).
+  marker=recovered/.made-by-make-run
+  if [ -f "$marker" ]; then rm -rf recovered; fi
+  made_here=0
+  [ -e recovered ] || made_here=1
   # The sample is an image file, so writing beside it cannot overwrite the
-  # data being recovered.
-  "$cli" recover "$sample" --to recovered --allow-same-drive
+  # data being recovered. Lost files found by the sector scan get the size up
+  # to the next file found on the volume.
+  status=0
+  "$cli" recover "$sample" --to recovered --scan --lost-size next --allow-same-drive || status=$?
+  if [ "$made_here" = 1 ] && [ -d recovered ]; then : >"$marker"; fi
+  exit "$status"
 fi
