@@ -122,7 +122,8 @@ TEST_F(RegistryStoreTest, GarbledFilesNeverCrash) {
       for (int i = 0; i < 20; ++i) text[rng() % text.size()] = static_cast<char>(rng());
     } else {
       text.assign(1000 + rng() % 4000, '\0');
-      for (char& c : text) c = "[]\"=:\\,@-dwordhex0123456789abcdef\n\r \x01\xff"[rng() % 40];
+      static const char kAlphabet[] = "[]\"=:\\,@-dwordhex0123456789abcdef\n\r \x01\xff";
+      for (char& c : text) c = kAlphabet[rng() % (sizeof kAlphabet - 1)];
     }
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
     CRegistryStore s(path);
