@@ -2,6 +2,7 @@
 // and recovers them into DIR with their folder paths.
 #include <fnmatch.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -14,7 +15,6 @@
 #include "cli/progress.h"
 #include "cli/scan_run.h"
 #include "cli/source.h"
-#include "engine/analysis/analysis_driver.h"
 #include "engine/catalog/found_object_tree.h"
 #include "engine/filesystems/file_system.h"
 #include "engine/recovery/recovery.h"
@@ -53,24 +53,33 @@ std::string Trim(std::string_view path) {
   return std::string(path);
 }
 
-// The file system phase alone, with the bar and Ctrl-C.
+// The file system phase alone, on a thread of its own with the bar and
+// Ctrl-C (clearing AnalysisRunning makes the parsers stop at their next test).
 bool RunFileSystemAnalysis(CVolume* volume) {
   InstallInterruptHandler();
-  theApp().Settings.AnalyseOnReady = 0;
-  theComputer().StartAnalysis(volume);
+  std::atomic<bool> done{false};
+  std::thread worker([volume, &done] {
+    try {
+      volume->Analyse_Boot();
+      volume->AnalyseFileSystem();
+    } catch (...) {
+    }
+    done = true;
+  });
   CProgressBar bar;
   bool stopped = false;
-  while (!WaitForAnalysis(volume, 100)) {
+  while (!done.load()) {
     if (InterruptRequested() && !stopped) {
       stopped = true;
       bar.Finish();
       std::fprintf(stderr, "Stopping... (what was found so far is kept)\n");
-      theComputer().StopAnalysis(volume, 1);
-      continue;
+      theApp().AnalysisRunning = 0;
     }
     uint64_t end = volume->EndPosition();
     if (!stopped) bar.Update(end ? volume->Position() : 0, end, 0, "Reading the file system");
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+  worker.join();
   bar.Finish();
   return !stopped;
 }
@@ -135,7 +144,9 @@ void RunWithProgress(CRecovery& recovery) {
       std::string label = index < list.size() ? list[index]->Name : std::string();
       bar.Update(recovery.BytesWritten(), recovery.TotalBytes(), recovery.BytesWritten(), label);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // Short naps, so the end of the recovery is seen at once; the bar
+    // redraws only a few times a second by itself.
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   recovery.Wait();
   bar.Finish();

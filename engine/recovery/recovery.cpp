@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <new>
 
 #include "engine/catalog/found_object_tree.h"
 #include "engine/volume/local_computer.h"
@@ -100,7 +102,20 @@ std::string FolderPath(const CFoundObject& object) {
   return path;
 }
 
+// The engine's one data buffer. Aligned to 2 MiB and marked for huge pages:
+// each chunk passes through it twice (read into it, written from it), and
+// huge pages spare those passes most of their TLB misses.
+constexpr size_t kHugePage = 2u * 1024 * 1024;
+uint8_t* AllocateChunkBuffer() {
+  void* p = std::aligned_alloc(kHugePage, CRecovery::kChunkBytes);
+  if (!p) throw std::bad_alloc();
+  ::madvise(p, CRecovery::kChunkBytes, MADV_HUGEPAGE);
+  return static_cast<uint8_t*>(p);
+}
+
 }  // namespace
+
+void CRecovery::FreeBuffer::operator()(uint8_t* p) const noexcept { std::free(p); }
 
 // ---------------------------------------------------------------------------
 // The two engines of the drive-list owner.
@@ -438,7 +453,7 @@ uint64_t CRecovery::FileRecovery(CFoundObject& object, const ReadFunction& read)
   bool complete = false;
   currentPercent_ = 0;
   try {
-    if (!buffer_) buffer_ = std::make_unique<uint8_t[]>(kChunkBytes);
+    if (!buffer_) buffer_.reset(AllocateChunkBuffer());
     while (position < object.Size) {
       uint32_t chunk = static_cast<uint32_t>(std::min<uint64_t>(kChunkBytes, object.Size - position));
       uint32_t n = read(buffer_.get(), chunk);

@@ -176,7 +176,10 @@ private:
   mutable std::mutex pathMutex_;
   std::string currentDestinationPath_;
   std::vector<std::string> written_;
-  std::unique_ptr<uint8_t[]> buffer_;
+  struct FreeBuffer {
+    void operator()(uint8_t* p) const noexcept;
+  };
+  std::unique_ptr<uint8_t, FreeBuffer> buffer_;
   std::vector<std::string> temporaryFiles_;
   const CFoundObject* currentObject_ = nullptr;
   RecoveryOutcome::Kind lastKind_ = RecoveryOutcome::Skipped;
