@@ -320,6 +320,7 @@ TEST_F(CatalogTest, ClearFreesWhatWasTakenInAndKeepsTheFixedRecords) {
 }
 
 TEST_F(CatalogTest, TypeNamesAndObjectHelpers) {
+  PictureType();  // the database must know .qjpg even when this test runs alone
   StartFileSystem(2);
   CFoundObject* folder = catalog().AddObject(Record(10, 2, "dir.qjpg", FOF_FOLDER));
   CFoundObject* file = catalog().AddObject(Record(11, 2, "photo.qjpg"));
