@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/arguments.h"
 #include "cli/command.h"
 #include "cli/source.h"
 #include "engine/volume/volume.h"
@@ -39,39 +40,21 @@ std::string DumpLine(uint64_t offset, const uint8_t* bytes, size_t count) {
 }
 
 int RunDump(const std::vector<std::string>& args) {
-  std::string source;
+  qmcli::CommandLine line;
+  if (!qmcli::ParseCommandLine("dump", "dump SOURCE [--sector N] [--count K]", args, {}, {"--sector", "--count"}, line))
+    return EXIT_USAGE;
   uint64_t sector = 0, count = 1;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--sector" || a == "--count") {
-      if (i + 1 >= args.size() || !ParseNumber(args[i + 1], a == "--sector" ? &sector : &count)) {
-        std::fprintf(stderr, "quillmore-cli dump: %s needs a number\n", a.c_str());
-        return EXIT_USAGE;
-      }
-      ++i;
-    } else if (!a.empty() && a[0] == '-') {
-      std::fprintf(stderr, "quillmore-cli dump: unknown option '%s'\n", a.c_str());
-      return EXIT_USAGE;
-    } else if (source.empty()) {
-      source = a;
-    } else {
-      std::fprintf(stderr, "quillmore-cli dump: more than one SOURCE given\n");
+  for (const auto& [name, value] : line.values) {
+    if (!ParseNumber(value, name == "--sector" ? &sector : &count)) {
+      std::fprintf(stderr, "quillmore-cli dump: %s needs a number\n", name.c_str());
       return EXIT_USAGE;
     }
   }
-  if (source.empty()) {
-    std::fprintf(stderr, "Usage: quillmore-cli dump SOURCE [--sector N] [--count K]\n");
-    return EXIT_USAGE;
-  }
   if (count == 0) return EXIT_OK;
 
-  CliStartup();
-  std::string error;
-  CVolume* volume = OpenSourceVolume(source, &error);
-  if (!volume) {
-    std::fprintf(stderr, "quillmore-cli: %s\n", error.c_str());
-    return EXIT_FAILED;
-  }
+  CVolume* volume = StartAndOpenSource(line.source);
+  const std::string& source = line.source;
+  if (!volume) return EXIT_FAILED;
   const uint64_t total = volume->TotalSectors;
   if (sector >= total) {
     std::fprintf(stderr, "quillmore-cli: sector %llu is past the end of '%s' (%llu sectors)\n",

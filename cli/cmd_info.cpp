@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/arguments.h"
 #include "cli/command.h"
 #include "cli/source.h"
 #include "engine/filesystems/file_system.h"
@@ -22,32 +23,12 @@ std::string SerialText(uint32_t id, uint64_t serial) {
 }
 
 int RunInfo(const std::vector<std::string>& args) {
-  std::string source;
-  bool json = false;
-  for (const auto& a : args) {
-    if (a == "--json") {
-      json = true;
-    } else if (!a.empty() && a[0] == '-') {
-      std::fprintf(stderr, "quillmore-cli info: unknown option '%s'\n", a.c_str());
-      return EXIT_USAGE;
-    } else if (source.empty()) {
-      source = a;
-    } else {
-      std::fprintf(stderr, "quillmore-cli info: only one SOURCE may be given\n");
-      return EXIT_USAGE;
-    }
-  }
-  if (source.empty()) {
-    std::fprintf(stderr, "Usage: quillmore-cli info SOURCE [--json]\n");
-    return EXIT_USAGE;
-  }
-  CliStartup();
-  std::string error;
-  CVolume* volume = OpenSourceVolume(source, &error);
-  if (!volume) {
-    std::fprintf(stderr, "quillmore-cli: %s\n", error.c_str());
-    return EXIT_FAILED;
-  }
+  CommandLine line;
+  if (!ParseCommandLine("info", "info SOURCE [--json]", args, {"--json"}, {}, line)) return EXIT_USAGE;
+  const std::string& source = line.source;
+  const bool json = line.Has("--json");
+  CVolume* volume = StartAndOpenSource(source);
+  if (!volume) return EXIT_FAILED;
   if (volume->Analyse_Boot() != 1) {
     std::fprintf(stderr, "quillmore-cli: cannot read the boot sector of '%s'\n", source.c_str());
     return EXIT_FAILED;

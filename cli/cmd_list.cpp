@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/catalog_output.h"
+#include "cli/arguments.h"
 #include "cli/command.h"
 #include "cli/scan_run.h"
 #include "cli/source.h"
@@ -18,6 +19,8 @@
 
 namespace qmcli {
 namespace {
+
+constexpr const char* kListUsage = "list SOURCE [--deleted-only] [--scan] [--json]";
 
 struct ListOptions {
   std::string source;
@@ -111,35 +114,16 @@ bool RunFileSystemPhase(CVolume* volume) {
 }
 
 int RunList(const std::vector<std::string>& args) {
-  ListOptions options;
-  for (const auto& a : args) {
-    if (a == "--json") {
-      options.json = true;
-    } else if (a == "--scan") {
-      options.scan = true;
-    } else if (a == "--deleted-only") {
-      options.deletedOnly = true;
-    } else if (!a.empty() && a[0] == '-') {
-      std::fprintf(stderr, "quillmore-cli list: unknown option '%s'\n", a.c_str());
-      return EXIT_USAGE;
-    } else if (options.source.empty()) {
-      options.source = a;
-    } else {
-      std::fprintf(stderr, "quillmore-cli list: only one SOURCE may be given\n");
-      return EXIT_USAGE;
-    }
-  }
-  if (options.source.empty()) {
-    std::fprintf(stderr, "Usage: quillmore-cli list SOURCE [--deleted-only] [--scan] [--json]\n");
+  CommandLine line;
+  if (!ParseCommandLine("list", kListUsage, args, {"--json", "--scan", "--deleted-only"}, {}, line))
     return EXIT_USAGE;
-  }
-  CliStartup();
-  std::string error;
-  CVolume* volume = OpenSourceVolume(options.source, &error);
-  if (!volume) {
-    std::fprintf(stderr, "quillmore-cli: %s\n", error.c_str());
-    return EXIT_FAILED;
-  }
+  ListOptions options;
+  options.source = line.source;
+  options.json = line.Has("--json");
+  options.scan = line.Has("--scan");
+  options.deletedOnly = line.Has("--deleted-only");
+  CVolume* volume = StartAndOpenSource(options.source);
+  if (!volume) return EXIT_FAILED;
   if (options.scan) {
     // Ctrl-C stops the analysis; what was found so far is listed.
     if (!RunFullAnalysis(volume)) std::fprintf(stderr, "Analysis stopped before the end.\n");
@@ -171,7 +155,7 @@ int RunList(const std::vector<std::string>& args) {
   return EXIT_OK;
 }
 
-CliCommandRegistrar registrar({"list", "list SOURCE [--deleted-only] [--scan] [--json]",
+CliCommandRegistrar registrar({"list", kListUsage,
                                "list the live and deleted files and folders of the file system", RunList});
 
 }  // namespace

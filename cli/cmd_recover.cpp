@@ -1,6 +1,5 @@
 // quillmore-cli recover SOURCE --to DIR: analyses the source, selects files
 // and recovers them into DIR with their folder paths.
-#include <fnmatch.h>
 
 #include <atomic>
 #include <chrono>
@@ -11,11 +10,13 @@
 #include <thread>
 #include <vector>
 
+#include "cli/arguments.h"
 #include "cli/command.h"
 #include "cli/progress.h"
 #include "cli/scan_run.h"
 #include "cli/source.h"
 #include "engine/catalog/found_object_tree.h"
+#include "engine/catalog/search.h"
 #include "engine/filesystems/file_system.h"
 #include "engine/recovery/recovery.h"
 #include "engine/scanner/probable_size.h"
@@ -101,7 +102,7 @@ std::vector<CFoundObject*> SelectFiles(CVolume& volume, const RecoverOptions& op
     if ((o->Flags & FOF_SIGNATURE) && !options.scan) continue;
     if (options.deletedOnly && !o->IsDeleted()) continue;
     if (IsFileSystemMetadata(volume, *o)) continue;
-    if (!options.name.empty() && ::fnmatch(options.name.c_str(), o->Name.c_str(), FNM_CASEFOLD) != 0) continue;
+    if (!options.name.empty() && !WildcardMatch(options.name, o->Name, true)) continue;
     if (!under.empty()) {
       std::string path = Trim(catalog.GetFullPath(o) + o->Name);
       if (path != under && path.rfind(under + "/", 0) != 0) continue;
@@ -153,37 +154,20 @@ void RunWithProgress(CRecovery& recovery) {
 }
 
 int RunRecover(const std::vector<std::string>& args) {
+  CommandLine line;
+  if (!ParseCommandLine("recover", kUsage, args, {"--scan", "--deleted-only", "--allow-same-drive"},
+                        {"--to", "--name", "--under", "--lost-size"}, line))
+    return EXIT_USAGE;
   RecoverOptions options;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    auto value = [&](std::string& into) {
-      if (i + 1 >= args.size()) return false;
-      into = args[++i];
-      return true;
-    };
-    if (a == "--to") {
-      if (!value(options.to)) return Usage("--to needs a folder");
-    } else if (a == "--scan") {
-      options.scan = true;
-    } else if (a == "--deleted-only") {
-      options.deletedOnly = true;
-    } else if (a == "--name") {
-      if (!value(options.name)) return Usage("--name needs a pattern");
-    } else if (a == "--under") {
-      if (!value(options.under)) return Usage("--under needs a folder path");
-    } else if (a == "--lost-size") {
-      if (!value(options.lostSize)) return Usage("--lost-size needs default, next, next-same or a size in KB");
-    } else if (a == "--allow-same-drive") {
-      options.allowSameDrive = true;
-    } else if (!a.empty() && a[0] == '-') {
-      return Usage("unknown option '" + a + "'");
-    } else if (options.source.empty()) {
-      options.source = a;
-    } else {
-      return Usage("only one SOURCE may be given");
-    }
-  }
-  if (options.source.empty()) return Usage("no SOURCE given");
+  options.source = line.source;
+  options.scan = line.Has("--scan");
+  options.deletedOnly = line.Has("--deleted-only");
+  options.allowSameDrive = line.Has("--allow-same-drive");
+  auto text = [&](const char* name) { return line.Value(name) ? *line.Value(name) : std::string(); };
+  options.to = text("--to");
+  options.name = text("--name");
+  options.under = text("--under");
+  options.lostSize = text("--lost-size");
   if (options.to.empty()) return Usage("no destination folder given (--to DIR)");
   ProbableSizeAnswer sizeAnswer;
   if (!options.lostSize.empty() && !ParseLostSizeOption(options.lostSize, sizeAnswer))
@@ -194,13 +178,8 @@ int RunRecover(const std::vector<std::string>& args) {
   if (ec || destination.empty()) destination = options.to;
   if (destination.size() > 1 && destination.back() == '/') destination.pop_back();
 
-  CliStartup();
-  std::string error;
-  CVolume* volume = OpenSourceVolume(options.source, &error);
-  if (!volume) {
-    std::fprintf(stderr, "quillmore-cli: %s\n", error.c_str());
-    return EXIT_FAILED;
-  }
+  CVolume* volume = StartAndOpenSource(options.source);
+  if (!volume) return EXIT_FAILED;
   if (IsDestinationOnSourceDrive(*volume, destination)) {
     if (!options.allowSameDrive) {
       std::fprintf(stderr,

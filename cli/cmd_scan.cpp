@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/catalog_output.h"
+#include "cli/arguments.h"
 #include "cli/command.h"
 #include "cli/progress.h"
 #include "cli/scan_run.h"
@@ -60,6 +61,13 @@ void EnsureSignatures() {
 }
 }  // namespace
 
+bool RunFileSystemAnalysis(CVolume* volume) {
+  InstallInterruptHandler();
+  theApp().Settings.AnalyseOnReady = 0;
+  theComputer().StartAnalysis(volume);
+  return WaitWithProgress(volume);
+}
+
 bool RunFullAnalysis(CVolume* volume) {
   EnsureSignatures();
   InstallInterruptHandler();
@@ -78,34 +86,13 @@ bool RunSectorScan(CVolume* volume) {
 namespace {
 
 int RunScan(const std::vector<std::string>& args) {
-  std::string source;
-  bool json = false;
-  for (const auto& a : args) {
-    if (a == "--json") {
-      json = true;
-    } else if (!a.empty() && a[0] == '-') {
-      std::fprintf(stderr, "quillmore-cli scan: unknown option '%s'\n", a.c_str());
-      return EXIT_USAGE;
-    } else if (source.empty()) {
-      source = a;
-    } else {
-      std::fprintf(stderr, "quillmore-cli scan: only one SOURCE may be given\n");
-      return EXIT_USAGE;
-    }
-  }
-  if (source.empty()) {
-    std::fprintf(stderr, "Usage: quillmore-cli scan SOURCE [--json]\n");
-    return EXIT_USAGE;
-  }
+  CommandLine line;
+  if (!ParseCommandLine("scan", "scan SOURCE [--json]", args, {"--json"}, {}, line)) return EXIT_USAGE;
+  const bool json = line.Has("--json");
   // From here on Ctrl-C asks for a clean stop.
   InstallInterruptHandler();
-  CliStartup();
-  std::string error;
-  CVolume* volume = OpenSourceVolume(source, &error);
-  if (!volume) {
-    std::fprintf(stderr, "quillmore-cli: %s\n", error.c_str());
-    return EXIT_FAILED;
-  }
+  CVolume* volume = StartAndOpenSource(line.source);
+  if (!volume) return EXIT_FAILED;
   bool complete = RunSectorScan(volume);
 
   const CFoundObjectTree& catalog = volume->Catalog();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/catalog_output.h"
+#include "cli/arguments.h"
 #include "cli/command.h"
 #include "cli/progress.h"
 #include "cli/scan_run.h"
@@ -133,74 +134,24 @@ bool ParseModified(const std::string& text, SearchCriteria& criteria) {
   return true;
 }
 
-// The file-system phase alone, with the bar and Ctrl-C; false when stopped.
-bool AnalyseFileSystemOnly(CVolume* volume) {
-  InstallInterruptHandler();
-  theApp().Settings.AnalyseOnReady = 0;
-  theComputer().StartAnalysis(volume);
-  CProgressBar bar;
-  bool stopped = false;
-  while (!WaitForAnalysis(volume, 100)) {
-    if (InterruptRequested() && !stopped) {
-      stopped = true;
-      bar.Finish();
-      std::fprintf(stderr, "Stopping... (what was found so far is searched)\n");
-      theComputer().StopAnalysis(volume, 1);
-      continue;
-    }
-    const uint64_t end = volume->EndPosition();
-    if (!stopped) bar.Update(end ? volume->Position() : 0, end, 0, "Reading the file system");
-  }
-  bar.Finish();
-  return !stopped;
-}
-
 int RunSearch(const std::vector<std::string>& args) {
-  std::string source;
+  CommandLine line;
+  if (!ParseCommandLine("search", kUsage, args, {"--json", "--scan", "--deleted-only", "--files-only"},
+                        {"--name", "--size", "--modified"}, line))
+    return EXIT_USAGE;
+  const bool json = line.Has("--json"), scan = line.Has("--scan");
   SearchCriteria criteria;
-  bool json = false, scan = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    auto value = [&](std::string& out) {
-      if (i + 1 >= args.size()) return false;
-      out = args[++i];
-      return true;
-    };
-    std::string v;
-    if (a == "--json") {
-      json = true;
-    } else if (a == "--scan") {
-      scan = true;
-    } else if (a == "--deleted-only") {
-      criteria.DeletedOnly = true;
-    } else if (a == "--files-only") {
-      criteria.FilesOnly = true;
-    } else if (a == "--name") {
-      if (!value(v)) return Usage("--name needs a pattern");
-      criteria.SetNamePattern(v);
-    } else if (a == "--size") {
-      if (!value(v) || !ParseSize(v, criteria)) return Usage("--size takes small, medium, large, lt:KB, eq:KB or gt:KB");
-    } else if (a == "--modified") {
-      if (!value(v) || !ParseModified(v, criteria))
-        return Usage("--modified takes week, month, year or FROM..TO (YYYY-MM-DD[THH:MM[:SS]], UTC)");
-    } else if (!a.empty() && a[0] == '-') {
-      return Usage("unknown option '" + a + "'");
-    } else if (source.empty()) {
-      source = a;
-    } else {
-      return Usage("only one SOURCE may be given");
-    }
-  }
-  if (source.empty()) return Usage("no SOURCE given");
+  criteria.DeletedOnly = line.Has("--deleted-only");
+  criteria.FilesOnly = line.Has("--files-only");
+  if (const std::string* v = line.Value("--name")) criteria.SetNamePattern(*v);
+  if (const std::string* v = line.Value("--size"); v && !ParseSize(*v, criteria))
+    return Usage("--size takes small, medium, large, lt:KB, eq:KB or gt:KB");
+  if (const std::string* v = line.Value("--modified"); v && !ParseModified(*v, criteria))
+    return Usage("--modified takes week, month, year or FROM..TO (YYYY-MM-DD[THH:MM[:SS]], UTC)");
 
-  CliStartup();
-  std::string error;
-  CVolume* volume = OpenSourceVolume(source, &error);
-  if (!volume) {
-    std::fprintf(stderr, "quillmore-cli search: %s\n", error.c_str());
-    return EXIT_FAILED;
-  }
-  const bool complete = scan ? RunFullAnalysis(volume) : AnalyseFileSystemOnly(volume);
+  CVolume* volume = StartAndOpenSource(line.source);
+  if (!volume) return EXIT_FAILED;
+  const bool complete = scan ? RunFullAnalysis(volume) : RunFileSystemAnalysis(volume);
   if (!complete) std::fprintf(stderr, "quillmore-cli search: analysis stopped; searching what was found so far\n");
 
   CFoundObjectTree& catalog = volume->Catalog();

@@ -10,6 +10,9 @@ namespace qmcli {
 // (lost files go under "Lost files/<group>/"). False when Ctrl-C stopped it;
 // what was found so far stays in the catalog.
 bool RunFullAnalysis(CVolume* volume);
+// The file-system phase alone, on the analysis thread, with the bar and
+// Ctrl-C; false when stopped.
+bool RunFileSystemAnalysis(CVolume* volume);
 // The sector scan alone.
 bool RunSectorScan(CVolume* volume);
 

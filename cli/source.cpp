@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 #include "engine/scanner/file_signature_database.h"
 #include "engine/volume/local_computer.h"
@@ -39,5 +40,13 @@ CVolume* OpenSourceVolume(const std::string& path, std::string* error) {
   ::close(fd);
   CVolume* volume = theComputer().LoadImage(path);
   if (!volume) return fail("cannot be read");
+  return volume;
+}
+
+CVolume* StartAndOpenSource(const std::string& path) {
+  CliStartup();
+  std::string error;
+  CVolume* volume = OpenSourceVolume(path, &error);
+  if (!volume) std::fprintf(stderr, "quillmore-cli: %s\n", error.c_str());
   return volume;
 }

@@ -14,3 +14,7 @@ void CliStartup();
 // volume of the drive list. Null with a one-line reason in *error when it is
 // missing or cannot be read.
 CVolume* OpenSourceVolume(const std::string& path, std::string* error);
+
+// CliStartup, then OpenSourceVolume; on failure prints "quillmore-cli: <why>"
+// on standard error and returns null (the caller exits with EXIT_FAILED).
+CVolume* StartAndOpenSource(const std::string& path);
