@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the bundled sample image: a small FAT32 volume with nested folders,
 # long and non-ASCII names, live files of real formats, and deleted files and
-# a deleted folder whose data is still on the disk.
+# a deleted folder whose data is still on the disk, and lost files in free
+# clusters that no directory entry names.
 #
 #   scripts/make-sample-image.sh [OUTPUT.img]   (default data/samples/sample-fat32.img)
 #
@@ -83,6 +84,11 @@ mcopy -m "${img[@]}" "$src/sunset.jpg" "::/Old Stuff/Nested/sunset copy.jpg"
 # data stays on the disk.
 mdel "${img[@]}" ::/Pictures/deleted-photo.jpg "::/Documents/old draft.txt"
 mdeltree "${img[@]}" "::/Old Stuff"
+
+# Lost files: data left in free clusters by files whose directory entries are
+# gone altogether (an earlier format, say). Only the sector scan finds them.
+dd if="$src/holiday.png" of="$out" bs=512 seek=$((36 * 2048)) conv=notrunc status=none
+dd if="$src/report.pdf" of="$out" bs=512 seek=$((38 * 2048)) conv=notrunc status=none
 
 zstd -q -19 -f "$out" -o "$out.zst"
 echo "Made $out ($(stat -c %s "$out") bytes) and $out.zst ($(stat -c %s "$out.zst") bytes)"
