@@ -125,4 +125,17 @@ std::string FoundObjectTableRow(const CFoundObjectTree& catalog, const CFoundObj
   return row;
 }
 
+void JsonArrayPrinter::Add(const nlohmann::json& element) {
+  if (finished_) return;
+  std::string text = element.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  std::fputs(count_++ == 0 ? "[\n" : ",\n", stdout);
+  std::fputs(text.c_str(), stdout);
+}
+
+void JsonArrayPrinter::Finish() {
+  if (finished_) return;
+  finished_ = true;
+  std::fputs(count_ == 0 ? "[]\n" : "\n]\n", stdout);
+}
+
 }  // namespace qmcli

@@ -34,6 +34,24 @@ std::string FileTimeToShort(uint64_t filetime);
 //   created  CreationTime likewise
 nlohmann::json FoundObjectToJson(const CFoundObjectTree& catalog, const CFoundObject& object);
 
+// Prints a JSON array to standard output one element per line as it is
+// given, so a catalog of millions of objects is never built a second time
+// in memory. Text that is not valid UTF-8 is printed with U+FFFD.
+class JsonArrayPrinter {
+public:
+  JsonArrayPrinter() = default;
+  ~JsonArrayPrinter() { Finish(); }
+  JsonArrayPrinter(const JsonArrayPrinter&) = delete;
+  JsonArrayPrinter& operator=(const JsonArrayPrinter&) = delete;
+  void Add(const nlohmann::json& element);
+  // Closes the array; "[]" when nothing was added. Later calls do nothing.
+  void Finish();
+
+private:
+  size_t count_ = 0;
+  bool finished_ = false;
+};
+
 // The text table: a header line and one line per object with the columns
 // Name, Size, Type, Modified and In Folder (no trailing newline).
 std::string FoundObjectTableHeader();

@@ -137,13 +137,12 @@ int RunList(const std::vector<std::string>& args) {
 
   CFoundObjectTree& catalog = volume->Catalog();
   if (options.json) {
-    nlohmann::json out = nlohmann::json::array();
+    JsonArrayPrinter out;
     for (const CFoundObject* o : catalog.CopyObjects()) {
       if (!Listable(volume, o)) continue;
       if (options.deletedOnly && !o->IsDeleted()) continue;
-      out.push_back(FoundObjectToJson(catalog, *o));
+      out.Add(FoundObjectToJson(catalog, *o));
     }
-    std::printf("%s\n", out.dump(2).c_str());
   } else {
     TreePrinter printer(volume, options.deletedOnly);
     printer.Print(catalog.Root(), catalog.Root().Name);

@@ -99,13 +99,12 @@ int RunScan(const std::vector<std::string>& args) {
   std::vector<CFoundObject*> objects = catalog.CopyObjects();
   size_t files = 0;
   if (json) {
-    nlohmann::json out = nlohmann::json::array();
+    JsonArrayPrinter out;
     for (const CFoundObject* o : objects) {
       if (!(o->Flags & FOF_SIGNATURE)) continue;
-      out.push_back(FoundObjectToJson(catalog, *o));
+      out.Add(FoundObjectToJson(catalog, *o));
       ++files;
     }
-    std::printf("%s\n", out.dump(2).c_str());
   } else {
     std::printf("%s\n", FoundObjectTableHeader().c_str());
     for (const CFoundObject* o : objects) {

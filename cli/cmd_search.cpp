@@ -157,9 +157,8 @@ int RunSearch(const std::vector<std::string>& args) {
   CFoundObjectTree& catalog = volume->Catalog();
   std::vector<CFoundObject*> matches = CFindInFound::Run(catalog, criteria, nullptr);
   if (json) {
-    nlohmann::json list = nlohmann::json::array();
-    for (const CFoundObject* o : matches) list.push_back(FoundObjectToJson(catalog, *o));
-    std::printf("%s\n", list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    JsonArrayPrinter list;
+    for (const CFoundObject* o : matches) list.Add(FoundObjectToJson(catalog, *o));
   } else if (matches.empty()) {
     std::string text = GetString(182);
     std::printf("%s\n", text.empty() ? "No files found" : text.c_str());

@@ -49,40 +49,40 @@ std::string FormatArg::AsText() const {
 
 namespace {
 
-struct Spec {
+struct Field {
   bool left = false, zero = false, plus = false, blank = false;
   int width = 0;
   int precision = -1;
   int bits = 32;  // width of the integer conversion: 32 or 64
 };
 
-std::string Pad(std::string body, const Spec& spec, bool numeric) {
-  if (static_cast<int>(body.size()) >= spec.width) return body;
-  const size_t fill = static_cast<size_t>(spec.width) - body.size();
-  if (spec.left) return body + std::string(fill, ' ');
-  if (spec.zero && numeric) {
+std::string Pad(std::string body, const Field& field, bool numeric) {
+  if (static_cast<int>(body.size()) >= field.width) return body;
+  const size_t fill = static_cast<size_t>(field.width) - body.size();
+  if (field.left) return body + std::string(fill, ' ');
+  if (field.zero && numeric) {
     size_t sign = (!body.empty() && (body[0] == '-' || body[0] == '+' || body[0] == ' ')) ? 1 : 0;
     return body.substr(0, sign) + std::string(fill, '0') + body.substr(sign);
   }
   return std::string(fill, ' ') + body;
 }
 
-std::string FormatInteger(const FormatArg& arg, char conv, const Spec& spec) {
+std::string FormatInteger(const FormatArg& arg, char conv, const Field& field) {
   char buf[80];
   if (conv == 'd' || conv == 'i') {
     int64_t v = arg.AsSigned();
-    if (spec.bits == 32) v = static_cast<int32_t>(v);
+    if (field.bits == 32) v = static_cast<int32_t>(v);
     std::snprintf(buf, sizeof buf, "%" PRId64, v);
     std::string s = buf;
     const size_t sign = (v < 0) ? 1 : 0;
-    if (spec.precision > static_cast<int>(s.size() - sign))
-      s.insert(sign, static_cast<size_t>(spec.precision) - (s.size() - sign), '0');
-    if (v >= 0 && spec.plus) s = "+" + s;
-    else if (v >= 0 && spec.blank) s = " " + s;
+    if (field.precision > static_cast<int>(s.size() - sign))
+      s.insert(sign, static_cast<size_t>(field.precision) - (s.size() - sign), '0');
+    if (v >= 0 && field.plus) s = "+" + s;
+    else if (v >= 0 && field.blank) s = " " + s;
     return s;
   }
   uint64_t v = arg.AsUnsigned();
-  if (spec.bits == 32) v = static_cast<uint32_t>(v);
+  if (field.bits == 32) v = static_cast<uint32_t>(v);
   switch (conv) {
     case 'x': std::snprintf(buf, sizeof buf, "%" PRIx64, v); break;
     case 'X': std::snprintf(buf, sizeof buf, "%" PRIX64, v); break;
@@ -90,7 +90,7 @@ std::string FormatInteger(const FormatArg& arg, char conv, const Spec& spec) {
     default: std::snprintf(buf, sizeof buf, "%" PRIu64, v); break;
   }
   std::string s = buf;
-  if (spec.precision > static_cast<int>(s.size())) s.insert(0, static_cast<size_t>(spec.precision) - s.size(), '0');
+  if (field.precision > static_cast<int>(s.size())) s.insert(0, static_cast<size_t>(field.precision) - s.size(), '0');
   return s;
 }
 
@@ -113,42 +113,42 @@ std::string FormatV(std::string_view format, std::span<const FormatArg> args) {
       ++i;
       continue;
     }
-    Spec spec;
+    Field field;
     size_t j = i + 1;
     for (; j < n; ++j) {
       char f = format[j];
-      if (f == '-') spec.left = true;
-      else if (f == '0') spec.zero = true;
-      else if (f == '+') spec.plus = true;
-      else if (f == ' ') spec.blank = true;
+      if (f == '-') field.left = true;
+      else if (f == '0') field.zero = true;
+      else if (f == '+') field.plus = true;
+      else if (f == ' ') field.blank = true;
       else if (f == '#') {}
       else break;
     }
     bool star = false;
     while (j < n && (format[j] >= '0' && format[j] <= '9')) {
-      spec.width = std::min(spec.width * 10 + (format[j] - '0'), 4096);
+      field.width = std::min(field.width * 10 + (format[j] - '0'), 4096);
       ++j;
     }
     if (j < n && format[j] == '*') { star = true; ++j; }
     if (j < n && format[j] == '.') {
       ++j;
-      spec.precision = 0;
+      field.precision = 0;
       while (j < n && format[j] >= '0' && format[j] <= '9') {
-        spec.precision = std::min(spec.precision * 10 + (format[j] - '0'), 4096);
+        field.precision = std::min(field.precision * 10 + (format[j] - '0'), 4096);
         ++j;
       }
       if (j < n && format[j] == '*') { star = true; ++j; }
     }
     // Length modifiers.
     if (j + 2 < n && format[j] == 'I' && format[j + 1] == '6' && format[j + 2] == '4') {
-      spec.bits = 64;
+      field.bits = 64;
       j += 3;
     } else if (j + 2 < n && format[j] == 'I' && format[j + 1] == '3' && format[j + 2] == '2') {
       j += 3;
     } else {
       while (j < n && (format[j] == 'l' || format[j] == 'h' || format[j] == 'z' || format[j] == 'j' ||
                        format[j] == 't' || format[j] == 'w' || format[j] == 'L' || format[j] == 'q')) {
-        if (format[j] == 'l' || format[j] == 'z' || format[j] == 'j' || format[j] == 't' || format[j] == 'q') spec.bits = 64;
+        if (format[j] == 'l' || format[j] == 'z' || format[j] == 'j' || format[j] == 't' || format[j] == 'q') field.bits = 64;
         ++j;
       }
     }
@@ -163,17 +163,17 @@ std::string FormatV(std::string_view format, std::span<const FormatArg> args) {
         ++next;
         if (!arg) break;
         if (arg->kind() == FormatArg::Kind::Text) {
-          out += Pad(arg->AsText(), spec, false);
+          out += Pad(arg->AsText(), field, false);
         } else {
-          out += Pad(FormatInteger(*arg, conv, spec), spec, !spec.left);
+          out += Pad(FormatInteger(*arg, conv, field), field, !field.left);
         }
         break;
       case 's': case 'S': {
         ++next;
         if (!arg) break;
         std::string text = arg->AsText();
-        if (spec.precision >= 0 && static_cast<size_t>(spec.precision) < text.size()) text.resize(static_cast<size_t>(spec.precision));
-        out += Pad(text, spec, false);
+        if (field.precision >= 0 && static_cast<size_t>(field.precision) < text.size()) text.resize(static_cast<size_t>(field.precision));
+        out += Pad(text, field, false);
         break;
       }
       case 'c': case 'C': {
@@ -185,7 +185,7 @@ std::string FormatV(std::string_view format, std::span<const FormatArg> args) {
           uint64_t cp = arg->AsUnsigned();
           if (cp != 0) text = CodePointToUtf8(static_cast<char32_t>(cp > 0x10FFFF ? 0xFFFD : cp));
         }
-        out += Pad(text, spec, false);
+        out += Pad(text, field, false);
         break;
       }
       case 'f': case 'F': case 'g': case 'G': case 'e': case 'E': {
@@ -194,8 +194,8 @@ std::string FormatV(std::string_view format, std::span<const FormatArg> args) {
         const double v = arg->AsReal();
         char fmt[8] = {'%', '.', '*', conv, 0};
         char buf[64];
-        std::snprintf(buf, sizeof buf, fmt, spec.precision < 0 ? 6 : std::min(spec.precision, 30), v);
-        out += Pad(buf, spec, true);
+        std::snprintf(buf, sizeof buf, fmt, field.precision < 0 ? 6 : std::min(field.precision, 30), v);
+        out += Pad(buf, field, true);
         break;
       }
       default:
