@@ -54,36 +54,6 @@ std::string Trim(std::string_view path) {
   return std::string(path);
 }
 
-// The file system phase alone, on a thread of its own with the bar and
-// Ctrl-C (clearing AnalysisRunning makes the parsers stop at their next test).
-bool RunFileSystemAnalysis(CVolume* volume) {
-  InstallInterruptHandler();
-  std::atomic<bool> done{false};
-  std::thread worker([volume, &done] {
-    try {
-      volume->Analyse_Boot();
-      volume->AnalyseFileSystem();
-    } catch (...) {
-    }
-    done = true;
-  });
-  CProgressBar bar;
-  bool stopped = false;
-  while (!done.load()) {
-    if (InterruptRequested() && !stopped) {
-      stopped = true;
-      bar.Finish();
-      std::fprintf(stderr, "Stopping... (what was found so far is kept)\n");
-      theApp().AnalysisRunning = 0;
-    }
-    uint64_t end = volume->EndPosition();
-    if (!stopped) bar.Update(end ? volume->Position() : 0, end, 0, "Reading the file system");
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  worker.join();
-  bar.Finish();
-  return !stopped;
-}
 
 // NTFS keeps its own metadata as files ($MFT, $Bitmap, $Extend/...): they are
 // not the user's files.
