@@ -15,7 +15,7 @@ cli="$build/quillmore-cli"
 [ -x "$cli" ] || { echo "quillmore-cli not found in $build (build it first)" >&2; exit 2; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/qm-scan-bench.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+[ -n "${KEEP:-}" ] || trap 'rm -rf "$work"' EXIT
 export QUILLMORE_CONFIG_DIR="$work/config"
 mkdir -p "$QUILLMORE_CONFIG_DIR"
 

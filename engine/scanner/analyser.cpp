@@ -1,5 +1,6 @@
 #include "engine/scanner/analyser.h"
 
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -16,28 +17,29 @@
 #include "services/strings.h"
 
 namespace {
-// A block buffer whose bytes are left as the allocator gives them: every read
-// fills the part it hands over (ReadSectors zeroes what it cannot read), so
-// zeroing 10 MiB per buffer up front only costs page faults at every scan.
-template <class T>
-struct UninitializedAllocator : std::allocator<T> {
-  template <class U>
-  struct rebind {
-    using other = UninitializedAllocator<U>;
-  };
-  UninitializedAllocator() = default;
-  template <class U>
-  UninitializedAllocator(const UninitializedAllocator<U>&) noexcept {}
-  template <class U>
-  void construct(U* p) noexcept {
-    ::new (static_cast<void*>(p)) U;
+// One block's buffer. Its bytes are left as the kernel gives them: every read
+// fills the part it hands over (ReadSectors zeroes what it cannot read). It is
+// asked for in huge pages where the system allows them, which saves a page
+// fault per 4 KiB on the first blocks and TLB misses on every block the
+// reader copies into and the matcher reads back.
+class ScanBuffer {
+public:
+  explicit ScanBuffer(size_t bytes) : size_(bytes) {
+    void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    data_ = static_cast<uint8_t*>(p);
+    ::madvise(p, bytes, MADV_HUGEPAGE);
   }
-  template <class U, class... Args>
-  void construct(U* p, Args&&... args) {
-    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
-  }
+  ~ScanBuffer() { ::munmap(data_, size_); }
+  ScanBuffer(const ScanBuffer&) = delete;
+  ScanBuffer& operator=(const ScanBuffer&) = delete;
+  uint8_t* data() { return data_; }
+  size_t size() const { return size_; }
+
+private:
+  uint8_t* data_ = nullptr;
+  size_t size_ = 0;
 };
-using ScanBuffer = std::vector<uint8_t, UninitializedAllocator<uint8_t>>;
 }  // namespace
 
 namespace {
