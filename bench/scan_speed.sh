@@ -6,7 +6,9 @@
 #
 #   bench/scan_speed.sh [BUILD_DIR] [SIZE_MIB]      (defaults: build, 1024)
 #
-# Needs python3; PhotoRec is skipped when it is not installed.
+# RUNS=N sets the runs of cat and of the scan (default 5); KEEP=1 keeps the
+# work folder with the image. Needs python3; PhotoRec is skipped when it is
+# not installed.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build}
@@ -65,29 +67,47 @@ print(f"{placed} real files placed", file=sys.stderr)
 PY
 
 cat "$work/image.dd" > /dev/null  # into the page cache
-# Each run as "wall user sys" seconds. The scanner's threads run at the
-# lowest priority by design, so cat and PhotoRec run at that priority too:
-# on a busy machine all three then compete on the same footing.
-timed() { /usr/bin/time -f '%e %U %S' -o "$work/time" nice -n 19 "$@" > /dev/null 2>&1 || true; cat "$work/time"; }
+# The scanner's threads run at the lowest priority by design, so cat and
+# PhotoRec run at that priority too: on a busy machine all three then compete
+# on the same footing. Runs of a fraction of a second vary by some tens of
+# milliseconds on a shared machine, so cat and the scan take turns RUNS times
+# (default 5) and the median of each is compared.
+runs=${RUNS:-5}
+# run NAME OUTPUT COMMAND...: one timed run; adds "wall user sys" (seconds)
+# to $work/NAME.runs.
+run() {
+  local name=$1 out=$2; shift 2
+  local s e
+  s=$(date +%s%N)
+  /usr/bin/time -f '%U %S' -o "$work/time" nice -n 19 "$@" > "$out" 2>/dev/null || true
+  e=$(date +%s%N)
+  echo "$(echo "($e - $s) / 1000000000" | bc -l) $(cat "$work/time")" >> "$work/$name.runs"
+}
+# The median run of NAME as "wall user sys".
+median() { sort -n "$work/$1.runs" | awk '{ line[NR] = $0 } END { print line[int((NR + 1) / 2)] }'; }
 
-read -r cat_s cat_u cat_k < <(timed cat "$work/image.dd")
-
-# The scan (a first run loads the signature database into the fresh store).
+# A first scan loads the signature database into the fresh store.
 "$cli" scan "$work/image.dd" > /dev/null 2>&1 || true
-read -r scan_s scan_u scan_k < <(timed sh -c "\"$cli\" scan \"$work/image.dd\" --json > \"$work/scan.json\"")
+for _ in $(seq "$runs"); do
+  run cat /dev/null cat "$work/image.dd"
+  run scan "$work/scan.json" "$cli" scan "$work/image.dd" --json
+done
+read -r cat_s cat_u cat_k < <(median cat)
+read -r scan_s scan_u scan_k < <(median scan)
 found=$(grep -c '"offset"' "$work/scan.json" || true)
 
 pr_s=""
 if command -v photorec >/dev/null 2>&1; then
   mkdir -p "$work/pr"
-  read -r pr_s pr_u pr_k < <(timed photorec /log /d "$work/pr/out" /cmd "$work/image.dd" \
-    partition_none,options,fileopt,everything,enable,search)
+  run photorec /dev/null photorec /log /d "$work/pr/out" /cmd "$work/image.dd" \
+    partition_none,options,fileopt,everything,enable,search
+  read -r pr_s pr_u pr_k < <(median photorec)
   pr_found=$(find "$work/pr" -type f ! -name "*.xml" | wc -l)
 fi
 
 mib=$size_mib
-printf 'image: %d MiB, lost files listed by the scan: %s\n' "$mib" "$found"
-row() { printf '%-9s %7.2f s wall %8.1f MiB/s   cpu %6.2f s user %6.2f s sys\n' "$1" "$2" "$(echo "$mib / $2" | bc -l)" "$3" "$4"; }
+printf 'image: %d MiB, lost files listed by the scan: %s; cat and scan: median of %d runs\n' "$mib" "$found" "$runs"
+row() { printf '%-9s %7.3f s wall %8.1f MiB/s   cpu %6.2f s user %6.2f s sys\n' "$1" "$2" "$(echo "$mib / $2" | bc -l)" "$3" "$4"; }
 row cat: "$cat_s" "$cat_u" "$cat_k"
 row scan: "$scan_s" "$scan_u" "$scan_k"
 [ -n "$pr_s" ] && row photorec: "$pr_s" "$pr_u" "$pr_k" && echo "photorec recovered $pr_found file(s)"

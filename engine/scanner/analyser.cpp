@@ -61,6 +61,9 @@ void PostToMainWindow(uint32_t message, uintptr_t wParam) {
   if (IMessageTarget* target = theApp().MainWindow.load()) target->PostMessage(message, wParam, 0);
 }
 
+constexpr uint32_t kRunningCheckSectors = 64;
+constexpr uint32_t kPrefetchSectors = 16;
+
 constexpr int16_t TYPE_NTFS_FILE_RECORD = 24;
 constexpr int16_t TYPE_NTFS_RECORD = 25;
 
@@ -90,13 +93,15 @@ uint32_t ParseBlock(const uint8_t* block, uint64_t firstSector, uint32_t sectors
   if (!running()) return 0;
   try {
     for (uint32_t i = 0; i < sectors; ++i) {
-      if (!running()) return handed;
+      // A stop is seen within 32 KiB of matching; asking on every sector
+      // costs as much as matching it.
+      if (i % kRunningCheckSectors == 0 && !running()) return handed;
       const uint8_t* p = block + static_cast<size_t>(i) * 512;
       // The block was just written by the reading thread and is not in this
       // core's cache: ask for a sector a few ahead, so the matcher's scattered
       // byte tests do not each wait for memory.
-      if (i + 4 < sectors)
-        for (size_t line = 0; line < 512; line += 64) __builtin_prefetch(p + 4 * 512 + line);
+      if (i + kPrefetchSectors < sectors)
+        for (size_t line = 0; line < 512; line += 64) __builtin_prefetch(p + kPrefetchSectors * 512 + line);
       matches.clear();
       ctx.Database->MatchSector(p, matches);
       for (const CFileType* type : matches) {

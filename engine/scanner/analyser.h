@@ -45,7 +45,8 @@ struct ScanContext {
   uint64_t VolumeBytes = 0;
   // Takes each object made.
   std::function<void(std::unique_ptr<CFoundObject>)> Accept;
-  // Tested before every sector and every matched type; false ends the block.
+  // Tested every 64 sectors and before every matched type; false ends the
+  // block.
   std::function<bool()> Running;
   // Put into every object's Volume.
   CVolume* Volume = nullptr;

@@ -132,7 +132,14 @@ CSignatureMatcher::CSignatureMatcher(const std::vector<CFileType*>& types) {
     uint32_t n = 0;
     for (size_t b = 0; b < 256; ++b) {
       d.Start[b] = n;
-      for (uint32_t e : table[b]) d.Entries.push_back(e);
+      for (uint32_t e : table[b]) {
+        // The anchor is Fixed[0]; check a distinctive second byte if there is one.
+        const auto& fixed = compiled_[e].Fixed;
+        FixedByte check = fixed[0];
+        for (size_t k = 1; k < fixed.size(); ++k)
+          if (k == 1 || (Distinctive(fixed[k].Value) && !Distinctive(check.Value))) check = fixed[k];
+        d.Entries.push_back({e, check.Offset, check.Value});
+      }
       n = static_cast<uint32_t>(d.Entries.size());
     }
     d.Start[256] = n;
@@ -155,18 +162,21 @@ void CSignatureMatcher::Match(const uint8_t* sector512, std::vector<const CFileT
   size_t count = 0;
   auto consider = [&](uint32_t index) {
     const Compiled& c = compiled_[index];
-    const CFileType* type = types_[c.TypeIndex];
     for (size_t k = 0; k < count; ++k)
       if ((k < 16 ? local[k] : more[k - 16]) == c.TypeIndex) return;
-    if (!__atomic_load_n(&type->SearchEnable, __ATOMIC_RELAXED)) return;
     if (!Test(c, sector512)) return;
+    // The switch is read last: most candidates fail their bytes first.
+    if (!__atomic_load_n(&types_[c.TypeIndex]->SearchEnable, __ATOMIC_RELAXED)) return;
     if (count < 16) local[count] = c.TypeIndex;
     else more.push_back(c.TypeIndex);
     ++count;
   };
   for (const auto& d : dispatch_) {
-    uint8_t b = sector512[d.Offset];
-    for (uint32_t e = d.Start[b], end = d.Start[b + 1]; e < end; ++e) consider(d.Entries[e]);
+    const uint8_t b = sector512[d.Offset];
+    for (uint32_t e = d.Start[b], end = d.Start[b + 1]; e < end; ++e) {
+      const Entry& entry = d.Entries[e];
+      if (sector512[entry.CheckOffset] == entry.CheckValue) consider(entry.Index);
+    }
   }
   for (uint32_t e : always_) consider(e);
   if (count == 0) return;

@@ -49,10 +49,18 @@ private:
     std::vector<FixedByte> Fixed;                // every byte the signature fixes
     std::vector<CSignatureCondition> Residual;   // conditions not reduced to fixed bytes
   };
+  // A signature listed under its anchor byte, with a second byte it fixes
+  // (the anchor itself when it fixes only one), so most candidates are
+  // turned down without leaving the table.
+  struct Entry {
+    uint32_t Index;  // into compiled_
+    uint16_t CheckOffset;
+    uint8_t CheckValue;
+  };
   struct Dispatch {
     uint16_t Offset;
     std::array<uint32_t, 257> Start;  // entries for byte b: Entries[Start[b] .. Start[b+1])
-    std::vector<uint32_t> Entries;    // indices into compiled_
+    std::vector<Entry> Entries;
   };
 
   bool Test(const Compiled& c, const uint8_t* sector) const;
