@@ -23,9 +23,9 @@ mkdir -p "$QUILLMORE_CONFIG_DIR"
 
 echo "Making the fixtures and a ${size_mib} MiB image in $work ..." >&2
 "$here/scripts/make-scan-fixtures.sh" "$work/fx" >/dev/null 2>&1
-python3 - "$work/fx/files" "$work/image.dd" "$size_mib" <<'PY'
+python3 - "$work/fx/files" "$work/image.dd" "$size_mib" "$work/placed.tsv" <<'PY'
 import os, random, sys
-src, out, size_mib = sys.argv[1], sys.argv[2], int(sys.argv[3])
+src, out, size_mib, manifest = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4]
 rnd = random.Random(42)
 # Real files: the fixtures, plus files of the system of common kinds.
 pool = [os.path.join(src, f) for f in sorted(os.listdir(src))]
@@ -41,12 +41,12 @@ datas = []
 for p in pool:
     try:
         with open(p, "rb") as f:
-            datas.append(f.read())
+            datas.append((p, f.read()))
     except OSError:
         pass
 total = size_mib << 20
 placed = 0
-with open(out, "wb") as f:
+with open(out, "wb") as f, open(manifest, "w") as m:
     pos = 0
     while pos < total:
         # About half real files, half random background.
@@ -56,8 +56,9 @@ with open(out, "wb") as f:
         pos += gap
         if pos >= total:
             break
-        d = datas[rnd.randrange(len(datas))]
+        name, d = datas[rnd.randrange(len(datas))]
         d = d[: total - pos]
+        m.write(f"{pos}\t{name}\n")
         pad = (-len(d)) % 512
         chunk = d + os.urandom(min(pad, total - pos - len(d)))
         f.write(chunk)

@@ -11,6 +11,7 @@ packages=(
   ffmpeg
   libgsf-bin
   bc time
+  gpg openssl
 )
 missing=()
 for p in "${packages[@]}"; do

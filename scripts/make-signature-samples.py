@@ -612,9 +612,86 @@ def camera_raw():
     add(77, "photo.x3f", "crafted")
 
 
+def variants():
+    """Common variants of widespread formats, each a sample of its own:
+    other first segments of JPEG files, 64-bit TIFF, other WAVE layouts, Ogg
+    FLAC, untagged low-rate MP3, F4V, HTML and SVG without a declaration,
+    binary certificates and keys, older Python and Java bytecode."""
+    jfif = path("jfif.jpg")
+    if os.path.exists(jfif):
+        data = open(jfif, "rb").read()
+        app0 = 4 + struct.unpack(">H", data[4:6])[0]
+        body = data[app0:]  # the segments after JFIF's APP0
+        def jpeg(name, segment):
+            write(name, b"\xff\xd8" + segment + body)
+            add(32, name, "crafted")
+        jpeg("comment.jpg", b"\xff\xfe\x00\x0cqm sample")
+        jpeg("photoshop.jpg", b"\xff\xed\x00\x10Photoshop 3.0\x00")
+        jpeg("xmp.jpg", b"\xff\xe1\x00\x1fhttp://ns.adobe.com/xap/1.0/\x00")
+        # Straight to the tables: drop every APPn segment.
+        rest, segments = body, b""
+        while rest[:2] in (b"\xff\xdb", b"\xff\xe1", b"\xff\xe2", b"\xff\xfe"):
+            n = 2 + struct.unpack(">H", rest[2:4])[0]
+            if rest[1] == 0xDB:
+                segments += rest[:n]
+            rest = rest[n:]
+        if rest[:2] in (b"\xff\xc0", b"\xff\xc2", b"\xff\xc4"):
+            write("frame-first.jpg", b"\xff\xd8" + rest)
+            add(32, "frame-first.jpg", "crafted")
+    if CONVERT:
+        run(CONVERT, "-size", "64x48", "gradient:red-blue", "TIFF64:" + path("big.tif"))
+        add(35, "big.tif", "tool")
+    if os.path.exists(path("tone.wav")):
+        data = open(path("tone.wav"), "rb").read()
+        junk = b"JUNK" + struct.pack("<I", 28) + bytes(28)
+        body = junk + data[12:]
+        write("junk.wav", b"RIFF" + struct.pack("<I", 4 + len(body)) + b"WAVE" + body)
+        add(180, "junk.wav", "crafted")
+    if FFMPEG:
+        base = [FFMPEG, "-hide_banner", "-loglevel", "error", "-y"]
+        tone = ["-f", "lavfi", "-i", "sine=frequency=440:duration=0.5:sample_rate=44100"]
+        clip = ["-f", "lavfi", "-i", "testsrc=size=64x48:rate=10:duration=0.5"]
+        for tid, name, extra in [(180, "rf64.wav", ["-rf64", "always"]), (185, "flac.oga", ["-c:a", "flac"]),
+                                 (183, "low.mp3", ["-id3v2_version", "0", "-ar", "8000"])]:
+            run(*base, *tone, *extra, path(name))
+            add(tid, name, "tool")
+        run(*base, *clip, "-c:v", "libx264", path("clip.f4v"))
+        add(201, "clip.f4v", "tool")
+    write("bare.html", b"<html>\n<head><title>sample</title></head><body></body></html>\n")
+    add(126, "bare.html", "tool")
+    write("drawing.svg", b'<svg xmlns="http://www.w3.org/2000/svg" width="8" height="8"/>\n')
+    add(67, "drawing.svg", "tool")
+    write("old.sh", b"#! /bin/sh\necho hello\n")
+    add(238, "old.sh", "tool")
+    if shutil.which("openssl"):
+        run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", path("der.key"), "-out",
+            path("der.pem"), "-days", "1", "-subj", "/CN=sample")
+        run("openssl", "x509", "-in", path("der.pem"), "-outform", "DER", "-out", path("cert.cer"))
+        add(286, "cert.cer", "tool")
+    if shutil.which("gpg"):
+        import tempfile
+        with tempfile.TemporaryDirectory() as home:
+            env = dict(os.environ, GNUPGHOME=home)
+            quiet = ["gpg", "--batch", "--quiet", "--passphrase", "", "--pinentry-mode", "loopback"]
+            if run(*quiet, "--quick-gen-key", "sample <sample@example.com>", "rsa2048", env=env):
+                run("gpg", "--batch", "--yes", "-o", path("public.gpg"), "--export", env=env)
+                add(285, "public.gpg", "tool")
+            open(path("plain.txt"), "w").write("hello\n")
+            run("gpg", "--batch", "--yes", "--passphrase", "sample", "--pinentry-mode", "loopback", "-c", "-o",
+                path("secret.gpg"), path("plain.txt"), env=env)
+            add(285, "secret.gpg", "tool")
+    # Bytecode of interpreters this machine may not have: their headers.
+    for name, header in [("py27.pyc", b"\x03\xf3\r\n" + bytes(4) + b"c"), ("py36.pyc", b"\x33\x0d\r\n" + bytes(8) + b"\xe3"),
+                         ("py37.pyc", b"\x42\x0d\r\n" + bytes(12) + b"\xe3")]:
+        write(name, pad(header))
+        add(237, name, "crafted")
+    write("Old.class", pad(bytes.fromhex("CAFEBABE0003002D")))
+    add(234, "Old.class", "crafted")
+
+
 def main():
     for step in (images, crafted_images, zips, documents, databases, archives, audio_video, executables,
-                 mail_and_misc, fonts, camera_raw):
+                 mail_and_misc, fonts, camera_raw, variants):
         try:
             step()
         except Exception as e:  # one broken tool must not end the others
