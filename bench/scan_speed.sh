@@ -96,6 +96,15 @@ done
 read -r cat_s cat_u cat_k < <(median cat)
 read -r scan_s scan_u scan_k < <(median scan)
 found=$(grep -c '"offset"' "$work/scan.json" || true)
+# How many of the placed files the scan lists at their exact offsets (files
+# of no known type, such as plain text, cannot be found by signature).
+at_offset=$(python3 - "$work/scan.json" "$work/placed.tsv" <<'PY'
+import json, sys
+offsets = {o["offset"] for o in json.load(open(sys.argv[1]))}
+placed = [int(line.split("\t")[0]) for line in open(sys.argv[2])]
+print(f"{sum(p in offsets for p in placed)} of {len(placed)}")
+PY
+)
 
 pr_s=""
 if command -v photorec >/dev/null 2>&1; then
@@ -109,6 +118,7 @@ fi
 mib=$size_mib
 printf 'image: %d MiB, lost files listed by the scan: %s; cat and scan: median of %d runs\n' "$mib" "$found" "$runs"
 row() { printf '%-9s %7.3f s wall %8.1f MiB/s   cpu %6.2f s user %6.2f s sys\n' "$1" "$2" "$(echo "$mib / $2" | bc -l)" "$3" "$4"; }
+echo "placed files listed at their exact offsets: $at_offset"
 row cat: "$cat_s" "$cat_u" "$cat_k"
 row scan: "$scan_s" "$scan_u" "$scan_k"
 [ -n "$pr_s" ] && row photorec: "$pr_s" "$pr_u" "$pr_k" && echo "photorec recovered $pr_found file(s)"
