@@ -14,6 +14,8 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/large_buffer.h"
+
 namespace {
 
 // The descriptor outlives the device object while an abandoned read still
@@ -64,7 +66,7 @@ public:
 
   void Start(size_t bytes, uint64_t offset) {
     std::lock_guard lock(mutex_);
-    if (buffer_.size() < bytes) buffer_.resize(bytes);
+    if (!buffer_ || buffer_->size() < bytes) buffer_ = std::make_unique<LargeBuffer>(bytes);
     bytes_ = bytes;
     offset_ = offset;
     done_ = false;
@@ -83,7 +85,7 @@ public:
   // Valid after Wait returned true.
   ssize_t Result() const { return result_; }
   int Error() const { return error_; }
-  const uint8_t* Data() const { return buffer_.data(); }
+  const uint8_t* Data() const { return buffer_->data(); }
 
 private:
   void Run() {
@@ -93,7 +95,7 @@ private:
       if (pending_ && !done_) {
         const size_t bytes = bytes_;
         const uint64_t offset = offset_;
-        uint8_t* data = buffer_.data();
+        uint8_t* data = buffer_->data();
         lock.unlock();
         ssize_t r = ReadFully(fd_->fd, data, bytes, offset);
         int err = r < 0 ? errno : 0;
@@ -112,7 +114,7 @@ private:
   std::shared_ptr<FdHolder> fd_;
   std::mutex mutex_;
   std::condition_variable cv_, doneCv_;
-  std::vector<uint8_t> buffer_;
+  std::unique_ptr<LargeBuffer> buffer_;
   size_t bytes_ = 0;
   uint64_t offset_ = 0;
   bool pending_ = false, done_ = false, quit_ = false;

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -102,20 +101,7 @@ std::string FolderPath(const CFoundObject& object) {
   return path;
 }
 
-// The engine's one data buffer. Aligned to 2 MiB and marked for huge pages:
-// each chunk passes through it twice (read into it, written from it), and
-// huge pages spare those passes most of their TLB misses.
-constexpr size_t kHugePage = 2u * 1024 * 1024;
-uint8_t* AllocateChunkBuffer() {
-  void* p = std::aligned_alloc(kHugePage, CRecovery::kChunkBytes);
-  if (!p) throw std::bad_alloc();
-  ::madvise(p, CRecovery::kChunkBytes, MADV_HUGEPAGE);
-  return static_cast<uint8_t*>(p);
-}
-
 }  // namespace
-
-void CRecovery::FreeBuffer::operator()(uint8_t* p) const noexcept { std::free(p); }
 
 // ---------------------------------------------------------------------------
 // The two engines of the drive-list owner.
@@ -453,16 +439,16 @@ uint64_t CRecovery::FileRecovery(CFoundObject& object, const ReadFunction& read)
   bool complete = false;
   currentPercent_ = 0;
   try {
-    if (!buffer_) buffer_.reset(AllocateChunkBuffer());
+    if (!buffer_) buffer_ = std::make_unique<LargeBuffer>(kChunkBytes);
     while (position < object.Size) {
       uint32_t chunk = static_cast<uint32_t>(std::min<uint64_t>(kChunkBytes, object.Size - position));
-      uint32_t n = read(buffer_.get(), chunk);
+      uint32_t n = read(buffer_->data(), chunk);
       if (n == 0) break;
       // A reader may hand back the rest of a whole sector; the file ends at
       // its size.
       n = std::min(n, chunk);
       int error = 0;
-      size_t done = WriteAll(fd.Get(), buffer_.get(), n, &error);
+      size_t done = WriteAll(fd.Get(), buffer_->data(), n, &error);
       written += done;
       bytesWritten_ += done;
       if (error != 0) {

@@ -16,6 +16,7 @@
 #include "engine/catalog/found_object.h"
 #include "engine/recovery/safe_name.h"
 #include "engine/scanner/probable_size.h"
+#include "platform/large_buffer.h"
 
 class CVolume;
 class CFoundObjectTree;
@@ -176,10 +177,8 @@ private:
   mutable std::mutex pathMutex_;
   std::string currentDestinationPath_;
   std::vector<std::string> written_;
-  struct FreeBuffer {
-    void operator()(uint8_t* p) const noexcept;
-  };
-  std::unique_ptr<uint8_t, FreeBuffer> buffer_;
+  // The one data buffer: each chunk is read into it and written from it.
+  std::unique_ptr<LargeBuffer> buffer_;
   std::vector<std::string> temporaryFiles_;
   const CFoundObject* currentObject_ = nullptr;
   RecoveryOutcome::Kind lastKind_ = RecoveryOutcome::Skipped;

@@ -1,6 +1,5 @@
 #include "engine/scanner/analyser.h"
 
-#include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -11,35 +10,16 @@
 #include "engine/scanner/file_signature_database.h"
 #include "engine/volume/local_computer.h"
 #include "engine/volume/volume.h"
+#include "platform/large_buffer.h"
 #include "platform/messages.h"
 #include "services/app.h"
 #include "services/log.h"
 #include "services/strings.h"
 
 namespace {
-// One block's buffer. Its bytes are left as the kernel gives them: every read
-// fills the part it hands over (ReadSectors zeroes what it cannot read). It is
-// asked for in huge pages where the system allows them, which saves a page
-// fault per 4 KiB on the first blocks and TLB misses on every block the
-// reader copies into and the matcher reads back.
-class ScanBuffer {
-public:
-  explicit ScanBuffer(size_t bytes) : size_(bytes) {
-    void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) throw std::bad_alloc();
-    data_ = static_cast<uint8_t*>(p);
-    ::madvise(p, bytes, MADV_HUGEPAGE);
-  }
-  ~ScanBuffer() { ::munmap(data_, size_); }
-  ScanBuffer(const ScanBuffer&) = delete;
-  ScanBuffer& operator=(const ScanBuffer&) = delete;
-  uint8_t* data() { return data_; }
-  size_t size() const { return size_; }
-
-private:
-  uint8_t* data_ = nullptr;
-  size_t size_ = 0;
-};
+// One block's buffer: every read fills the part it hands over (ReadSectors
+// zeroes what it cannot read).
+using ScanBuffer = LargeBuffer;
 }  // namespace
 
 namespace {
