@@ -17,12 +17,10 @@
 #include "services/strings.h"
 
 namespace {
+
 // One block's buffer: every read fills the part it hands over (ReadSectors
 // zeroes what it cannot read).
 using ScanBuffer = LargeBuffer;
-}  // namespace
-
-namespace {
 
 std::string Text(uint32_t number, const char* fallback) {
   std::string s = GetString(number);
@@ -42,7 +40,7 @@ void PostToMainWindow(uint32_t message, uintptr_t wParam) {
 }
 
 constexpr uint32_t kRunningCheckSectors = 64;
-constexpr uint32_t kPrefetchSectors = 16;
+constexpr uint32_t kPrefetchSectors = 4;
 
 constexpr int16_t TYPE_NTFS_FILE_RECORD = 24;
 constexpr int16_t TYPE_NTFS_RECORD = 25;

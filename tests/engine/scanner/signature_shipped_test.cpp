@@ -48,6 +48,25 @@ protected:
     for (auto* t : m) ids.push_back(t->Id);
     return ids;
   }
+  // The compiled matcher gives what testing every enabled type in list
+  // order gives.
+  static void ExpectMatcherAgrees(const uint8_t* sector) {
+    std::vector<int> plain;
+    for (const auto& t : db_->Types())
+      if (t->SearchEnable && CFileSignatureDatabase::MatchSector(*t, sector, 512)) plain.push_back(t->Id);
+    EXPECT_EQ(Matches(sector), plain);
+  }
+  // The same on the sector and on copies of it with one of its first bytes
+  // changed, which the matcher must turn down (or accept) like the plain test.
+  static void ExpectMatcherAgreesAround(std::vector<uint8_t> sector) {
+    ExpectMatcherAgrees(sector.data());
+    for (size_t at : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 28, 30, 36, 40, 64, 257, 510}) {
+      const uint8_t old = sector[at];
+      sector[at] = static_cast<uint8_t>(old ^ 0x20);
+      ExpectMatcherAgrees(sector.data());
+      sector[at] = old;
+    }
+  }
   static std::vector<Sample> MakeSamples() {
     std::string out = *dir_ + "/samples";
     std::string cmd = "python3 '" + qmtest::SourcePath("scripts/make-signature-samples.py") + "' '" + out + "' 2>&1";
@@ -153,7 +172,16 @@ TEST_F(ShippedSignatures, EveryTypeMatchesItsRealSamples) {
     covered.insert(s.id);
     // The plain test of the type agrees with the compiled matcher.
     EXPECT_TRUE(CFileSignatureDatabase::MatchSector(*db_->FindById(s.id), sector.data(), 512));
+    ExpectMatcherAgreesAround(sector);
   }
+  // Also with a few types switched off.
+  for (int id : {30, 110, 150, 182}) CFileSignatureDatabase::SetSearchEnable(*db_->FindById(id), false);
+  for (const auto& s : samples) {
+    std::vector<uint8_t> data = qmtest::ReadFileBytes(s.file);
+    data.resize(std::max<size_t>(data.size(), s.offset + 512), 0);
+    ExpectMatcherAgrees(data.data() + s.offset);
+  }
+  for (int id : {30, 110, 150, 182}) CFileSignatureDatabase::SetSearchEnable(*db_->FindById(id), true);
   for (const auto& t : db_->Types()) {
     if (t->Id >= 30 && (!t->Signatures.empty() || t->Id > 100)) {
       EXPECT_TRUE(covered.count(t->Id)) << "no sample of type " << t->Id << " " << t->Title;
