@@ -20,6 +20,10 @@ os.makedirs(OUT, exist_ok=True)
 MANIFEST = []
 CONVERT = "/usr/bin/convert" if os.path.exists("/usr/bin/convert") else shutil.which("convert")
 FFMPEG = shutil.which("ffmpeg")
+# ffmpeg's quiet start and its two generated sources: a tone and a test clip.
+FFMPEG_ARGS = ["-hide_banner", "-loglevel", "error", "-y"]
+TONE = ["-f", "lavfi", "-i", "sine=frequency=440:duration=0.5:sample_rate=44100"]
+CLIP = ["-f", "lavfi", "-i", "testsrc=size=64x48:rate=10:duration=0.5"]
 
 
 def path(name):
@@ -420,9 +424,6 @@ def audio_video():
     add(196, "music.it", "crafted")
     if not FFMPEG:
         return
-    base = ["-hide_banner", "-loglevel", "error", "-y"]
-    tone = ["-f", "lavfi", "-i", "sine=frequency=440:duration=0.5:sample_rate=44100"]
-    clip = ["-f", "lavfi", "-i", "testsrc=size=64x48:rate=10:duration=0.5"]
     audio = [
             (181, "tone.aiff", []), (182, "tone.mp3", []), (183, "plain.mp3", ["-id3v2_version", "0"]),
             (184, "tone.flac", []), (185, "tone.ogg", ["-c:a", "libvorbis"]), (186, "tone.opus", ["-c:a", "libopus"]),
@@ -439,13 +440,13 @@ def audio_video():
             (216, "clip.y4m", ["-pix_fmt", "yuv420p"]), (217, "clip.ivf", ["-c:v", "libvpx"])]
     # One ffmpeg run writes all outputs of one source (ffmpeg starts
     # slowly); when that fails, each output is tried on its own.
-    for source, outputs in ((tone, audio), (clip, video)):
+    for source, outputs in ((TONE, audio), (CLIP, video)):
         every = []
         for tid, name, extra in outputs:
             every += extra + [path(name)]
-        if not run(FFMPEG, *base, *source, *every):
+        if not run(FFMPEG, *FFMPEG_ARGS, *source, *every):
             for tid, name, extra in outputs:
-                run(FFMPEG, *base, *source, *extra, path(name))
+                run(FFMPEG, *FFMPEG_ARGS, *source, *extra, path(name))
         for tid, name, extra in outputs:
             add(tid, name, "tool")
 
@@ -648,14 +649,11 @@ def variants():
         write("junk.wav", b"RIFF" + struct.pack("<I", 4 + len(body)) + b"WAVE" + body)
         add(180, "junk.wav", "crafted")
     if FFMPEG:
-        base = [FFMPEG, "-hide_banner", "-loglevel", "error", "-y"]
-        tone = ["-f", "lavfi", "-i", "sine=frequency=440:duration=0.5:sample_rate=44100"]
-        clip = ["-f", "lavfi", "-i", "testsrc=size=64x48:rate=10:duration=0.5"]
         for tid, name, extra in [(180, "rf64.wav", ["-rf64", "always"]), (185, "flac.oga", ["-c:a", "flac"]),
                                  (183, "low.mp3", ["-id3v2_version", "0", "-ar", "8000"])]:
-            run(*base, *tone, *extra, path(name))
+            run(FFMPEG, *FFMPEG_ARGS, *TONE, *extra, path(name))
             add(tid, name, "tool")
-        run(*base, *clip, "-c:v", "libx264", path("clip.f4v"))
+        run(FFMPEG, *FFMPEG_ARGS, *CLIP, "-c:v", "libx264", path("clip.f4v"))
         add(201, "clip.f4v", "tool")
     write("bare.html", b"<html>\n<head><title>sample</title></head><body></body></html>\n")
     add(126, "bare.html", "tool")
