@@ -147,29 +147,39 @@ void BM_PlainLoopRandom(benchmark::State& state) {
 }
 BENCHMARK(BM_PlainLoopRandom)->Unit(benchmark::kMillisecond);
 
+// Adds the types matched by each whole sector of `bytes` to `perType`.
+void CountMatches(const CFileSignatureDatabase& db, const uint8_t* bytes, size_t size, std::map<int, int>& perType) {
+  std::vector<const CFileType*> matches;
+  for (size_t at = 0; at + 512 <= size; at += 512) {
+    matches.clear();
+    db.MatchSector(bytes + at, matches);
+    for (auto* t : matches) ++perType[t->Id];
+  }
+}
+
+// Prints the false matches per type and sets the worst and total counters.
+void ReportFalseMatches(benchmark::State& state, const std::map<int, int>& perType, const char* what) {
+  int worst = 0, total = 0;
+  for (auto [id, n] : perType) {
+    worst = std::max(worst, n);
+    total += n;
+    std::fprintf(stderr, "type %d matched %d sector(s) of %s\n", id, n, what);
+  }
+  state.counters["worst type"] = worst;
+  state.counters["total"] = total;
+}
+
 // False matches of the shipped set on 1 GiB of random data: the most any
 // one type matched, and the total.
 void BM_FalseMatchesOneGiBRandom(benchmark::State& state) {
   const CFileSignatureDatabase& db = Shipped();
   for (auto _ : state) {
     std::map<int, int> perType;
-    std::vector<const CFileType*> matches;
     for (uint64_t chunk = 0; chunk < 64; ++chunk) {
       std::vector<uint8_t> data = RandomBytes(16 << 20, 100 + chunk);
-      for (size_t at = 0; at < data.size(); at += 512) {
-        matches.clear();
-        db.MatchSector(data.data() + at, matches);
-        for (auto* t : matches) ++perType[t->Id];
-      }
+      CountMatches(db, data.data(), data.size(), perType);
     }
-    int worst = 0, total = 0;
-    for (auto [id, n] : perType) {
-      worst = std::max(worst, n);
-      total += n;
-      std::fprintf(stderr, "type %d matched %d sector(s) of 1 GiB random data\n", id, n);
-    }
-    state.counters["worst type"] = worst;
-    state.counters["total"] = total;
+    ReportFalseMatches(state, perType, "1 GiB random data");
   }
 }
 BENCHMARK(BM_FalseMatchesOneGiBRandom)->Unit(benchmark::kSecond)->Iterations(1);
@@ -185,7 +195,6 @@ void BM_FalseMatchesTextLog(benchmark::State& state) {
   std::mt19937_64 rng(9);
   for (auto _ : state) {
     std::map<int, int> perType;
-    std::vector<const CFileType*> matches;
     std::string log;
     int line = 0;
     for (int chunk = 0; chunk < 16; ++chunk) {
@@ -202,20 +211,9 @@ void BM_FalseMatchesTextLog(benchmark::State& state) {
         log += "\n";
         ++line;
       }
-      for (size_t at = 0; at + 512 <= log.size(); at += 512) {
-        matches.clear();
-        db.MatchSector(reinterpret_cast<const uint8_t*>(log.data()) + at, matches);
-        for (auto* t : matches) ++perType[t->Id];
-      }
+      CountMatches(db, reinterpret_cast<const uint8_t*>(log.data()), log.size(), perType);
     }
-    int worst = 0, total = 0;
-    for (auto [id, n] : perType) {
-      worst = std::max(worst, n);
-      total += n;
-      std::fprintf(stderr, "type %d matched %d sector(s) of 256 MiB of log text\n", id, n);
-    }
-    state.counters["worst type"] = worst;
-    state.counters["total"] = total;
+    ReportFalseMatches(state, perType, "256 MiB of log text");
   }
 }
 BENCHMARK(BM_FalseMatchesTextLog)->Unit(benchmark::kSecond)->Iterations(1);
