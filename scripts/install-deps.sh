@@ -10,6 +10,7 @@ packages=(
   python3 xxd zstd imagemagick
   ffmpeg
   libgsf-bin
+  libewf-dev libvmdk-dev libvhdi-dev libqcow-dev ewf-tools qemu-utils gddrescue
   bc time
   gpg openssl
 )

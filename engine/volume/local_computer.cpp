@@ -4,6 +4,7 @@
 
 #include "engine/scanner/file_signature_database.h"
 #include "engine/volume/volume.h"
+#include "platform/image_formats.h"
 #include "services/app.h"
 
 CVolume* CVolumesList::GetAt(size_t index) const {
@@ -37,7 +38,7 @@ int64_t CLocalComputer::NextVolumeId() { return --volumeIdCounter_; }
 
 CVolume* CLocalComputer::LoadImage(const std::string& path) {
   int err = 0;
-  auto device = OpenDeviceReadOnly(path, &err);
+  auto device = OpenSourceReadOnly(path, &err);
   if (!device) return nullptr;  // nothing is logged: the caller reports it
   auto volume = std::make_unique<CVolume>(VolumeImage);
   volume->MediaType = 7;

@@ -40,6 +40,10 @@ public:
   // An image file (or a block device given by path) as a volume; null when
   // it cannot be opened.
   CVolume* LoadImage(const std::string& path);
+  // Starts copying job.Source to the image file job.TargetPath on a thread
+  // of its own (engine/volume/image_job.h). 0 when started; -1 when the
+  // checks refused the job (job.Reason tells why).
+  int CreateImage(struct ImageJob& job);
   // A boot sector found by the sector scan (lost-partition search).
   void AddFoundVolume(CVolume* parent, uint64_t byteOffset, uint32_t fileSystemId);
 

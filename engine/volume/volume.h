@@ -104,6 +104,9 @@ public:
   // identity (SourceDeviceId) for any device. Returns the device's size in
   // bytes (0 when unknown). Opens the device when needed.
   uint64_t QueryDeviceInformation();
+  // The size in bytes of what the device reads (for a container image: the
+  // disk it holds); 0 when unknown or when the device cannot be opened.
+  uint64_t SourceSizeBytes();
   std::string GetDisplayName();
   std::string GetDevicePath();
 
