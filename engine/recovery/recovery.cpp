@@ -414,7 +414,7 @@ uint64_t CRecovery::FileRecovery(CFoundObject& object, const ReadFunction& read)
   bool existed = false;
   int rawFd = -1;
   try {
-    rawFd = qm::recovery::CreateNewFile(targetDir_.Get(), targetName_, &chosen, &existed);
+    rawFd = qm::recovery::CreateNewFile(targetDir_.Get(), targetName_, &chosen, &existed, &nameNumbers_);
   } catch (...) {
     theLog().AddError("Recovery_Thread.except0");
     NoteFailure(RecoveryOutcome::Failed, "unexpected failure");

@@ -121,7 +121,8 @@ public:
 
   // --- Analysis driver ---
   uint32_t Analyse_Do();
-  uint32_t AnalyseFileSystem();
+  // The file-system phase; a full analysis asks it for the BOOT object too.
+  uint32_t AnalyseFileSystem(bool addBootObject = false);
   uint32_t AnalyseSectors();
   void StartFileSystemThread();
   void StartScanThread(uint32_t mode);
@@ -177,6 +178,7 @@ public:
 
 private:
   bool OpenDriveLocked();
+  void InsertBootObject();
   std::shared_ptr<IDevice> AttachedSource() const;
   uint64_t QueryBlockDevice(int fd);
 
