@@ -24,6 +24,9 @@ uint32_t CVolume::AnalyseFileSystem() {
   CFoundObjectTree& catalog = Catalog();
   catalog.Clear(this);
   catalog.Insert(this, true);
+  // The volumes found in this one stay its objects (the volume list owns them).
+  for (CVolume* child : ChildVolumes())
+    if (child->Kind == VolumeFound) catalog.Insert(child, false);
 
   const uint32_t id = FileSystem().FileSystemType;
   if (auto parser = CreateFileSystemParser(id, this)) {
