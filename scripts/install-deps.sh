@@ -13,6 +13,7 @@ packages=(
   libewf-dev libvmdk-dev libvhdi-dev libqcow-dev ewf-tools qemu-utils gddrescue
   bc time
   gpg openssl
+  zlib1g-dev fdisk
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -15,6 +15,7 @@
 
 #include "engine/catalog/found_object_tree.h"
 #include "engine/filesystems/file_system.h"
+#include "engine/partition/boot_search.h"
 #include "engine/scanner/analyser.h"
 #include "engine/volume/local_computer.h"
 #include "engine/volume/volume.h"
@@ -246,8 +247,7 @@ void CVolume::AcceptScanObject(std::unique_ptr<CFoundObject> object) {
   if (!object) return;
   const int16_t t = object->FileType;
   if (t == 1 || t == 4 || t == 7 || t == 11) {
-    object->ParentID = ObjectID;
-    theComputer().AddFoundVolume(this, object->StartOffset, static_cast<uint32_t>(t));
+    OfferFoundBootSector(*this, object->StartOffset, static_cast<uint32_t>(t));
     return;
   }
   if (ScanMode != 0) return;

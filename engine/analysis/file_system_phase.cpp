@@ -31,6 +31,9 @@ uint32_t CVolume::AnalyseFileSystem(bool addBootObject) {
   catalog.Insert(this, true);
   // Made after the catalog is emptied, so that it survives the phase.
   if (addBootObject) InsertBootObject();
+  // The volumes found in this one stay its objects (the volume list owns them).
+  for (CVolume* child : ChildVolumes())
+    if (child->Kind == VolumeFound) catalog.Insert(child, false);
 
   const uint32_t id = FileSystem().FileSystemType;
   if (auto parser = CreateFileSystemParser(id, this)) {

@@ -54,7 +54,8 @@ void CFileSystem_NTFS::LogDamage(std::string_view text) {
 bool CFileSystem_NTFS::ReadBootSector() {
   if (!Volume) return false;
   uint8_t boot[512];
-  if (Volume->ReadSectors(boot, 0, uint64_t{1}) < 512) return false;
+  // Sector 0, or the backup copy a volume found by it is read from.
+  if (Volume->ReadSectors(boot, Volume->Origin.BootSector, uint64_t{1}) < 512) return false;
   uint32_t bytesPerSector = Le16(boot + 0x0B);
   uint32_t rawSpc = boot[0x0D];
   uint64_t spc = rawSpc <= 0x80 ? rawSpc : (rawSpc >= 0xF4 ? 1ull << (256 - rawSpc) : 0);

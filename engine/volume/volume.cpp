@@ -256,6 +256,16 @@ uint32_t CVolume::ReadSectors(void* buffer, uint64_t first, uint64_t count) {
   }
 }
 
+void CVolume::AddChildVolume(CVolume* child) {
+  std::lock_guard lock(childrenMutex_);
+  Children.push_back(child);
+}
+
+std::vector<CVolume*> CVolume::ChildVolumes() const {
+  std::lock_guard lock(childrenMutex_);
+  return Children;
+}
+
 // ---------------------------------------------------------------------------
 // Names and paths
 

@@ -204,7 +204,9 @@ TEST_F(DriverTest, StopAsksFirstAndNoKeepsTheAnalysisGoing) {
 }
 
 TEST_F(DriverTest, ScanFindsAreRoutedByTypeAndMode) {
-  auto v = MemoryVolume(1 << 20);
+  auto owned = MemoryVolume(2 << 20);
+  CVolume* v = owned.get();
+  theComputer().Volumes.Append(std::move(owned));
   v->ScanMode = 1;
   auto jpeg = std::make_unique<CFoundObject>();
   jpeg->FileType = 30;
@@ -214,11 +216,22 @@ TEST_F(DriverTest, ScanFindsAreRoutedByTypeAndMode) {
   v->AcceptScanObject(std::move(jpeg));
   EXPECT_EQ(v->Catalog().ObjectCount(), before);
 
+  // A boot sector elsewhere becomes a Found volume of this one, announced to
+  // the main window.
   auto boot = std::make_unique<CFoundObject>();
   boot->FileType = 11;
   boot->StartOffset = 1048576;
   v->AcceptScanObject(std::move(boot));
   EXPECT_TRUE(LogHas("Found FAT32 volume at: 1048576"));
+  auto children = v->ChildVolumes();
+  ASSERT_EQ(children.size(), 1u);
+  CVolume* found = children[0];
+  EXPECT_EQ(found->Kind, VolumeFound);
+  EXPECT_EQ(found->StartOffset, 1048576u);
+  EXPECT_EQ(found->ParentID, v->ObjectID);
+  EXPECT_EQ(found->Origin.Scheme, PartitionScheme::Search);
+  EXPECT_EQ(found->Size, (2u << 20) - 1048576u);
+  EXPECT_EQ(window.Count(WM_VOLUME_FOUND, W(found)), 1);
   // The volume's own boot sector confirms the volume.
   auto own = std::make_unique<CFoundObject>();
   own->FileType = 4;
@@ -233,7 +246,7 @@ TEST_F(DriverTest, ScanFindsAreRoutedByTypeAndMode) {
   lost->Flags = FOF_SIGNATURE | FOF_DELETED;
   v->AcceptScanObject(std::move(lost));
   ASSERT_NE(v->Catalog().FindByOffset(8192), nullptr);
-  EXPECT_EQ(v->Catalog().FindByOffset(8192)->Volume, v.get());
+  EXPECT_EQ(v->Catalog().FindByOffset(8192)->Volume, v);
 }
 
 // A FAT volume written by mkfs.fat and mcopy: the full analysis lists its

@@ -15,17 +15,13 @@
 #include "platform/memory_device.h"
 #include "services/app.h"
 #include "services/log.h"
+#include "tests/support/le_bytes.h"
 
 namespace fattest {
 
-inline void Put16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-inline void Put32(uint8_t* p, uint32_t v) {
-  Put16(p, v & 0xFFFF);
-  Put16(p + 2, v >> 16);
-}
+using qmtest::Put16;
+using qmtest::Put32;
+
 
 struct FatImage {
   int bits = 16;  // 12, 16 or 32
