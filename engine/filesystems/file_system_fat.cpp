@@ -521,7 +521,7 @@ void CFileSystem_FAT::ParseDirectory(const uint8_t* buffer, size_t bytes, int64_
     if (record.ObjectID == 0 && record.ParentID == 0) {
       // An empty file in the FAT12/16 root has no cluster: it would carry the
       // root's own identity, so it goes under a placeholder folder instead.
-      record.ParentID = 0x0F000000;
+      record.ParentID = ORPHAN_FILES_ID;
       record.ObjectID = -1;
     }
     Volume->AddFileSystemObject(record);
