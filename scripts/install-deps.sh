@@ -12,6 +12,7 @@ packages=(
   libgsf-bin
   bc time
   gpg openssl
+  qt6-base-dev xvfb x11-apps
 )
 missing=()
 for p in "${packages[@]}"; do
