@@ -126,6 +126,7 @@ void CAppUi::DeleteTemporaryFiles(QWidget* parent) {
 }
 
 void CAppUi::Exit() {
+  exitRequested_ = true;
   theApp().SaveIfChanged();
   if (theApp().Settings.ExitProcessOnClose) {
     theApp().MainWindow = nullptr;

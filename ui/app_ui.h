@@ -46,6 +46,8 @@ public:
   // Saves the settings when they changed and ends the message loop (or the
   // process at once with ExitProcessOnClose).
   void Exit();
+  // True once Exit ended the message loop.
+  bool ExitRequested() const { return exitRequested_; }
 
   void OpenHelp(int command);
   void ShowAbout(QWidget* parent);
@@ -68,6 +70,7 @@ private:
   QPointer<QWidget> help_;
   int mode_ = kStartMode;
   bool firstStart_ = false;
+  bool exitRequested_ = false;
 };
 
 // The desktop program's application object (made in main).
