@@ -14,6 +14,7 @@ packages=(
   bc time
   gpg openssl
   zlib1g-dev fdisk
+  qt6-base-dev xvfb x11-apps
 )
 missing=()
 for p in "${packages[@]}"; do
