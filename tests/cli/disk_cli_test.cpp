@@ -20,11 +20,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Quote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
+using qmtest::ShellQuote;
+const auto& Quote = ShellQuote;
 
 int Cli(const std::string& arguments, std::string* output = nullptr) {
   return qmtest::RunCommand(Quote(qmtest::CliPath()) + " " + arguments + " 2>/dev/null", output);
@@ -55,10 +52,7 @@ protected:
   static void SetUpTestSuite() {
     for (const char* tool : {"sfdisk", "mkfs.fat", "mcopy", "zstd", "sha256sum"})
       if (!qmtest::HaveTool(tool)) return;
-    dir_ = qmtest::MakeTempDir("qm-disks");
-    if (qmtest::RunCommand("sh " + Quote(qmtest::SourcePath("scripts/make-disk-images.sh")) + " " + Quote(dir_) +
-                           " >/dev/null 2>&1") != 0)
-      dir_.clear();
+    dir_ = qmtest::RunFixtureScript("make-disk-images.sh", "qm-disks");
   }
   static void TearDownTestSuite() {
     std::error_code ec;
@@ -241,9 +235,10 @@ TEST_F(WholeDisks, SearchFindsWhatDamageHides) {
   EXPECT_EQ(parts[1]["start_sector"], 83968);
   EXPECT_EQ(parts[1]["file_system"], "NTFS");
   EXPECT_EQ(parts[1]["backup_boot_sector"], true);
-  // The NTFS volume read from its backup lists its files.
+  // The table's size of the partition leads to the backup without a
+  // search too: the NTFS volume lists its files.
   nlohmann::json files = CliJson("list " + Quote(work + "/gpt2.img") + " --partition 2");
-  EXPECT_EQ(files.size(), 0u) << "without the search, the damaged volume has no file system";
+  EXPECT_GT(files.size(), 100u);
   std::error_code ec;
   fs::remove_all(work, ec);
 }
