@@ -158,15 +158,9 @@ uint32_t CVolume::Analyse_Do() {
   }
   State = StateAnalysingFileSystem;
 
-  auto boot = std::make_unique<CFoundObject>(static_cast<const CFoundObject&>(*this));
-  boot->Name.clear();
-  boot->Flags &= static_cast<uint16_t>(~(FOF_NAMED | FOF_OWNS_NAME));
-  boot->SetName("BOOT");
-  boot->Size = 1024;
-  Catalog().Insert(boot.release(), true);
-
   Analyse_Boot();
-  AnalyseFileSystem();
+  // The phase empties the catalog first; it adds the BOOT object after that.
+  AnalyseFileSystem(true);
   if (theApp().Settings.AnalyseOnReady == 1 && State.load() == StateReady && !Analyser().StopRequested())
     AnalyseSectors();
   theComputer().FinishAnalysis(this);

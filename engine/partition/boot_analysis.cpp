@@ -80,11 +80,12 @@ uint32_t CVolume::Analyse_Boot() {
     }
 
     if (Kind == VolumeImage && !DevicePath.empty()) {
-      std::error_code ec;
-      const auto bytes = std::filesystem::file_size(DevicePath, ec);
-      if (!ec) {
+      // The disk the image holds: for a container format that is not the
+      // file's own size.
+      const uint64_t bytes = SourceSizeBytes();
+      if (bytes != 0) {
         Size = bytes;
-        if (Size != 0) TotalSectors = Size / 512;
+        TotalSectors = Size / 512;
       }
     }
     if (Size == 0 && TotalSectors != 0) Size = TotalSectors * 512;

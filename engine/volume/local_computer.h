@@ -42,6 +42,10 @@ public:
   // An image file (or a block device given by path) as a volume; null when
   // it cannot be opened.
   CVolume* LoadImage(const std::string& path);
+  // Starts copying job.Source to the image file job.TargetPath on a thread
+  // of its own (engine/volume/image_job.h). 0 when started; -1 when the
+  // checks refused the job (job.Reason tells why).
+  int CreateImage(struct ImageJob& job);
   // A partition the table walk found or a boot sector the volume search met
   // (engine/partition/found_volume.cpp). The record's ParentID names the
   // volume it was found in, its StartOffset the byte offset there and its

@@ -105,6 +105,9 @@ public:
   // identity (SourceDeviceId) for any device. Returns the device's size in
   // bytes (0 when unknown). Opens the device when needed.
   uint64_t QueryDeviceInformation();
+  // The size in bytes of what the device reads (for a container image: the
+  // disk it holds); 0 when unknown or when the device cannot be opened.
+  uint64_t SourceSizeBytes();
   std::string GetDisplayName();
   std::string GetDevicePath();
 
@@ -122,7 +125,8 @@ public:
 
   // --- Analysis driver ---
   uint32_t Analyse_Do();
-  uint32_t AnalyseFileSystem();
+  // The file-system phase; a full analysis asks it for the BOOT object too.
+  uint32_t AnalyseFileSystem(bool addBootObject = false);
   uint32_t AnalyseSectors();
   void StartFileSystemThread();
   void StartScanThread(uint32_t mode);
@@ -185,6 +189,7 @@ public:
 
 private:
   bool OpenDriveLocked();
+  void InsertBootObject();
   std::shared_ptr<IDevice> AttachedSource() const;
   uint64_t QueryBlockDevice(int fd);
 

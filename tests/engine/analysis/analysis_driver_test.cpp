@@ -281,3 +281,51 @@ TEST_F(DriverTest, FullAnalysisOfAFatVolumeMergesScanFindsIntoItsFiles) {
   EXPECT_EQ(live, 3);
   EXPECT_EQ(v->State.load(), StateReady);
 }
+
+// Two drives analysed one after the other in one run: the first analysis
+// gives the running flag back, so the second starts at once instead of only
+// queueing; each keeps its BOOT object through the file-system phase.
+TEST_F(DriverTest, VolumesAnalysedOneAfterTheOtherEachStart) {
+  auto a = MemoryVolume(1 << 20);
+  auto b = MemoryVolume(1 << 20);
+  for (CVolume* v : {a.get(), b.get()}) {
+    theComputer().StartAnalysis(v);
+    EXPECT_TRUE(analysis_threads::IsLive(v) || window.Count(WM_ANALYSIS_DONE, W(v)) == 1);
+    ASSERT_TRUE(window.WaitFor(WM_ANALYSIS_DONE, W(v)));
+    ASSERT_TRUE(WaitForAnalysis(v, 60000));
+    EXPECT_EQ(theApp().AnalysisRunning.load(), 0u);
+    EXPECT_TRUE(theComputer().AnalysisQueue().empty());
+    int boots = 0;
+    for (const CFoundObject* o : v->Catalog().CopyObjects())
+      if (o->Name == "BOOT") {
+        ++boots;
+        EXPECT_EQ(o->Size, 1024u);
+      }
+    EXPECT_EQ(boots, 1);
+  }
+}
+
+// The file-system phase run on its own (the file-system command) gives the
+// flag back too: a volume queued behind it starts when it ends.
+TEST_F(DriverTest, QueuedVolumeStartsWhenASingleFileSystemPhaseEnds) {
+  auto a = MemoryVolume(1 << 20);
+  auto b = MemoryVolume(1 << 20);
+  window.Hold();
+  a->StartFileSystemThread();
+  ASSERT_TRUE(window.WaitHeld(1));
+  theComputer().StartAnalysis(b.get());
+  EXPECT_FALSE(analysis_threads::IsLive(b.get()));
+  EXPECT_EQ(theComputer().AnalysisQueue(), (std::vector<CVolume*>{b.get()}));
+  window.Release();
+  ASSERT_TRUE(WaitForAnalysis(a.get(), 60000));
+  EXPECT_EQ(theApp().AnalysisRunning.load(), 0u);
+
+  EXPECT_EQ(theComputer().StartNextQueued(), b.get());
+  ASSERT_TRUE(window.WaitFor(WM_ANALYSIS_DONE, W(b.get())));
+  ASSERT_TRUE(WaitForAnalysis(b.get(), 60000));
+  EXPECT_TRUE(theComputer().AnalysisQueue().empty());
+
+  // A phase called directly (as the command line does) leaves no flag set.
+  a->AnalyseFileSystem();
+  EXPECT_EQ(theApp().AnalysisRunning.load(), 0u);
+}
