@@ -10,16 +10,7 @@
 # work folder with the image. Needs python3; PhotoRec is skipped when it is
 # not installed.
 set -euo pipefail
-here=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$here/build}
-size_mib=${2:-1024}
-cli="$build/quillmore-cli"
-[ -x "$cli" ] || { echo "quillmore-cli not found in $build (build it first)" >&2; exit 2; }
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/qm-scan-bench.XXXXXX")
-[ -n "${KEEP:-}" ] || trap 'rm -rf "$work"' EXIT
-export QUILLMORE_CONFIG_DIR="$work/config"
-mkdir -p "$QUILLMORE_CONFIG_DIR"
+. "$(dirname "$0")/bench_setup.sh" qm-scan-bench "$@"
 
 echo "Making the fixtures and a ${size_mib} MiB image in $work ..." >&2
 "$here/scripts/make-scan-fixtures.sh" "$work/fx" >/dev/null 2>&1
@@ -68,24 +59,10 @@ print(f"{placed} real files placed", file=sys.stderr)
 PY
 
 cat "$work/image.dd" > /dev/null  # into the page cache
-# The scanner's threads run at the lowest priority by design, so cat and
-# PhotoRec run at that priority too: on a busy machine all three then compete
-# on the same footing. Runs of a fraction of a second vary by some tens of
-# milliseconds on a shared machine, so cat and the scan take turns RUNS times
-# (default 5) and the median of each is compared.
+# Runs of a fraction of a second vary by some tens of milliseconds on a
+# shared machine, so cat and the scan take turns RUNS times (default 5) and
+# the median of each is compared.
 runs=${RUNS:-5}
-# run NAME OUTPUT COMMAND...: one timed run; adds "wall user sys" (seconds)
-# to $work/NAME.runs.
-run() {
-  local name=$1 out=$2; shift 2
-  local s e
-  s=$(date +%s%N)
-  /usr/bin/time -f '%U %S' -o "$work/time" nice -n 19 "$@" > "$out" 2>/dev/null || true
-  e=$(date +%s%N)
-  echo "$(echo "($e - $s) / 1000000000" | bc -l) $(cat "$work/time")" >> "$work/$name.runs"
-}
-# The median run of NAME as "wall user sys".
-median() { sort -n "$work/$1.runs" | awk '{ line[NR] = $0 } END { print line[int((NR + 1) / 2)] }'; }
 
 # A first scan loads the signature database into the fresh store.
 "$cli" scan "$work/image.dd" > /dev/null 2>&1 || true

@@ -81,3 +81,23 @@ void OfferFoundBootSector(CVolume& volume, uint64_t byteOffset, uint32_t id) {
   }
   Offer(volume, byteOffset, id, origin);
 }
+
+bool UseBackupBootSector(CVolume& volume) {
+  if (volume.TotalSectors < 2) return false;
+  const uint64_t candidates[2][2] = {{6, 11}, {volume.TotalSectors - 1, 7}};
+  for (const auto& [sector, id] : candidates) {
+    uint8_t copy[512];
+    if (volume.ReadSectors(copy, sector, static_cast<uint64_t>(1)) != 512) continue;
+    if (volume.FileSystem().DetectType(copy) != id || BackupBootDistance(copy, static_cast<uint32_t>(id)) != sector ||
+        !MetadataInPlace(volume, 0, copy, static_cast<uint32_t>(id)))
+      continue;
+    theLog().Message("The boot sector of the %s volume at %I64d is damaged: it is read from its backup copy in "
+                     "sector %I64d",
+                     CFileSystem::NameOf(static_cast<int64_t>(id)), volume.StartOffset, sector);
+    volume.Origin.FromBackupBoot = true;
+    volume.Origin.BootSector = sector;
+    volume.Analyse_Boot();
+    return true;
+  }
+  return false;
+}

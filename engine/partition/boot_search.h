@@ -15,3 +15,9 @@ class CVolume;
 //    makes the volume at its true start, read from the copy, with a log line;
 //  - any other boot sector makes (or confirms) the volume it starts.
 void OfferFoundBootSector(CVolume& volume, uint64_t byteOffset, uint32_t fileSystemId);
+
+// A volume a partition table named whose first sector holds no boot sector
+// it knows: when the backup copy a FAT32 volume keeps at sector 6 or an NTFS
+// volume in its last sector fits the volume, the volume is read from that
+// copy from now on (logged). True when a copy was taken.
+bool UseBackupBootSector(CVolume& volume);

@@ -21,6 +21,7 @@
 
 #include "engine/catalog/found_object_tree.h"
 #include "engine/filesystems/file_system.h"
+#include "engine/partition/boot_search.h"
 #include "engine/partition/boot_sector.h"
 #include "engine/volume/local_computer.h"
 #include "engine/volume/volume.h"
@@ -122,6 +123,9 @@ CVolume* CLocalComputer::AddFoundVolume(const CFoundObject& record, const Partit
     }
 
     made->Analyse_Boot();
+    // A partition whose own boot sector is damaged may still carry the
+    // backup copy FAT32 and NTFS keep.
+    if (origin.SectorCount != 0 && made->FileSystem().FileSystemType == 0) UseBackupBootSector(*made);
     if (origin.SectorCount == 0) {
       // Found by its boot sector alone: the boot sector tells the size.
       const uint64_t own = BootSectorVolumeSectors(made->BootBuffer.data(), made->FileSystem().FileSystemType);

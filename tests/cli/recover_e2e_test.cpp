@@ -17,16 +17,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Quote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) {
-    if (c == '\'')
-      out += "'\\''";
-    else
-      out += c;
-  }
-  return out + "'";
-}
+const auto& Quote = qmtest::ShellQuote;
 
 struct CliResult {
   int status = -1;
@@ -65,10 +56,7 @@ class FatImages : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
     if (!qmtest::HaveTool("mkfs.fat") || !qmtest::HaveTool("mcopy")) return;
-    dir_ = qmtest::MakeTempDir("qm-recover-fat");
-    if (qmtest::RunCommand("sh " + Quote(qmtest::SourcePath("scripts/make-fat-images.sh")) + " " + Quote(dir_) +
-                           " >/dev/null 2>&1") != 0)
-      dir_.clear();
+    dir_ = qmtest::RunFixtureScript("make-fat-images.sh", "qm-recover-fat");
   }
   static void TearDownTestSuite() {
     std::error_code ec;

@@ -55,6 +55,19 @@ bool HaveTool(const std::string& name) {
   return RunCommand("command -v " + name + " >/dev/null 2>&1") == 0;
 }
 
+std::string ShellQuote(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+std::string RunFixtureScript(const std::string& script, const std::string& stem) {
+  const std::string dir = MakeTempDir(stem);
+  if (RunCommand("sh " + ShellQuote(SourcePath("scripts/" + script)) + " " + ShellQuote(dir) + " >/dev/null 2>&1") != 0)
+    return {};
+  return dir;
+}
+
 }  // namespace qmtest
 
 namespace qmtest {

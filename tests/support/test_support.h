@@ -21,6 +21,11 @@ std::string SourcePath(const std::string& relative);
 std::string CliPath();
 // True when a program is on PATH.
 bool HaveTool(const std::string& name);
+// The text quoted for the shell ('...').
+std::string ShellQuote(const std::string& text);
+// Runs a fixture script of scripts/ with a new temporary folder (named
+// after `stem`) as its argument; the folder, or empty when the script failed.
+std::string RunFixtureScript(const std::string& script, const std::string& stem);
 
 }  // namespace qmtest
 

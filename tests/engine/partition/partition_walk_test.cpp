@@ -366,6 +366,19 @@ TEST_F(WalkTest, BackupBootSectorsFindVolumesWhosePrimaryIsGone) {
   EXPECT_EQ(found[1]->TotalSectors, 1000u);
   EXPECT_EQ(LogCount(mark, "Boot sector at 54272 is the backup copy of the FAT32 volume at 51200"), 1);
   EXPECT_EQ(LogCount(mark, "Boot sector at 1535488 is the backup copy of the NTFS volume at 1024000"), 1);
+
+  // A table naming the damaged volumes leads to the copies without a search.
+  z.Entry(0, 0, 0x0C, 100, 1000);
+  z.Entry(0, 1, 0x07, 2000, 1000);
+  CVolume* table = Load(z);
+  table->Analyse_Boot();
+  found = Found(table);
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_EQ(found[0]->FileSystem().FileSystemType, 11u);
+  EXPECT_EQ(found[0]->Origin.BootSector, 6u);
+  EXPECT_EQ(found[1]->FileSystem().FileSystemType, 7u);
+  EXPECT_EQ(found[1]->Origin.BootSector, 999u);
+  EXPECT_EQ(LogCount(mark, "The boot sector of the NTFS volume at 1024000 is damaged: it is read from its backup copy in sector 999"), 1);
 }
 
 }  // namespace
