@@ -25,7 +25,6 @@ std::optional<BlockDeviceEvent> CMediaEventFilter::Interpret(const RawBlockEvent
   const bool known = it != present_.end();
   const bool wasPresent = known && it->second;
   present_[raw.Name] = nowPresent;
-  if (raw.Action == "remove") present_.erase(raw.Name);
   // An unknown device that is absent (an empty reader, an unattached loop
   // device) has not gone anywhere; a known one only counts when it changed.
   if (known ? wasPresent == nowPresent : !nowPresent && raw.Action != "remove") return std::nullopt;

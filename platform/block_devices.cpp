@@ -142,30 +142,6 @@ bool KernelNameLess(const std::string& a, const std::string& b) {
   return NaturalLess(a, b);
 }
 
-bool ReadBlockDevice(const std::string& name, BlockDeviceInfo& out, const std::string& sysRoot) {
-  if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") return false;
-  const fs::path dir = fs::path(sysRoot) / "class" / "block" / name;
-  std::error_code ec;
-  if (!fs::exists(dir, ec)) return false;
-  out = BlockDeviceInfo{};
-  out.Name = name;
-  if (fs::exists(dir / "partition", ec)) {
-    // The disk is the parent folder of the partition's real folder.
-    const fs::path real = fs::canonical(dir, ec);
-    const fs::path diskDir = ec ? fs::path(sysRoot) / "block" / name / ".." : real.parent_path();
-    out.IsPartition = true;
-    out.PartitionNumber = static_cast<uint32_t>(ReadNumber(dir / "partition"));
-    out.StartSector = ReadNumber(dir / "start");
-    out.DiskName = diskDir.filename().string();
-    out.Removable = ReadAttribute(diskDir / "removable") == "1";
-  } else {
-    out.DiskName = name;
-    ReadDiskFacts(dir, out);
-  }
-  ReadCommon(dir, out);
-  return true;
-}
-
 std::vector<BlockDeviceInfo> EnumerateBlockDevices(const std::string& sysRoot) {
   std::vector<std::string> names;
   std::error_code ec;

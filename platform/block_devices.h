@@ -43,10 +43,6 @@ bool KernelNameLess(const std::string& a, const std::string& b);
 // partitions in partition-number order. A loop device without a backing
 // file (not attached) is left out. `sysRoot` is "/sys" except in tests.
 std::vector<BlockDeviceInfo> EnumerateBlockDevices(const std::string& sysRoot = "/sys");
-// The device of `sysRoot`/class/block/NAME (a disk or a partition); false
-// when there is none.
-bool ReadBlockDevice(const std::string& name, BlockDeviceInfo& out, const std::string& sysRoot = "/sys");
-
 // Mount points by device number "MAJ:MIN", from the text of a mountinfo
 // file; the first mount of a device wins (octal escapes such as "\040" in
 // paths are decoded).
