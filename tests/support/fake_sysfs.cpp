@@ -27,15 +27,21 @@ void FakeBlockTree::AddDisk(const std::string& name, uint64_t sectors, bool remo
   SetAttribute(name + "/dev", "8:" + std::to_string(minor_++ * 16));
   if (!vendor.empty()) SetAttribute(name + "/device/vendor", vendor + "  ");
   if (!model.empty()) SetAttribute(name + "/device/model", model);
-  if (withDeviceFile) fs::resize_file((std::ofstream(DevicePath(name)), DevicePath(name)), sectors * 512);
+  if (withDeviceFile) AddDeviceFile(name, sectors);
+}
+
+void FakeBlockTree::AddDeviceFile(const std::string& name, uint64_t sectors) {
+  std::ofstream(DevicePath(name), std::ios::binary | std::ios::trunc).close();
+  fs::resize_file(DevicePath(name), sectors * 512);
 }
 
 void FakeBlockTree::AddPartition(const std::string& disk, const std::string& name, uint32_t number, uint64_t start,
-                                 uint64_t sectors) {
+                                 uint64_t sectors, bool withDeviceFile) {
   SetAttribute(disk + "/" + name + "/partition", std::to_string(number));
   SetAttribute(disk + "/" + name + "/start", std::to_string(start));
   SetAttribute(disk + "/" + name + "/size", std::to_string(sectors));
   SetAttribute(disk + "/" + name + "/dev", "8:" + std::to_string(minor_++));
+  if (withDeviceFile) AddDeviceFile(name, sectors);
 }
 
 }  // namespace qmtest

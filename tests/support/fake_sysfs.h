@@ -17,10 +17,12 @@ public:
   void AddDisk(const std::string& name, uint64_t sectors, bool removable = false, const std::string& vendor = "",
                const std::string& model = "", bool withDeviceFile = true);
   void AddPartition(const std::string& disk, const std::string& name, uint32_t number, uint64_t start,
-                    uint64_t sectors);
+                    uint64_t sectors, bool withDeviceFile = true);
   // Writes one attribute file below sys/block ("loop1/loop/backing_file").
   void SetAttribute(const std::string& relative, const std::string& value);
   std::string DevicePath(const std::string& name) const { return DevRoot() + "/" + name; }
+  // A device file of zeros in the fake /dev.
+  void AddDeviceFile(const std::string& name, uint64_t sectors);
 
 private:
   std::string root_;

@@ -63,7 +63,7 @@ protected:
 TEST_F(DriveList, DisksThenPartitionsThenKeptImagesWhoKeepTheirIdentities) {
   tree.AddDisk("sdb", 4096, true, "Generic", "Card Reader");
   tree.AddPartition("sdb", "sdb1", 1, 2048, 2048);
-  tree.AddPartition("sdb", "sdb2", 2, 100, 50);  // no device file: it cannot be opened
+  tree.AddPartition("sdb", "sdb2", 2, 100, 50, false);  // no device file: it cannot be opened
   tree.AddDisk("sda", 2048);
   tree.AddDisk("sr0", 2048);
   if (qmtest::HaveTool("mkfs.fat")) {
@@ -135,7 +135,6 @@ TEST_F(DriveList, DisksThenPartitionsThenKeptImagesWhoKeepTheirIdentities) {
 TEST_F(DriveList, MediaRemovedAndConnectedChangeStateLogAndTellTheWindow) {
   tree.AddDisk("sdc", 1024, true);
   tree.AddPartition("sdc", "sdc1", 1, 0, 1024);
-  std::filesystem::resize_file(tree.DevicePath("sdc1"), 1024 * 512);
   theComputer().Rescan();
   CVolume* sdc1 = Find("sdc1");
   ASSERT_NE(sdc1, nullptr);
