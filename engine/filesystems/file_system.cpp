@@ -4,6 +4,7 @@
 
 #include "engine/filesystems/file_system_factory.h"
 #include "engine/volume/volume.h"
+#include "services/app.h"
 
 CFileSystem::CFileSystem(CVolume* volume) : Volume(volume) { GetFileSystemName(-1); }
 
@@ -82,7 +83,12 @@ void CFileSystem::GetRuns(const CFoundObject& object, std::vector<FoundObjectRun
 
 uint32_t CFileSystem::ReadClusters(void* buffer, uint64_t cluster, uint64_t count) {
   if (!Volume || !buffer || count == 0) return 0;
-  return Volume->ReadSectors(buffer, ClusterToSector(cluster), count * SectorsPerClusterOfVolume());
+  const uint64_t first = ClusterToSector(cluster), sectors = count * SectorsPerClusterOfVolume();
+  uint32_t got = Volume->ReadSectors(buffer, first, sectors);
+  // While an analysis runs, a medium taken out is waited for, not skipped.
+  while (got == 0 && Volume->WaitForMedium([] { return theApp().AnalysisRunning.load() != 0; }))
+    got = Volume->ReadSectors(buffer, first, sectors);
+  return got;
 }
 
 uint64_t CFileSystem::ClusterToSector(uint64_t cluster) const { return cluster * SectorsPerClusterOfVolume(); }

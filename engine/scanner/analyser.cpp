@@ -348,6 +348,11 @@ void CAnalyser::Analyse_Cycle() {
       uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(remaining, SCAN_BLOCK_SECTORS));
       const uint64_t first = range.Start + offset;
       uint32_t bytes = ReadForScan(buffers[next]->data(), first, n);
+      // A medium taken out makes the read fail: wait at the volume's gate
+      // and read the block again once it is back, instead of reporting the
+      // rest of the disk unreadable.
+      while (bytes < 512 && volume_ && volume_->WaitForMedium([this] { return Running(); }))
+        bytes = ReadForScan(buffers[next]->data(), first, n);
       // Fewer bytes than one sector cannot be matched; such a block is
       // skipped like an unreadable one instead of being retried forever.
       bool readable = bytes >= 512;

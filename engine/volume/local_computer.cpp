@@ -1,6 +1,7 @@
 #include "engine/volume/local_computer.h"
 
 #include <filesystem>
+#include <utility>
 
 #include "engine/scanner/file_signature_database.h"
 #include "engine/volume/volume.h"
@@ -25,6 +26,10 @@ void CVolumesList::Append(std::unique_ptr<CVolume> volume) {
   std::lock_guard lock(mutex_);
   volumes_.push_back(std::move(volume));
 }
+std::vector<std::unique_ptr<CVolume>> CVolumesList::TakeAll() {
+  std::lock_guard lock(mutex_);
+  return std::exchange(volumes_, {});
+}
 std::vector<CVolume*> CVolumesList::Snapshot() const {
   std::lock_guard lock(mutex_);
   std::vector<CVolume*> out;
@@ -36,7 +41,9 @@ CLocalComputer::CLocalComputer() : Log(theApp()), signatures_(std::make_unique<C
   // A settings store that had to be set aside at its load is said in the log.
   if (const std::string& note = theApp().Registry().LoadNote(); !note.empty()) Log.AddError(note);
 }
-CLocalComputer::~CLocalComputer() = default;
+CLocalComputer::~CLocalComputer() {
+  if (scanThread_.joinable()) scanThread_.join();
+}
 
 int64_t CLocalComputer::NextVolumeId() { return --volumeIdCounter_; }
 

@@ -7,10 +7,16 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/partition/partition_origin.h"
+#include "platform/system.h"
 #include "services/log.h"
+
+namespace qm {
+struct BlockDeviceEvent;
+}
 
 class CVolume;
 struct CFoundObject;
@@ -24,6 +30,8 @@ public:
   void Append(std::unique_ptr<CVolume> volume);
   // A snapshot of the list, in order.
   std::vector<CVolume*> Snapshot() const;
+  // Empties the list and hands its volumes over, in order (the rescan).
+  std::vector<std::unique_ptr<CVolume>> TakeAll();
 
 private:
   mutable std::mutex mutex_;
@@ -54,6 +62,17 @@ public:
   // made, analysed for its boot sector, listed and returned. Null when the
   // parent is not in the volume list or the offset lies past its end.
   CVolume* AddFoundVolume(const CFoundObject& record, const PartitionOrigin& origin = {});
+  // --- The drive list (engine/volume/drive_scan.cpp) ---
+  // Lists the disks, then their partitions, then the images kept from
+  // before, on the scan thread; waits for it up to 15000 ms and returns the
+  // number of volumes in the list then. A rescan asked for while one runs
+  // waits for that one.
+  size_t Rescan();
+  // Where disks are listed from and opened: "/sys" and "/dev" except in
+  // tests, which build a fake tree.
+  void SetDeviceRoots(const std::string& sysRoot, const std::string& devRoot);
+  // A disk or partition arrived or went away (engine/volume/device_change.cpp).
+  void OnDeviceChange(const qm::BlockDeviceEvent& event);
 
   // --- Analysis driver (engine/analysis/analysis_queue.cpp) ---
   // Queues the volume and starts its full analysis unless one runs.
@@ -89,6 +108,12 @@ private:
   std::unique_ptr<CFileSignatureDatabase> signatures_;
   std::once_flag recoveryOnce_;
   std::shared_ptr<CRecovery> recovery_, tryOpen_;
+
+  void ScanDrives();
+  std::mutex scanMutex_;
+  std::thread scanThread_;
+  std::shared_ptr<qm::CEvent> scanDone_;
+  std::string sysRoot_ = "/sys", devRoot_ = "/dev";
 };
 
 // The drive-list owner of the running program.

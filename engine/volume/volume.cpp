@@ -13,13 +13,13 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <fstream>
 #include <thread>
 
 #include "engine/catalog/found_object_tree.h"
 #include "engine/filesystems/file_system.h"
 #include "engine/scanner/analyser.h"
 #include "platform/image_formats.h"
+#include "platform/block_devices.h"
 #include "platform/system.h"
 #include "services/app.h"
 #include "services/log.h"
@@ -34,14 +34,6 @@ std::string TrimBlanks(const std::string& text) {
   while (a < b && (text[a] == ' ' || text[a] == '\t' || text[a] == '\n' || text[a] == '\r')) ++a;
   while (b > a && (text[b - 1] == ' ' || text[b - 1] == '\t' || text[b - 1] == '\n' || text[b - 1] == '\r')) --b;
   return text.substr(a, b - a);
-}
-
-std::string ReadSysText(const std::string& path) {
-  std::ifstream in(path);
-  if (!in) return {};
-  std::string text;
-  std::getline(in, text);
-  return TrimBlanks(text);
 }
 
 std::string BaseName(const std::string& path) {
@@ -89,6 +81,16 @@ const char* CVolume::MediaTypeText(uint32_t mediaType) {
   }
 }
 
+const char* CVolume::StateText(int32_t state) {
+  switch (state) {
+    case StateQuerying: return "Querying";
+    case StateReady: return "Ready";
+    case StateScanningSectors: return "Scanning";
+    case StateAnalysingFileSystem: return "Analysing";
+    default: return "NotReady";
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Device handle
 
@@ -122,9 +124,11 @@ bool CVolume::OpenDriveLocked() {
     int error = 0;
     device_ = OpenSourceReadOnly(path, &error);
     if (!device_) {
+      OpenError = error;
       theLog().Error("Can't open volume '%s', System Error: %s", path, qm::SystemErrorText(error));
       return false;
     }
+    OpenError = 0;
     return true;
   } catch (...) {
     theLog().AddError("OpenDrive except");
@@ -196,6 +200,7 @@ uint32_t CVolume::ReadSectors(void* buffer, uint64_t first, uint64_t count) {
     if (low > 3000) timeout = static_cast<uint32_t>(low) * 2;
 
     auto notRead = [&](int64_t attempt, int error) {
+      lastReadError_ = error;
       theLog().Error("Volume %s at position %I64d not read, retry %d WindwsError: %d", name, position,
                      attempt + 1, error);
     };
@@ -333,12 +338,12 @@ uint64_t CVolume::QueryBlockDevice(int fd) {
   const std::string sys =
       "/sys/dev/block/" + std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
   std::string disk = sys;
-  const std::string partition = ReadSysText(sys + "/partition");
+  const std::string partition = qm::ReadSysfsText(sys + "/partition");
   if (!partition.empty()) {
     disk = sys + "/..";
     DeviceNumber.PartitionNumber = static_cast<uint32_t>(std::strtoul(partition.c_str(), nullptr, 10));
-    const uint64_t start = std::strtoull(ReadSysText(sys + "/start").c_str(), nullptr, 10);
-    const uint64_t size = std::strtoull(ReadSysText(sys + "/size").c_str(), nullptr, 10);
+    const uint64_t start = std::strtoull(qm::ReadSysfsText(sys + "/start").c_str(), nullptr, 10);
+    const uint64_t size = std::strtoull(qm::ReadSysfsText(sys + "/size").c_str(), nullptr, 10);
     Layout.PartitionCount = 1;
     Layout.Signature = 0;
     Layout.Entries[0].StartingOffset = static_cast<int64_t>(start * 512);
@@ -349,13 +354,16 @@ uint64_t CVolume::QueryBlockDevice(int fd) {
     DeviceNumber.PartitionNumber = 0;
   }
   DeviceNumber.DeviceType = 7;  // a disk
-  const std::string vendor = ReadSysText(disk + "/device/vendor");
-  const std::string model = ReadSysText(disk + "/device/model");
+  const std::string vendor = qm::ReadSysfsText(disk + "/device/vendor");
+  const std::string model = qm::ReadSysfsText(disk + "/device/model");
   std::string product;
   if (!vendor.empty() && !model.empty()) product = vendor + ", " + model;
   else if (!model.empty()) product = model;
   if (!product.empty() && Kind == VolumePhysical) Description = product;
-  if (ReadSysText(disk + "/removable") == "1" && Kind != VolumeImage) MediaType = 2;
+  Vendor = vendor;
+  Model = model;
+  Removable = qm::ReadSysfsText(disk + "/removable") == "1";
+  if (Removable && Kind != VolumeImage) MediaType = 2;
   return bytes;
 }
 
@@ -392,6 +400,8 @@ void CVolume::QueryInformation() {
   try {
     State = StateQuerying;
     if (!OpenDrive()) {
+      // Where it is mounted is known without reading the device.
+      if (Kind == VolumePhysical || Kind == VolumeLogical) QuerySystemFacts();
       State = StateNotReady;
       return;
     }
@@ -428,7 +438,10 @@ void CVolume::QueryInformation() {
     } else {
       State = (Kind == VolumeImage) ? StateReady : StateNotReady;
     }
-    if (Kind == VolumePhysical || Kind == VolumeLogical) Close();
+    if (Kind == VolumePhysical || Kind == VolumeLogical) {
+      QuerySystemFacts();
+      Close();
+    }
   } catch (...) {
     theLog().Error("CVolume::QueryInformation except in drive: %s (%s), code: %d", DisplayNameText(), DevicePath,
                    errno);

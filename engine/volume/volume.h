@@ -5,6 +5,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -14,6 +15,7 @@
 #include "engine/catalog/found_object.h"
 #include "engine/partition/partition_origin.h"
 #include "platform/device.h"
+#include "platform/pause_gate.h"
 
 class CFoundObjectTree;
 class CFileSystem;
@@ -98,6 +100,8 @@ public:
   // the media type ("Removable", "Fixed", "OS File", ...).
   static const char* KindText(uint32_t kind);
   static const char* MediaTypeText(uint32_t mediaType);
+  // "Querying", "Ready", "Scanning", "Analysing" or "NotReady".
+  static const char* StateText(int32_t state);
 
   void QueryInformation();
   // What the device itself reports: for a block device its size, sector
@@ -115,6 +119,27 @@ public:
   uint64_t EndPosition(uint64_t value = ~0ull);
   uint64_t SectorsToClusters(uint64_t sectors) const;
   uint64_t ClustersToSectors(uint64_t clusters) const;
+
+  // --- Medium presence ---
+  // The medium of the volume's device went away / came back (a device
+  // event, or a reader that found it gone). Removal sets State NotReady and
+  // closes the gate the reading loops wait at; arrival restores the state
+  // the volume had (Ready when it was idle) and opens the gate. True when
+  // the presence changed.
+  bool MediumRemoved();
+  bool MediumArrived();
+  bool MediumPresent() const;
+  // Called by a reading loop after a failed read. When the medium is gone
+  // (a device event said so, the read failed with "no medium" or "no
+  // device", or the device path no longer opens with a size), logs the
+  // removal once, waits at the gate while `keepWaiting` holds, and returns
+  // true once the medium is back: the caller reads the block again. False
+  // at once when the failure was a plain read error, and false when the
+  // wait was given up.
+  bool WaitForMedium(const std::function<bool()>& keepWaiting);
+  // The volume whose medium this one reads (a Found volume's disk).
+  CVolume& MediaSource();
+  qm::CPauseGate& MediaGate() { return MediaSource().mediaGate_; }
 
   // --- Boot area ---
   uint32_t ReadBoot();
@@ -187,11 +212,30 @@ public:
   // True when the source is a block device (not an image file).
   bool IsBlockDevice = false;
 
+  // --- What the drive list knows of a disk or partition ---
+  // Written by the scan and the information thread; read them once State
+  // has left Querying.
+  std::string KernelName;  // "sdb", "sdb1"; empty for images and found volumes
+  std::string Vendor, Model;
+  bool Removable = false;
+  std::string MountPoint;      // "" when not mounted
+  std::string FileSystemText;  // as libblkid names it: "vfat", "ntfs", "ext4"
+  std::string Uuid;
+  // errno of the last failed open of the device (EACCES: no read right).
+  std::atomic<int> OpenError{0};
+  // Starts QueryInformation on the volume's information thread; `done`
+  // runs on that thread when it ends.
+  void StartInformationThread(std::function<void()> done);
+
 private:
   bool OpenDriveLocked();
   void InsertBootObject();
   std::shared_ptr<IDevice> AttachedSource() const;
   uint64_t QueryBlockDevice(int fd);
+  // The file system, label, UUID, mount point and free space of a disk or
+  // partition, from the system's libraries.
+  void QuerySystemFacts();
+  bool DeviceHasMedium() const;
 
   std::shared_ptr<IDevice> device_;
   std::shared_ptr<IDevice> attached_;
@@ -204,4 +248,7 @@ private:
   std::unique_ptr<CAnalyser> analyser_;
   std::thread analysisThread_;
   std::thread infoThread_;
+  qm::CPauseGate mediaGate_;
+  std::atomic<int32_t> stateBeforeRemoval_{StateReady};
+  std::atomic<int> lastReadError_{0};
 };
