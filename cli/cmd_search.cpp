@@ -160,8 +160,7 @@ int RunSearch(const std::vector<std::string>& args) {
     JsonArrayPrinter list;
     for (const CFoundObject* o : matches) list.Add(FoundObjectToJson(catalog, *o));
   } else if (matches.empty()) {
-    std::string text = GetString(182);
-    std::printf("%s\n", text.empty() ? "No files found" : text.c_str());
+    std::printf("%s\n", GetString(182).c_str());
   } else {
     std::printf("%s\n", FoundObjectTableHeader().c_str());
     for (const CFoundObject* o : matches) std::printf("%s\n", FoundObjectTableRow(catalog, *o).c_str());
