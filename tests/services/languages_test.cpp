@@ -6,6 +6,8 @@
 #include <thread>
 
 #include "platform/messages.h"
+#include "platform/registry_store.h"
+#include "services/app.h"
 #include "services/format.h"
 #include "services/languages.h"
 #include "services/strings.h"
@@ -374,4 +376,28 @@ TEST(Languages, ConcurrentLookUpsWhileTheLanguageChanges) {
   stop = true;
   for (auto& t : readers) t.join();
   EXPECT_EQ(bad.load(), 0);
+}
+
+TEST(Languages, FirstStartStoresTheChosenIndexWithTheSettings) {
+  ScopedEnv env({{"QUILLMORE_LANGUAGE", nullptr}, {"LC_ALL", nullptr}, {"LC_MESSAGES", nullptr}, {"LANG", "C"}});
+  const std::string path = qmtest::MakeTempDir("qm-languages-app") + "/registry";
+  CRegistryStore store(path);
+  CApp app;  // lists the shipped files: Deutsch, English
+  app.SetRegistry(&store);
+  app.LoadSettings();
+  EXPECT_EQ(app.Settings.LanguageIndex, -1);
+  app.LoadLanguage();
+  EXPECT_EQ(app.Settings.LanguageIndex, 1);
+  EXPECT_EQ(app.Languages.ActiveName(), "English");
+
+  // The next start finds it stored and keeps it, whatever the locale says.
+  ::setenv("LANG", "de_DE.UTF-8", 1);
+  CRegistryStore reread(path);
+  reread.Load();
+  CApp next;
+  next.SetRegistry(&reread);
+  next.LoadSettings();
+  EXPECT_EQ(next.Settings.LanguageIndex, 1);
+  next.LoadLanguage();
+  EXPECT_EQ(next.Languages.ActiveName(), "English");
 }
