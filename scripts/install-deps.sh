@@ -12,6 +12,7 @@ packages=(
   libgsf-bin
   bc time
   gpg openssl
+  zlib1g-dev 7zip ghostscript libimage-exiftool-perl
 )
 missing=()
 for p in "${packages[@]}"; do
