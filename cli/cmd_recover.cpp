@@ -180,7 +180,7 @@ int RunRecover(const std::vector<std::string>& args) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
   std::vector<RecoveryOutcome> outcomes = recovery.Outcomes();
-  int recovered = 0, live = 0, deleted = 0, lost = 0;
+  int recovered = 0, live = 0, deleted = 0, lost = 0, cut = 0;
   uint64_t bytes = 0;
   std::map<std::string, int> skipped;
   std::vector<const RecoveryOutcome*> failed;
@@ -188,6 +188,7 @@ int RunRecover(const std::vector<std::string>& args) {
     if (o.Result == RecoveryOutcome::Recovered) {
       ++recovered;
       bytes += o.Bytes;
+      if (o.Object && (o.Object->Flags & FOF_CUT)) ++cut;
       if (o.Object && (o.Object->Flags & FOF_SIGNATURE))
         ++lost;
       else if (o.Object && o.Object->IsDeleted())
@@ -205,6 +206,8 @@ int RunRecover(const std::vector<std::string>& args) {
 
   std::printf("Recovered %d file(s) (%d live, %d deleted, %d lost), %s, into %s in %.1f seconds.\n", recovered,
               live, deleted, lost, HumanBytes(bytes).c_str(), destination.c_str(), seconds);
+  if (cut)
+    std::printf("%d lost file(s) possibly incomplete: cut where their content turns into another file's.\n", cut);
   if (selection.empty()) std::printf("No file matched the selection.\n");
   if (skippedTotal) {
     std::printf("Skipped %d file(s):\n", skippedTotal);

@@ -19,25 +19,28 @@ struct FinderEntry {
   uint64_t Limit;
 };
 
-// The type ids of the shipped database each finder serves.
+// The type ids of the shipped database each finder serves, and the largest
+// file each accepts. Finders that must read the whole file to find its end
+// (JPEG, PNG, GIF, PDF, gzip) get bounds near the largest real files of
+// their kind, since a lost end costs a read up to the bound.
 const FinderEntry kFinders[] = {
-    {{30, 31, 32}, JpegEnd, 512 * MiB},
-    {{33, 52, 53}, PngEnd, 1 * GiB},
-    {{34}, GifEnd, 512 * MiB},
+    {{30, 31, 32}, JpegEnd, 128 * MiB},
+    {{33, 52, 53}, PngEnd, 256 * MiB},
+    {{34}, GifEnd, 128 * MiB},
     {{503}, BmpEnd, 4 * GiB},
     {{35, 36, 70, 74, 75}, TiffEnd, 4 * GiB},
-    {{110}, PdfEnd, 4 * GiB},
+    {{110}, PdfEnd, 512 * MiB},
     {{150, 112, 113, 114, 115, 116, 117, 166, 63, 64}, ZipEnd, 64 * GiB},
     {{153}, SevenZipEnd, 256 * GiB},
     {{151, 152}, RarEnd, 64 * GiB},
-    {{154}, GzipEnd, 4 * GiB},
+    {{154}, GzipEnd, 1 * GiB},
     {{100, 101, 104, 105, 106, 107, 109, 500, 501, 520, 521}, CompoundDocumentEnd, 4 * GiB},
     {{180, 200, 40, 65}, RiffEnd, 64 * GiB},
     {{181, 56}, IffEnd, 4 * GiB},
     {{43, 44, 72, 192, 201, 202, 203, 204, 205}, IsoMediaEnd, 256 * GiB},
     {{206, 207}, MatroskaEnd, 256 * GiB},
-    {{185, 186, 214}, OggEnd, 16 * GiB},
-    {{184}, FlacEnd, 16 * GiB},
+    {{185, 186, 214}, OggEnd, 4 * GiB},
+    {{184}, FlacEnd, 4 * GiB},
     {{182, 183}, Mp3End, 1 * GiB},
     {{231, 232}, ElfEnd, 4 * GiB},
     {{230}, PeEnd, 4 * GiB},
@@ -55,11 +58,6 @@ const FinderEntry* EntryFor(int32_t typeId) {
 EndFinder EndFinderFor(int32_t typeId) {
   const FinderEntry* e = EntryFor(typeId);
   return e ? e->Finder : nullptr;
-}
-
-uint64_t EndFinderLimit(int32_t typeId) {
-  const FinderEntry* e = EntryFor(typeId);
-  return e ? e->Limit : 0;
 }
 
 FileEnd FindFileEnd(EndFinder finder, CFileBytes& file, const FileStartTest& startsFile) {

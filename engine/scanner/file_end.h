@@ -55,8 +55,6 @@ bool ApplyFileEnd(CFoundObject& object, CScanBytes& bytes, const CFileSignatureD
 
 // The finder of a type id, or null for types that carry no end.
 EndFinder EndFinderFor(int32_t typeId);
-// The largest size a finder accepts for a type (its walk's bound).
-uint64_t EndFinderLimit(int32_t typeId);
 
 // The finders, one per format (file_ends/).
 FileEnd JpegEnd(CFileBytes& file);

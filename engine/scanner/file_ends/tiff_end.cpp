@@ -8,9 +8,9 @@
 
 namespace {
 
-constexpr size_t kMaxIfds = 256;
+constexpr size_t kMaxIfds = 64;
 constexpr uint32_t kMaxEntries = 4096;
-constexpr uint32_t kMaxPieces = 1u << 20;  // strips or tiles of one image
+constexpr uint32_t kMaxPieces = 1u << 18;  // strips or tiles of one image
 
 constexpr uint32_t kTypeBytes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4};
 
