@@ -81,6 +81,7 @@ nlohmann::json FoundObjectToJson(const CFoundObjectTree& catalog, const CFoundOb
   j["deleted"] = object.IsDeleted();
   j["folder"] = object.IsFolder();
   j["lost"] = (object.Flags & FOF_SIGNATURE) != 0;
+  j["possibly_incomplete"] = (object.Flags & FOF_CUT) != 0;
   j["offset"] = object.StartOffset;
   j["type"] = TypeColumn(catalog, object);
   j["type_id"] = object.FileType;

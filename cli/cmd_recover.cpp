@@ -167,7 +167,7 @@ int RunRecover(const std::vector<std::string>& args) {
   if (!SelectWorkVolumes(volume, line, parts)) return EXIT_USAGE;
 
   const auto started = std::chrono::steady_clock::now();
-  int recovered = 0, live = 0, deleted = 0, lost = 0;
+  int recovered = 0, live = 0, deleted = 0, lost = 0, cut = 0;
   uint64_t bytes = 0;
   size_t selected = 0;
   std::map<std::string, int> skipped;
@@ -194,6 +194,7 @@ int RunRecover(const std::vector<std::string>& args) {
       if (o.Result == RecoveryOutcome::Recovered) {
         ++recovered;
         bytes += o.Bytes;
+        if (o.Object && (o.Object->Flags & FOF_CUT)) ++cut;
         if (o.Object && (o.Object->Flags & FOF_SIGNATURE))
           ++lost;
         else if (o.Object && o.Object->IsDeleted())
@@ -219,6 +220,8 @@ int RunRecover(const std::vector<std::string>& args) {
 
   std::printf("Recovered %d file(s) (%d live, %d deleted, %d lost), %s, into %s in %.1f seconds.\n", recovered,
               live, deleted, lost, HumanBytes(bytes).c_str(), destination.c_str(), seconds);
+  if (cut)
+    std::printf("%d lost file(s) possibly incomplete: cut where their content turns into another file's.\n", cut);
   if (selected == 0) std::printf("No file matched the selection.\n");
   if (skippedTotal) {
     std::printf("Skipped %d file(s):\n", skippedTotal);

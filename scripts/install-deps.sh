@@ -15,6 +15,7 @@ packages=(
   gpg openssl
   zlib1g-dev fdisk
   qt6-base-dev xvfb x11-apps
+  7zip ghostscript libimage-exiftool-perl
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,6 +1,7 @@
 #include "engine/catalog/found_object.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "engine/catalog/found_object_tree.h"
@@ -37,18 +38,31 @@ void CFoundObject::MakeLostFileName() {
   const CFileSignatureDatabase& db = theComputer().Signatures();
   const CFileType* type = FileType ? db.FindById(FileType) : nullptr;
   if (!type) type = db.FindTypeForObject(*this);
-  std::string name;
-  if (type) {
-    std::string extension = db.FirstExtension(type->Id);
-    if (extension.empty()) extension = type->FirstExtension;
-    if (extension.empty())
-      name = qm::Format("%s_%I64d", type->Prefix, StartOffset);
-    else
-      name = qm::Format("%s_%I64d.%s", type->Prefix, StartOffset, extension);
-  } else {
-    name = qm::Format(GetString(4355), StartOffset);
+  SetName(LostFileName(db, type ? type->Id : 0, StartOffset));
+}
+
+std::string CFoundObject::LostFileName(const CFileSignatureDatabase& db, int32_t typeId, uint64_t offset,
+                                       std::string_view label) {
+  const CFileType* type = typeId ? db.FindById(typeId) : nullptr;
+  if (!type) {
+    std::string format = GetString(4355);
+    if (format.empty()) format = "lost_file_%I64d";
+    return qm::Format(format, offset);
   }
-  SetName(name);
+  // Letters, digits and a few marks; anything else becomes "_", and the
+  // label stays short.
+  std::string clean;
+  for (char c : label) {
+    if (clean.size() >= 64) break;
+    const bool keep = std::isalnum(static_cast<unsigned char>(c)) || c == ' ' || c == '-' || c == '_' || c == ',';
+    clean += keep ? c : '_';
+  }
+  while (!clean.empty() && (clean.back() == ' ' || clean.back() == '_')) clean.pop_back();
+  std::string prefix = clean.empty() ? type->Prefix : type->Prefix + "_" + clean;
+  std::string extension = db.FirstExtension(type->Id);
+  if (extension.empty()) extension = type->FirstExtension;
+  if (extension.empty()) return qm::Format("%s_%I64d", prefix, offset);
+  return qm::Format("%s_%I64d.%s", prefix, offset, extension);
 }
 
 std::string CFoundObject::GetFullPath() const {

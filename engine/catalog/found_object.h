@@ -8,6 +8,7 @@
 #include <vector>
 
 class CVolume;
+class CFileSignatureDatabase;
 
 constexpr uint16_t FOF_DELETED = 0x0001;
 constexpr uint16_t FOF_FILE = 0x0002;
@@ -18,6 +19,9 @@ constexpr uint16_t FOF_NAMED = 0x0080;
 constexpr uint16_t FOF_MFT_RECORD = 0x0100;
 constexpr uint16_t FOF_LOST_FOLDER = 0x0200;
 constexpr uint16_t FOF_OWNS_NAME = 0x0400;
+// A lost file whose structure broke off (its data turns into another file's):
+// cut there, possibly incomplete.
+constexpr uint16_t FOF_CUT = 0x0800;
 constexpr uint16_t FOF_SIGNATURE = 0x1000;
 constexpr uint16_t FOF_CONFIRMED = 0x2000;
 constexpr uint16_t FOF_FOUND_VOLUME = 0x4000;
@@ -67,6 +71,12 @@ struct CFoundObject {
   uint32_t CheckBounds() const;
   // Names a nameless object found by signature.
   void MakeLostFileName();
+  // The name of a lost file: "<prefix>_<offset>.<ext>" of its type, with what
+  // its content calls itself before the offset when there is such a label
+  // ("Jpeg_2024-06-01 14-03-22_677376.jpg"). The label is cleaned of every
+  // character a name should not carry.
+  static std::string LostFileName(const CFileSignatureDatabase& db, int32_t type, uint64_t offset,
+                                  std::string_view label = {});
   // The folder path of the object, "/"-separated, ending in "/".
   std::string GetFullPath() const;
 };

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "engine/catalog/found_object_tree.h"
+#include "engine/scanner/file_end.h"
 #include "engine/scanner/file_signature_database.h"
 #include "engine/volume/local_computer.h"
 #include "engine/volume/volume.h"
@@ -39,6 +40,8 @@ constexpr uint32_t kPrefetchSectors = 4;
 
 constexpr int16_t TYPE_NTFS_FILE_RECORD = 24;
 constexpr int16_t TYPE_NTFS_RECORD = 25;
+// Types below this are volumes and file-system records, not lost files.
+constexpr int16_t kFirstLostFileType = 30;
 
 }  // namespace
 
@@ -64,6 +67,8 @@ uint32_t ParseBlock(const uint8_t* block, uint64_t firstSector, uint32_t sectors
   uint32_t handed = 0;
   std::vector<const CFileType*> matches;
   if (!running()) return 0;
+  // The end finders read the block itself, and the volume past it.
+  CScanBytes bytes(block, firstSector * 512, static_cast<size_t>(sectors) * 512, ctx.Read, ctx.VolumeBytes);
   try {
     for (uint32_t i = 0; i < sectors; ++i) {
       // A stop is seen within 32 KiB of matching; asking on every sector
@@ -85,6 +90,7 @@ uint32_t ParseBlock(const uint8_t* block, uint64_t firstSector, uint32_t sectors
         if (object->FileType == TYPE_COMPOUND_DOCUMENT)
           object->FileType = AnalyseCompoundDocument(*object, p, ctx.Read, ctx.VolumeBytes);
         if (!ApplySectorRules(*object, p)) continue;
+        if (object->FileType >= kFirstLostFileType && !ApplyFileEnd(*object, bytes, *ctx.Database)) continue;
         if (object->FileType == TYPE_NTFS_FILE_RECORD) {
           if (std::memcmp(p, "FILE", 4) != 0) continue;
           object->ObjectID = -1;

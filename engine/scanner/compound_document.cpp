@@ -1,5 +1,7 @@
 #include "engine/scanner/compound_document.h"
 
+#include "engine/scanner/file_end.h"
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -63,14 +65,10 @@ int16_t AnalyseCompoundDocument(CFoundObject& object, const uint8_t* sector, con
   try {
     uint16_t shift = U16(sector + 0x1E);
     // Real documents use 512- or 4096-byte sectors; anything outside 128 B
-    // to 64 KiB cannot be a sector size and gives no size and no directory.
+    // to 64 KiB cannot be a sector size and gives no directory.
     if (shift < 7 || shift > 16) return TYPE_COMPOUND_DOCUMENT;
     const uint64_t S = 1ull << shift;
-    const uint64_t fatSectors = U32(sector + 0x2C);
     const uint64_t firstDirectory = U32(sector + 0x30);
-    // Each FAT sector addresses S / 4 sectors of S bytes (at most 2^62).
-    object.Size = (S / 4) * (fatSectors * S);
-
     const uint64_t d = object.StartOffset + firstDirectory * S + S;
     if (d < object.StartOffset) return TYPE_COMPOUND_DOCUMENT;
     if (volumeBytes && d >= volumeBytes) return TYPE_COMPOUND_DOCUMENT;
@@ -108,4 +106,49 @@ bool ApplySectorRules(CFoundObject& object, const uint8_t* sector) {
     default:
       return true;
   }
+}
+
+FileEnd CompoundDocumentEnd(CFileBytes& file) {
+  const uint8_t* h = file.At(0, 512);
+  if (!h || std::memcmp(h, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) != 0 || U16(h + 0x1C) != 0xFFFE)
+    return FileEnd::Bad();
+  const uint16_t shift = U16(h + 0x1E);
+  if (shift < 7 || shift > 16) return FileEnd::Bad();
+  const uint32_t S = 1u << shift;
+  const uint32_t perSector = S / 4;
+  const uint64_t fatSectors = U32(h + 0x2C);
+  // Every FAT sector is a sector of the file: no more of them than fit.
+  if (fatSectors == 0 || fatSectors > file.Limit() / S) return FileEnd::Bad();
+
+  // Where the FAT's sectors are: 109 in the header, the rest in the chain of
+  // DIFAT sectors.
+  std::vector<uint32_t> fat;
+  for (uint32_t i = 0; i < 109 && fat.size() < fatSectors; ++i) fat.push_back(U32(h + 0x4C + 4 * i));
+  uint32_t difat = U32(h + 0x44);
+  for (uint64_t hops = 0; fat.size() < fatSectors; ++hops) {
+    if (difat >= 0xFFFFFFFAu || hops > fatSectors) return {};
+    const uint8_t* d = file.At((difat + 1ull) * S, S);
+    if (!d) return {};
+    for (uint32_t i = 0; i + 1 < perSector && fat.size() < fatSectors; ++i) fat.push_back(U32(d + 4 * i));
+    difat = U32(d + S - 4);
+  }
+
+  // The file ends after the last sector the FAT does not mark free.
+  uint64_t last = 0;
+  bool used = false;
+  for (size_t j = 0; j < fat.size(); ++j) {
+    if (fat[j] >= 0xFFFFFFFAu) return {};
+    const uint8_t* f = file.At((fat[j] + 1ull) * S, S);
+    if (!f) return {};
+    for (uint32_t i = perSector; i-- > 0;) {
+      if (U32(f + 4 * i) == 0xFFFFFFFFu) continue;
+      last = std::max<uint64_t>(last, j * perSector + i);
+      used = true;
+      break;
+    }
+  }
+  if (!used) return FileEnd::Bad();
+  const uint64_t end = (last + 2) * S;
+  if (end > file.Limit()) return {};
+  return FileEnd::At(end);
 }

@@ -1,7 +1,7 @@
 // Recognisers that refine a signature match from the matched sector's own
 // bytes: the compound-document directory walk (which office or design
-// application wrote the file, and an upper bound of its size), and the
-// size/start rules of the types 502, 503 and 504.
+// application wrote the file), and the size/start rules of the types 502,
+// 503 and 504. The document's size comes from its FAT (CompoundDocumentEnd).
 #pragma once
 
 #include <cstdint>
@@ -21,10 +21,9 @@ using SectorReader = std::function<uint32_t(void* buffer, uint64_t first, uint32
 
 // The compound-document analysis of the sector at which the type-100
 // signature matched (`sector` holds 512 bytes; `object.StartOffset` is its
-// byte offset on the volume). Sets object.Size to the largest file the
-// header's FAT can address (64-bit arithmetic) and returns the recognised
-// type id, or 100. A header with an impossible sector shift leaves the size
-// unknown. `volumeBytes` bounds the directory read (0: unbounded).
+// byte offset on the volume). Returns the recognised type id, or 100 (also
+// for a header with an impossible sector shift). `volumeBytes` bounds the
+// directory read (0: unbounded).
 int16_t AnalyseCompoundDocument(CFoundObject& object, const uint8_t* sector, const SectorReader& read,
                                 uint64_t volumeBytes = 0);
 

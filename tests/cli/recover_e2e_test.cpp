@@ -271,9 +271,18 @@ open(d + "/archive.zip", "wb").write(buf.getvalue())
                                " >/dev/null 2>&1"),
             0);
   std::string dest = work + "/dest";
+  // Their structure tells their sizes: without a size rule each comes back
+  // exactly as it was written.
   CliResult withoutSize =
       RunCli("recover " + Quote(image) + " --to " + Quote(work + "/nosize") + " --allow-same-drive --scan");
-  EXPECT_NE(withoutSize.output.find("--lost-size"), std::string::npos) << withoutSize.output;
+  EXPECT_EQ(withoutSize.status, 0) << withoutSize.output;
+  auto exact = FilesBelow(work + "/nosize");
+  for (const char* name : {"picture.png", "paper.pdf", "archive.zip"}) {
+    std::vector<uint8_t> original = qmtest::ReadFileBytes(src + "/" + name);
+    bool found = false;
+    for (const auto& [rel, path] : exact) found = found || qmtest::ReadFileBytes(path) == original;
+    EXPECT_TRUE(found) << name << "\n" << withoutSize.output;
+  }
 
   CliResult r = RunCli("recover " + Quote(image) + " --to " + Quote(dest) + " --allow-same-drive --scan --lost-size next");
   EXPECT_EQ(r.status, 0) << r.output;

@@ -2,6 +2,7 @@
 // corrections, stops and parser time-outs, over in-memory volumes; and a scan
 // of real files laid over random bytes with the shipped signature database.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cctype>
@@ -16,6 +17,7 @@
 
 #include "engine/catalog/found_object_tree.h"
 #include "engine/scanner/analyser.h"
+#include "engine/scanner/file_end.h"
 #include "engine/scanner/file_signature_database.h"
 #include "engine/volume/local_computer.h"
 #include "engine/volume/volume.h"
@@ -112,7 +114,7 @@ bool LogHas(const std::string& text) {
 
 TEST(ScannerBlocks, VolumeOfAMillionBytesIsOneBlockOf1953Sectors) {
   TestTypes types;
-  types.Add(40, "0='QMSIG'");
+  types.Add(940, "0='QMSIG'");
   std::vector<uint8_t> bytes(1000000, 0);
   Put(bytes, 1952 * 512, "QMSIG");            // the last whole sector
   Put(bytes, 1953 * 512, "QMSIG");  // in the 64 bytes past it: never matched
@@ -130,7 +132,7 @@ TEST(ScannerBlocks, VolumeOfAMillionBytesIsOneBlockOf1953Sectors) {
 
 TEST(ScannerBlocks, ExactBlockAndOneSectorMore) {
   TestTypes types;
-  types.Add(40, "0='QMSIG'");
+  types.Add(940, "0='QMSIG'");
   {
     MemoryScan scan(std::vector<uint8_t>(SCAN_BLOCK_BYTES, 0));
     CAnalyser analyser(scan.volume.get());
@@ -153,7 +155,7 @@ TEST(ScannerBlocks, ExactBlockAndOneSectorMore) {
 
 TEST(ScannerBlocks, MatchInALaterBlockHasItsVolumeOffset) {
   TestTypes types;
-  types.Add(40, "0='QMSIG'");
+  types.Add(940, "0='QMSIG'");
   // Through ParseBlock directly: sector 5 of the block that starts at 40,960.
   std::vector<uint8_t> block(20 * 512, 0);
   Put(block, 5 * 512, "QMSIG");
@@ -177,7 +179,7 @@ TEST(ScannerBlocks, MatchInALaterBlockHasItsVolumeOffset) {
 
 TEST(ScannerBlocks, UnreadableBlockIsSkippedAndCountedDone) {
   TestTypes types;
-  types.Add(40, "0='QMSIG'");
+  types.Add(940, "0='QMSIG'");
   std::vector<uint8_t> bytes(2 * SCAN_BLOCK_BYTES + 4096, 0);
   Put(bytes, 100 * 512, "QMSIG");                     // in the unreadable block
   Put(bytes, SCAN_BLOCK_BYTES + 512, "QMSIG");        // in the next one
@@ -193,33 +195,36 @@ TEST(ScannerBlocks, UnreadableBlockIsSkippedAndCountedDone) {
 
 TEST(ScannerMatching, SwitchedOffTypeAndTwoTypesOnOneSector) {
   TestTypes types;
-  types.Add(40, "0='AB'");
-  types.Add(41, "0='ABC'");
-  CFileType& off = types.Add(42, "0='A'");
+  types.Add(940, "0='AB'");
+  types.Add(941, "0='ABC'");
+  CFileType& off = types.Add(942, "0='A'");
   CFileSignatureDatabase::SetSearchEnable(off, false);
   std::vector<uint8_t> block(2 * 512, 0);
   Put(block, 0, "ABC");
   Put(block, 512, "AB");
   auto found = Parse(types.db, block, 0);
   ASSERT_EQ(found.size(), 3u);
-  EXPECT_EQ(found[0].type, 40);
-  EXPECT_EQ(found[1].type, 41);
+  EXPECT_EQ(found[0].type, 940);
+  EXPECT_EQ(found[1].type, 941);
   EXPECT_EQ(found[0].offset, 0u);
   EXPECT_EQ(found[1].offset, 0u);
-  EXPECT_EQ(found[2].type, 40);
+  EXPECT_EQ(found[2].type, 940);
   EXPECT_EQ(found[2].offset, 512u);
 }
 
 TEST(ScannerMatching, SectorRulesAndTheTypeSpecificCorrections) {
   TestTypes types;
   types.Add(502, "0='S2'");
-  types.Add(503, "0='S3'");
+  types.Add(503, "0='BM'");
   types.Add(504, "0='S4'");
   types.Add(24, "0='FI'");
   types.Add(25, "0='IN'");
   std::vector<uint8_t> block(8 * 512, 0);
-  Put(block, 0 * 512, "S3");
-  block[2] = 0x36; block[3] = 0x00; block[4] = 0x01; block[5] = 0x00;  // 65,590
+  // A bitmap header whose size (65,590) agrees with its 128 x 128 pixels of
+  // 32 bits after 54 bytes of headers.
+  Put(block, 0 * 512, "BM");
+  block[2] = 0x36; block[3] = 0x00; block[4] = 0x01; block[5] = 0x00;
+  block[10] = 54; block[14] = 40; block[18] = 128; block[22] = 128; block[26] = 1; block[28] = 32;
   Put(block, 1 * 512, "S2");
   block[512 + 4] = 0x00; block[512 + 5] = 0x10;                         // 4096 + 2048
   Put(block, 2 * 512, "S4");  // at 40,960 with the block starting at sector 78
@@ -256,9 +261,15 @@ TEST(ScannerMatching, CompoundDocumentIsRefinedThroughTheVolume) {
   uint8_t* h = disk.data() + 8 * 512;  // the document starts at sector 8
   const uint8_t magic[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
   std::memcpy(h, magic, 8);
+  h[0x1C] = 0xFE, h[0x1D] = 0xFF;  // byte order
   h[0x1E] = 9;   // 512-byte sectors
   h[0x2C] = 1;   // one FAT sector
   h[0x30] = 2;   // directory in document sector 2: byte 8*512 + 3*512
+  std::memset(h + 0x4C, 0xFF, 109 * 4);
+  h[0x4C] = 1, h[0x4D] = h[0x4E] = h[0x4F] = 0;  // the FAT in document sector 1
+  // The FAT: sectors 0-4 in use, the rest free.
+  std::memset(disk.data() + 10 * 512, 0xFF, 512);
+  for (int i = 0; i < 5; ++i) disk[10 * 512 + 4 * i] = 0xFE;
   auto name = [&](size_t entry, const std::u16string& n) {
     uint8_t* e = disk.data() + 11 * 512 + entry * 128;
     for (size_t i = 0; i < n.size(); ++i) {
@@ -279,12 +290,52 @@ TEST(ScannerMatching, CompoundDocumentIsRefinedThroughTheVolume) {
   auto found = Parse(types.db, block, 8, read);
   ASSERT_EQ(found.size(), 1u);
   EXPECT_EQ(found[0].type, 105);
-  EXPECT_EQ(found[0].size, 65536u);
+  EXPECT_EQ(found[0].size, 6u * 512);  // the header and its five sectors
+}
+
+TEST(ScannerMatching, EndFindersSizeDropCutAndNameTheirTypes) {
+  TestTypes types;
+  types.Add(33, "0=$89,1='PNG'", "png");
+  std::vector<uint8_t> block(16 * 512);
+  std::mt19937 random(3);
+  for (auto& b : block) b = static_cast<uint8_t>(random());
+  // A whole PNG at sector 0: signature, IHDR, IEND.
+  const uint8_t png[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+  auto put = [&](size_t at, const uint8_t* bytes, size_t n) { std::memcpy(block.data() + at, bytes, n); };
+  // The CRC of the chunk at `at` with `length` bytes of data.
+  auto crc = [&](size_t at, uint32_t length) {
+    const uint32_t c = static_cast<uint32_t>(crc32(0, block.data() + at + 4, 4 + length));
+    for (int i = 0; i < 4; ++i) block[at + 8 + length + i] = static_cast<uint8_t>(c >> (24 - 8 * i));
+  };
+  put(0, png, sizeof png);
+  crc(8, 13);
+  const uint8_t iend[] = {0, 0, 0, 0, 'I', 'E', 'N', 'D'};
+  put(8 + 25, iend, sizeof iend);
+  crc(33, 0);
+  // At sector 2 one whose IDAT runs into a sector of other bytes: cut.
+  put(1024, png, sizeof png);
+  crc(1024 + 8, 13);
+  const uint8_t idat[] = {0, 0, 2, 0, 'I', 'D', 'A', 'T'};  // 512 bytes of data
+  put(1024 + 33, idat, sizeof idat);
+  // At sector 5 one whose first chunk is no header: no PNG.
+  put(5 * 512, png, 8);
+  std::vector<std::unique_ptr<CFoundObject>> found;
+  ScanContext ctx;
+  ctx.Database = &types.db;
+  ctx.VolumeBytes = block.size();
+  ctx.Accept = [&](std::unique_ptr<CFoundObject> o) { found.push_back(std::move(o)); };
+  ParseBlock(block.data(), 0, 16, ctx);
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_EQ(found[0]->Size, 45u);
+  EXPECT_FALSE(found[0]->Flags & FOF_CUT);
+  EXPECT_EQ(found[1]->StartOffset, 1024u);
+  EXPECT_EQ(found[1]->Size, 512u);  // up to the sector its structure broke in
+  EXPECT_TRUE(found[1]->Flags & FOF_CUT);
 }
 
 TEST(ScannerStops, StopDuringABlockEndsTheScan) {
   TestTypes types;
-  types.Add(40, "0='QMSIG'");
+  types.Add(940, "0='QMSIG'");
   std::vector<uint8_t> bytes(4 * SCAN_BLOCK_BYTES, 0);
   for (uint64_t s = 0; s < 4ull * SCAN_BLOCK_SECTORS; s += 1000) Put(bytes, s * 512, "QMSIG");
   MemoryScan scan(bytes);
@@ -303,7 +354,7 @@ TEST(ScannerStops, StopDuringABlockEndsTheScan) {
 
 TEST(ScannerStops, StopBeforeTheCycleStartsScansNothing) {
   TestTypes types;
-  types.Add(40, "0='QMSIG'");
+  types.Add(940, "0='QMSIG'");
   std::vector<uint8_t> bytes(SCAN_BLOCK_BYTES, 0);
   Put(bytes, 0, "QMSIG");
   MemoryScan scan(bytes);
@@ -317,7 +368,7 @@ TEST(ScannerStops, StopBeforeTheCycleStartsScansNothing) {
 
 TEST(ScannerStops, ParserMissingItsTimeOutIsReplacedAndItsResultsDropped) {
   TestTypes types;
-  types.Add(40, "0='QMSIG'");
+  types.Add(940, "0='QMSIG'");
   std::vector<uint8_t> bytes(3 * SCAN_BLOCK_BYTES, 0);
   Put(bytes, 10 * 512, "QMSIG");
   Put(bytes, (SCAN_BLOCK_SECTORS + 10ull) * 512, "QMSIG");
@@ -405,8 +456,9 @@ TEST(ScannerShipped, RealFilesOverRandomBytesAreFoundAtTheirOffsets) {
       else if (ext == "doc") found |= f.type == 109;
       else if (ext == "ppt") found |= f.type == 105;
       else found |= TypeHasExtension(*type, ext);
-      if (ext == "bmp" && f.type == 503) {
-        EXPECT_EQ(f.size, p.bytes);
+      // Types whose end the structure tells come with the file's own size.
+      if (EndFinderFor(f.type)) {
+        EXPECT_EQ(f.size, p.bytes) << p.name << " as type " << f.type;
       }
     }
     EXPECT_TRUE(found) << p.name << " at " << p.offset;

@@ -1,4 +1,4 @@
-// Compound documents: the header's size bound, the directory walk that tells
+// Compound documents: the size from the FAT walk, the directory walk that tells
 // workbooks, word-processing documents and presentations apart (on files made
 // by a real compound-file writer, and on crafted directories), and the
 // 502/503/504 sector rules.
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/scanner/compound_document.h"
+#include "engine/scanner/file_end.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -52,32 +53,70 @@ int16_t TypeOf(const std::vector<std::u16string>& names) {
   return CompoundTypeFromDirectory(d.data(), d.size());
 }
 
+// Runs the FAT walk on the document at the start of `disk`.
+FileEnd EndOf(const std::vector<uint8_t>& disk) {
+  CScanBytes bytes(disk.data(), 0, disk.size(), {}, disk.size());
+  CFileBytes file(bytes, 0, 1ull << 32);
+  return CompoundDocumentEnd(file);
+}
+
+void Put32(std::vector<uint8_t>& d, size_t at, uint32_t v) { std::memcpy(d.data() + at, &v, 4); }
+
 }  // namespace
 
-TEST(CompoundDocument, SizeBoundFromTheHeaderIn64Bits) {
+TEST(CompoundDocument, SizeFromTheLastSectorItsFatUses) {
+  // 512-byte sectors; the FAT in document sector 2; sectors 0-7 used, 8 on free.
+  std::vector<uint8_t> disk(40 * 512, 0xEE);
   auto h = Header(9, 1, 0);
-  CFoundObject o;
-  AnalyseCompoundDocument(o, h.data(), {});
-  EXPECT_EQ(o.Size, 65536u);
-  h = Header(9, 3, 0);
-  AnalyseCompoundDocument(o, h.data(), {});
-  EXPECT_EQ(o.Size, 196608u);
-  // 4 KiB sectors and 2^20 FAT sectors: 1024 x 2^32 bytes, far beyond what a
-  // 32-bit product could hold.
-  h = Header(12, 1u << 20, 0);
-  AnalyseCompoundDocument(o, h.data(), {});
-  EXPECT_EQ(o.Size, 1024ull << 32);
-  // An impossible sector shift gives neither a size nor a directory read.
-  h = Header(40, 1, 0);
-  CFoundObject bad;
-  bool read = false;
-  EXPECT_EQ(AnalyseCompoundDocument(bad, h.data(), [&](void*, uint64_t, uint32_t) -> uint32_t {
-              read = true;
-              return 0;
-            }),
-            100);
-  EXPECT_EQ(bad.Size, SIZE_UNKNOWN);
-  EXPECT_FALSE(read);
+  h[0x1C] = 0xFE, h[0x1D] = 0xFF;
+  Put32(h, 0x44, 0xFFFFFFFEu);
+  for (int i = 0; i < 109; ++i) Put32(h, 0x4C + 4 * i, 0xFFFFFFFFu);
+  Put32(h, 0x4C, 2);
+  std::memcpy(disk.data(), h.data(), 512);
+  const size_t fat = 3 * 512;
+  for (int i = 0; i < 128; ++i) Put32(disk, fat + 4 * i, 0xFFFFFFFFu);
+  for (int i = 0; i < 8; ++i) Put32(disk, fat + 4 * i, i == 2 ? 0xFFFFFFFDu : 0xFFFFFFFEu);
+  Put32(disk, fat + 4 * 5, 0xFFFFFFFFu);  // a free sector in the middle changes nothing
+  FileEnd end = EndOf(disk);
+  EXPECT_EQ(end.Result, FileEnd::Found);
+  EXPECT_EQ(end.Size, 9u * 512);  // the header and sectors 0-7
+
+  // A 110th FAT sector named by the DIFAT chain (in document sector 30):
+  // the DIFAT sector itself, read as FAT, whose last entry is in use, so the
+  // document reaches sector 109 x 128 + 127.
+  std::vector<uint8_t> big((109 * 128 + 127 + 2) * 512, 0);
+  std::memcpy(big.data(), h.data(), 512);
+  Put32(big, 0x2C, 110);
+  Put32(big, 0x44, 30);
+  for (int i = 0; i < 109; ++i) Put32(big, 0x4C + 4 * i, 1);  // all free
+  for (int i = 0; i < 128; ++i) Put32(big, 2 * 512 + 4 * i, 0xFFFFFFFFu);
+  for (int i = 0; i < 128; ++i) Put32(big, 31 * 512 + 4 * i, 0xFFFFFFFFu);
+  Put32(big, 31 * 512, 30);  // the DIFAT: the 110th FAT sector is sector 30
+  Put32(big, 31 * 512 + 508, 0xFFFFFFFEu);
+  end = EndOf(big);
+  EXPECT_EQ(end.Result, FileEnd::Found);
+  EXPECT_EQ(end.Size, big.size());
+  // The same document with its last sector missing from the volume.
+  big.resize(big.size() - 512);
+  EXPECT_EQ(EndOf(big).Result, FileEnd::Unknown);
+}
+
+TEST(CompoundDocument, HeadersThatCannotBeADocumentAreNoFile) {
+  std::vector<uint8_t> disk(64 * 512, 0);
+  for (auto [shift, fats] : {std::pair<uint16_t, uint32_t>{40, 1}, {9, 0}, {9, 0xFFFFFFFFu}}) {
+    auto h = Header(shift, fats, 0);
+    h[0x1C] = 0xFE, h[0x1D] = 0xFF;
+    std::memcpy(disk.data(), h.data(), 512);
+    EXPECT_EQ(EndOf(disk).Result, FileEnd::NotAFile) << shift << " " << fats;
+  }
+  // A DIFAT chain that loops ends.
+  disk.assign(600 * 512, 0);
+  auto h = Header(9, 500, 0);
+  h[0x1C] = 0xFE, h[0x1D] = 0xFF;
+  Put32(h, 0x44, 3);
+  std::memcpy(disk.data(), h.data(), 512);
+  Put32(disk, 4 * 512 + 508, 3);
+  EXPECT_EQ(EndOf(disk).Result, FileEnd::Unknown);
 }
 
 TEST(CompoundDocument, DirectoryNamesDecideTheType) {
@@ -109,13 +148,11 @@ TEST(CompoundDocument, DirectoryIsReadAfterTheHeaderAtItsSector) {
   CFoundObject o;
   o.StartOffset = 4 * 512;
   EXPECT_EQ(AnalyseCompoundDocument(o, disk.data() + 4 * 512, ReaderOver(disk), disk.size()), 109);
-  EXPECT_EQ(o.Size, 131072u);
-  // Unreadable directory: type 100, size from the header.
+  // Unreadable directory: type 100.
   CFoundObject far;
   far.StartOffset = 60 * 512;
   auto h2 = Header(9, 1, 1000);
   EXPECT_EQ(AnalyseCompoundDocument(far, h2.data(), ReaderOver(disk), disk.size()), 100);
-  EXPECT_EQ(far.Size, 65536u);
 }
 
 // Documents written by a real compound-file writer (libgsf's gsf tool), with
@@ -141,8 +178,10 @@ TEST(CompoundDocument, FilesOfARealWriterAreToldApart) {
     CFoundObject o;
     o.StartOffset = 3 * 512;
     EXPECT_EQ(AnalyseCompoundDocument(o, disk.data() + 3 * 512, ReaderOver(disk), disk.size()), c.type) << c.file;
-    EXPECT_NE(o.Size, SIZE_UNKNOWN);
-    EXPECT_GE(o.Size, file.size()) << "the header's bound covers the whole file";
+    std::vector<uint8_t> tail(disk.begin() + 3 * 512, disk.end());
+    FileEnd end = EndOf(tail);
+    EXPECT_EQ(end.Result, FileEnd::Found) << c.file;
+    EXPECT_EQ(end.Size, file.size()) << c.file;
   }
 }
 
