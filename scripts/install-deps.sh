@@ -12,6 +12,7 @@ packages=(
   libgsf-bin
   bc time
   gpg openssl
+  exfatprogs exfat-fuse
 )
 missing=()
 for p in "${packages[@]}"; do
