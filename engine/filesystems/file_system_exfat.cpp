@@ -109,24 +109,26 @@ bool CFileSystem_exFAT::LoadGeometry() {
   // read for either.
   const uint8_t* boot = nullptr;
   std::vector<uint8_t> region(12 * 4096);
-  for (int copy = 0; copy < 2 && !boot; ++copy) {
-    const uint64_t first = copy == 0 ? 0 : 12;
+  // Where each region may start, in 512-byte sectors: the backup follows
+  // the main region's 12 sectors of whatever size the sectors have.
+  static constexpr uint64_t kStarts[] = {0, 12, 24, 48, 96};
+  for (uint64_t first : kStarts) {
+    if (boot) break;
     if (Volume->ReadSectors(region.data(), first, uint64_t{1}) < 512 || !IsBootSector(region.data())) continue;
     const uint8_t shift = region[0x6C];
     if (shift < 9 || shift > 12) continue;
     const uint32_t bps = 1u << shift;
     const uint64_t scale = bps / 512;
-    // The backup starts at sector 12 of the volume's own sector size.
-    if (copy == 1 && Volume->ReadSectors(region.data(), 12 * scale, scale) < 512) continue;
-    if (Volume->ReadSectors(region.data(), copy * 12 * scale, 12 * scale) < 12 * bps) continue;
+    if (first != 0 && first != 12 * scale) continue;
+    if (Volume->ReadSectors(region.data(), first, 12 * scale) < 12 * bps) continue;
     const uint32_t sum = BootChecksum(region.data(), bps);
     bool match = true;
     for (uint32_t i = 0; i < bps / 4 && match; ++i) match = U32(region.data() + 11 * bps + 4 * i) == sum;
     if (match) {
       boot = region.data();
     } else {
-      log.Error(copy == 0 ? "CFileSystem_exFAT: the main boot region fails its checksum"
-                          : "CFileSystem_exFAT: the backup boot region fails its checksum");
+      log.Error(first == 0 ? "CFileSystem_exFAT: the main boot region fails its checksum"
+                           : "CFileSystem_exFAT: the backup boot region fails its checksum");
     }
   }
   if (!boot) {
