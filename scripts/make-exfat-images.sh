@@ -6,10 +6,10 @@
 #   scripts/make-exfat-images.sh OUTDIR
 #
 # Writes into OUTDIR:
-#   basic.img.zst   the image, compressed
-#   basic.fls       `fls -r -p` of the image (the listing the parser must match)
-#   basic.live      every path still present (files and folders)
-#   basic.manifest  one line per file: state (live/deleted), size, sha256 of
+#   tree.img.zst   the image, compressed
+#   tree.fls       `fls -r -p` of the image (the listing the parser must match)
+#   tree.live      every path still present (files and folders)
+#   tree.manifest  one line per file: state (live/deleted), size, sha256 of
 #                   the content written, path
 #
 # The image holds nested folders with long and non-ASCII names, contiguous
@@ -27,7 +27,7 @@ done
 
 work=$(mktemp -d /tmp/qm-exfat.XXXXXX)
 mnt="$work/mnt"
-img="$work/basic.img"
+img="$work/tree.img"
 mkdir -p "$mnt"
 loop=
 cleanup() {
@@ -90,12 +90,12 @@ done) >"$manifest_tmp"
 rm -f "$mnt/trash/deleted_one.txt" "$mnt/trash/deleted_small.txt"
 rm -rf "$mnt/gone"
 sync
-(cd "$mnt" && find . -mindepth 1 | sed 's|^\./||' | sort) >"$out/basic.live"
+(cd "$mnt" && find . -mindepth 1 | sed 's|^\./||' | sort) >"$out/tree.live"
 umount "$mnt"
 losetup -d "$loop"
 loop=
 
-python3 - "$manifest_tmp" "$out/basic.live" >"$out/basic.manifest" <<'EOF'
+python3 - "$manifest_tmp" "$out/tree.live" >"$out/tree.manifest" <<'EOF'
 import sys
 lines = open(sys.argv[1], encoding="utf-8").read().split("\n")
 live = set(open(sys.argv[2], encoding="utf-8").read().splitlines())
@@ -105,7 +105,7 @@ for i in range(0, len(lines) - 1, 2):
     state = "live" if path in live else "deleted"
     print(f"{state}\t{size}\t{digest}\t{path}")
 EOF
-fls -r -p "$img" >"$out/basic.fls"
+fls -r -p "$img" >"$out/tree.fls"
 
-zstd -q -19 -f "$img" -o "$out/basic.img.zst"
-echo "wrote $out/basic.img.zst ($(stat -c %s "$out/basic.img.zst") bytes)"
+zstd -q -19 -f "$img" -o "$out/tree.img.zst"
+echo "wrote $out/tree.img.zst ($(stat -c %s "$out/tree.img.zst") bytes)"

@@ -33,8 +33,8 @@ using fsimage::Sha256;
 const std::vector<uint8_t>& ImageBytes() {
   static std::vector<uint8_t> bytes = [] {
     const std::string dir = qmtest::MakeTempDir("exfat-image");
-    const std::string image = dir + "/basic.img";
-    if (qmtest::RunCommand("zstd -d -q -f " + Quote(qmtest::SourcePath("tests/data/exfat/basic.img.zst")) + " -o " +
+    const std::string image = dir + "/tree.img";
+    if (qmtest::RunCommand("zstd -d -q -f " + Quote(qmtest::SourcePath("tests/data/exfat/tree.img.zst")) + " -o " +
                            Quote(image)) != 0)
       return std::vector<uint8_t>{};
     const std::string text = ReadText(image);
@@ -47,9 +47,9 @@ std::string ImagePath() {
   static std::string path = [] {
     const std::string dir = qmtest::MakeTempDir("exfat-image-file");
     const std::vector<uint8_t>& bytes = ImageBytes();
-    std::ofstream(dir + "/basic.img", std::ios::binary)
+    std::ofstream(dir + "/tree.img", std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    return dir + "/basic.img";
+    return dir + "/tree.img";
   }();
   return path;
 }
@@ -101,7 +101,7 @@ struct ManifestEntry {
 
 std::vector<ManifestEntry> Manifest() {
   std::vector<ManifestEntry> out;
-  for (const auto& l : Lines(ReadText(qmtest::SourcePath("tests/data/exfat/basic.manifest")))) {
+  for (const auto& l : Lines(ReadText(qmtest::SourcePath("tests/data/exfat/tree.manifest")))) {
     const std::vector<std::string> f = fsimage::TabFields(l);
     if (f.size() != 4) continue;
     out.push_back({f[0] == "live", std::stoull(f[1]), f[2], f[3]});
@@ -132,7 +132,7 @@ TEST(ExfatImage, ListingAgreesWithSleuthKit) {
     ASSERT_EQ(qmtest::RunCommand("fls -r -p " + Quote(ImagePath()), &listing), 0);
   } else {
     std::cout << "fls not installed: comparing with the recorded listing\n";
-    listing = ReadText(qmtest::SourcePath("tests/data/exfat/basic.fls"));
+    listing = ReadText(qmtest::SourcePath("tests/data/exfat/tree.fls"));
   }
   // Live entries by path, deleted ones by name; the tool's own entries
   // (metadata files, the label, its orphan folder) have no entry set.
@@ -150,7 +150,7 @@ TEST(ExfatImage, ListingAgreesWithSleuthKit) {
     }
   }
   std::set<std::string> present;
-  for (const auto& l : Lines(ReadText(qmtest::SourcePath("tests/data/exfat/basic.live")))) present.insert(l);
+  for (const auto& l : Lines(ReadText(qmtest::SourcePath("tests/data/exfat/tree.live")))) present.insert(l);
   for (const CFoundObject* o : p.objects) {
     const std::string path = p.PathOf(o);
     ASSERT_EQ(path[0], '/') << "not under the root: " << path;
