@@ -11,6 +11,7 @@
 #include "cli/partition_list.h"
 #include "cli/source.h"
 #include "engine/filesystems/file_system.h"
+#include "engine/filesystems/file_system_exfat.h"
 #include "engine/filesystems/file_system_fat.h"
 #include "engine/volume/volume.h"
 #include "services/format.h"
@@ -34,7 +35,8 @@ void ShowInfo(CVolume* volume, const std::string& source, const SourcePart& part
   const bool known = id == 1 || id == 4 || id == 7 || id == 11;
   const uint32_t bytesPerSector = known ? static_cast<uint32_t>(boot[0x0B] | (boot[0x0C] << 8)) : volume->BytesPerSector;
   std::string label = volume->Label;
-  if (label.empty() && id != 7 && id != 0) label = CFileSystem_FAT::BootSectorLabel(boot, id);
+  if (label.empty() && id == EXFAT_FILE_SYSTEM_ID) label = CFileSystem_exFAT::ReadVolumeLabel(*volume);
+  else if (label.empty() && id != 7 && id != 0) label = CFileSystem_FAT::BootSectorLabel(boot, id);
   const std::string name = id == 0 ? "none (read as a partition table)" : CFileSystem::NameOf(id);
   const std::string serial = SerialText(id, volume->SerialNumber);
   // Clusters as the boot sector's cluster size counts them (an image's own

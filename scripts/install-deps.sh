@@ -16,6 +16,7 @@ packages=(
   zlib1g-dev fdisk
   qt6-base-dev xvfb x11-apps
   7zip ghostscript libimage-exiftool-perl
+  exfatprogs exfat-fuse
 )
 missing=()
 for p in "${packages[@]}"; do

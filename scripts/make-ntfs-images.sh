@@ -36,31 +36,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Deterministic, compressible content that differs in every 64-byte line, so
-# a misplaced or missing piece is always noticed. `gen` takes lines of
-# "BYTES PATH" on its input and writes each file; it stops quietly when the
-# volume is full.
-gen() {
-  python3 -c '
-import sys, errno
-for line in sys.stdin:
-    size, path = line.rstrip("\n").split(" ", 1)
-    size = int(size)
-    name = path.rsplit("/", 1)[-1]
-    out = bytearray()
-    i = 0
-    while len(out) < size:
-        out += ("%s %08d " % (name, i)).ljust(63, ".").encode()[:63] + b"\n"
-        i += 1
-    try:
-        with open(path, "wb") as f:
-            f.write(bytes(out[:size]))
-    except OSError as e:
-        if e.errno != errno.ENOSPC:
-            raise
-        break
-'
-}
+# Deterministic test content (see write-test-files.py).
+gen() { python3 "$(dirname "$0")/write-test-files.py"; }
 
 truncate -s 24M "$img"
 mkntfs -F -q -Q -s 512 -c 4096 -L QMTEST "$img" >/dev/null 2>&1

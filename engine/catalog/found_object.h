@@ -13,6 +13,9 @@ class CFileSignatureDatabase;
 constexpr uint16_t FOF_DELETED = 0x0001;
 constexpr uint16_t FOF_FILE = 0x0002;
 constexpr uint16_t FOF_FOLDER = 0x0004;
+// A deleted file whose data may lie in more pieces than the file system
+// still knows of: read in one piece from its start, it may come back wrong.
+constexpr uint16_t FOF_POSSIBLY_INCOMPLETE = 0x0008;
 constexpr uint16_t FOF_HAS_DELETED = 0x0010;
 constexpr uint16_t FOF_FS_RUNS = 0x0040;
 constexpr uint16_t FOF_NAMED = 0x0080;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "engine/filesystems/file_system_exfat.h"
 #include "engine/filesystems/file_system_factory.h"
 #include "engine/volume/volume.h"
 #include "services/app.h"
@@ -14,6 +15,7 @@ const char* CFileSystem::NameOf(int64_t code) {
     case 4: case 6: return "FAT16";
     case 7: case 128: return "NTFS";
     case 11: case 12: return "FAT32";
+    case EXFAT_FILE_SYSTEM_ID: return "exFAT";
     default: return "Unknown";
   }
 }
@@ -40,12 +42,14 @@ void CFileSystem::ExamineFoundRecord(CFoundObject*) {}
 
 uint32_t CFileSystem::DetectType(const uint8_t* boot) const {
   // Exact 8-byte text fields; a FAT12 label wins over FAT16, FAT16 over
-  // FAT32 and FAT32 over NTFS. Nothing else of the sector is looked at.
+  // FAT32 and FAT32 over NTFS. exFAT's name comes with an empty area where
+  // the others keep their parameters.
   if (!boot) return 0;
   if (std::memcmp(boot + 0x36, "FAT12   ", 8) == 0) return 1;
   if (std::memcmp(boot + 0x36, "FAT16   ", 8) == 0) return 4;
   if (std::memcmp(boot + 0x52, "FAT32   ", 8) == 0) return 11;
   if (std::memcmp(boot + 0x03, "NTFS    ", 8) == 0) return 7;
+  if (CFileSystem_exFAT::IsBootSector(boot)) return EXFAT_FILE_SYSTEM_ID;
   return 0;
 }
 

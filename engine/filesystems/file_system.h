@@ -12,6 +12,9 @@
 class CVolume;
 
 constexpr uint32_t E_FAIL_CODE = 0x80004005;
+// File-system IDs beyond the partition-type ones: exFAT shares partition
+// type 0x07 with NTFS, and its boot sector tells them apart.
+constexpr uint32_t EXFAT_FILE_SYSTEM_ID = 0x107;
 // The identity of the placeholder folder that holds files whose folder is
 // gone: its record reused, its entry lost. No object of a file system has it.
 constexpr int64_t ORPHAN_FILES_ID = 0x0F000000;

@@ -1,5 +1,6 @@
 #include "engine/filesystems/file_system_factory.h"
 
+#include "engine/filesystems/file_system_exfat.h"
 #include "engine/filesystems/file_system_fat.h"
 #include "engine/filesystems/file_system_ntfs.h"
 
@@ -9,6 +10,8 @@ std::unique_ptr<CFileSystem> CreateFileSystemParser(uint32_t id, CVolume* volume
       return std::make_unique<CFileSystem_FAT>(volume);
     case 7:
       return std::make_unique<CFileSystem_NTFS>(volume);
+    case EXFAT_FILE_SYSTEM_ID:
+      return std::make_unique<CFileSystem_exFAT>(volume);
     default:
       return nullptr;
   }
@@ -19,6 +22,7 @@ int64_t RootIdForFileSystem(uint32_t id) {
     case 1: case 4: case 6: case 14: case 17: case 20: case 22: case 30: return 0;
     case 11: case 12: case 27: case 28: return 2;
     case 7: return 5;
+    case EXFAT_FILE_SYSTEM_ID: return CFileSystem_exFAT::kRootId;
     default: return -1;
   }
 }

@@ -5,6 +5,7 @@
 #include <map>
 #include <new>
 
+#include "engine/filesystems/little_endian.h"
 #include "engine/volume/volume.h"
 #include "services/app.h"
 #include "services/log.h"
@@ -13,11 +14,8 @@
 
 namespace {
 
-uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t U32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
+using le::U16;
+using le::U32;
 
 bool IsPowerOfTwo(uint32_t v) { return v && !(v & (v - 1)); }
 

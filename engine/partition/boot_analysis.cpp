@@ -5,24 +5,24 @@
 #include <system_error>
 
 #include "engine/filesystems/file_system.h"
+#include "engine/filesystems/little_endian.h"
+#include "engine/partition/partition_table.h"
 #include "engine/volume/volume.h"
 #include "services/log.h"
 
 namespace {
-uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t U32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-uint64_t U64(const uint8_t* p) { return U32(p) | (static_cast<uint64_t>(U32(p + 4)) << 32); }
+using le::U16;
+using le::U32;
+using le::U64;
 
-enum class BootGroup { Fat1216, Ntfs, Fat32, Ignored, PartitionTable, Unknown };
+enum class BootGroup { Fat1216, Ntfs, Fat32, ExFat, Ignored, PartitionTable, Unknown };
 
 BootGroup GroupOf(uint32_t id) {
   switch (id) {
     case 1: case 4: case 6: case 14: case 17: case 134: return BootGroup::Fat1216;
     case 7: case 135: return BootGroup::Ntfs;
     case 11: case 12: case 139: case 140: return BootGroup::Fat32;
+    case EXFAT_FILE_SYSTEM_ID: return BootGroup::ExFat;
     case 240: return BootGroup::Ignored;
     case 0: return BootGroup::PartitionTable;
     default: return BootGroup::Unknown;
@@ -69,6 +69,18 @@ uint32_t CVolume::Analyse_Boot() {
         if (uint32_t serial = U32(boot + 0x43)) SerialNumber = (SerialNumber & ~0xFFFFFFFFull) | serial;
         takeTotalSectors("boot_fat32->BPB.Large_Sectors == 0 && boot_fat32->BPB.Small_Sectors == 0");
         break;
+      case BootGroup::ExFat: {
+        // Sizes as powers of two; the parser checks them again with the
+        // whole boot region.
+        const uint8_t bpsShift = boot[0x6C], spcShift = boot[0x6D];
+        if (uint32_t serial = U32(boot + 0x64)) SerialNumber = (SerialNumber & ~0xFFFFFFFFull) | serial;
+        if (bpsShift >= 9 && bpsShift <= 12 && spcShift <= 25 - bpsShift) {
+          BytesPerSector = 1u << bpsShift;
+          SectorsPerCluster = 1u << spcShift;
+          if (TotalSectors == 0) TotalSectors = U64(boot + 0x48) << (bpsShift - 9);
+        }
+        break;
+      }
       case BootGroup::Ignored:
         break;
       case BootGroup::PartitionTable:

@@ -17,11 +17,16 @@
 #include "engine/filesystems/file_system_ntfs.h"
 #include "engine/volume/local_computer.h"
 #include "engine/volume/volume.h"
+#include "tests/engine/filesystems/fs_image_support.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
-std::string Quote(const std::string& s) { return "'" + s + "'"; }
+using fsimage::Lines;
+using fsimage::Quote;
+using fsimage::ReadObject;
+using fsimage::ReadText;
+using fsimage::Sha256;
 
 struct Analysed {
   std::string dir, image;
@@ -48,43 +53,6 @@ Analysed& Image() {
     return r;
   }();
   return a;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string l; std::getline(in, l);) out.push_back(l);
-  return out;
-}
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// Reads an object through the catalog's reader, as recovery does.
-std::string ReadObject(const CFoundObject& object) {
-  CFoundObjectReader reader(object);
-  std::string data;
-  std::vector<char> buffer(1 << 20);
-  while (data.size() < object.Size) {
-    uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(buffer.size(), object.Size - data.size()));
-    uint32_t got = reader.ReadNext(buffer.data(), want);
-    if (got == 0) break;
-    data.append(buffer.data(), got);
-  }
-  if (data.size() > object.Size) data.resize(object.Size);
-  return data;
-}
-
-std::string Sha256(const std::string& dir, const std::string& data) {
-  std::string path = dir + "/content.bin";
-  std::ofstream(path, std::ios::binary).write(data.data(), static_cast<std::streamsize>(data.size()));
-  std::string out;
-  qmtest::RunCommand("sha256sum " + Quote(path), &out);
-  return out.substr(0, 64);
 }
 
 struct ManifestEntry {
