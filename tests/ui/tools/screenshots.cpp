@@ -31,8 +31,8 @@ namespace {
 
 QString g_output;
 
-void Shot(CMainFrame* frame, const char* name) {
-  QTest::qWait(400);
+void Shot(CMainFrame* frame, const char* name, int settleMs = 400) {
+  QTest::qWait(settleMs);
   const QString path = g_output + "/" + name;
   // What the X server shows of the window.
   QPixmap pixmap = frame->screen()->grabWindow(0, frame->x(), frame->y(), frame->frameGeometry().width(),
@@ -118,14 +118,20 @@ int main(int argc, char** argv) {
   if (argc > 2) {
     frame->OpenImage(QString::fromLocal8Bit(argv[2]));
     frame->StartAnalysisOf(explorer.Drives().SelectedVolume());
-    QTest::qWait(2500);
-    const QModelIndex lost = Child(tree, tree.Model().index(0, 0), "Lost files");
-    if (lost.isValid()) {
-      const QModelIndex group = tree.Model().index(0, 0, lost);
-      tree.setCurrentIndex(group.isValid() ? group : lost);
+    // The folder of the first lost files, shown as soon as it exists.
+    QModelIndex group;
+    for (int i = 0; i < 200 && !group.isValid(); ++i) {
+      QTest::qWait(20);
+      const QModelIndex lost = Child(tree, tree.Model().index(0, 0), "Lost files");
+      if (!lost.isValid()) continue;
+      tree.expand(lost);
+      if (tree.Model().canFetchMore(lost)) tree.Model().fetchMore(lost);
+      group = tree.Model().index(0, 0, lost);
     }
-    QTest::qWait(1500);
-    Shot(frame, "scan.png");
+    if (group.isValid()) tree.setCurrentIndex(group);
+    QTest::qWait(150);
+    explorer.Files().scrollToBottom();
+    Shot(frame, "scan.png", 50);
     frame->StopAnalysis();
     uitest::WaitForAnalysisEnd();
   }
