@@ -5,7 +5,7 @@ BUILD ?= build
 SAMPLE ?= data/samples/sample-fat32.img
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build test run sample clean sanitize
+.PHONY: all deps build test run sample clean sanitize gui
 
 all: build
 
@@ -28,6 +28,10 @@ test: build sample
 
 run: build sample
 	@bash scripts/run-sample.sh $(BUILD) $(SAMPLE)
+
+# The desktop program on the sample image.
+gui: build sample
+	$(BUILD)/quillmore $(SAMPLE)
 
 sanitize: deps sample
 	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=ON -DQM_WERROR=ON

@@ -203,6 +203,9 @@ QVariant CFilesTreeModel::data(const QModelIndex& index, int role) const {
     return ObjectIcon(o);
   }
   if (role == Qt::ForegroundRole && &o != volume_) {
+    // "Lost files" and its groups hold what the scan found: the lost colour.
+    if (o.ObjectID == LOST_FILES_ID || o.ParentID == LOST_FILES_ID)
+      return QBrush(CFoundObjectListModel::LostColour());
     if (o.IsDeleted()) return QBrush(CFoundObjectListModel::DeletedColour());
   }
   return {};

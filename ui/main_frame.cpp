@@ -206,6 +206,9 @@ void CMainFrame::ShowProgress(bool show) {
 }
 
 void CMainFrame::OnFastTimer() {
+  // While workers keep the event loop busy it is seldom idle: the command
+  // states follow the analysis from here too.
+  UpdateCommandStates();
   if (theApp().AnalysisRunning.load() == 1) {
     ShowProgress(true);
     CVolume* v = theComputer().CurrentVolume();
@@ -224,7 +227,7 @@ void CMainFrame::OnSlowTimer() {
   if (theApp().AnalysisRunning.load() == 1) explorer_->RefreshWhileBusy();
 }
 
-void CMainFrame::OnIdle() {
+void CMainFrame::UpdateCommandStates() {
   CSettings& s = theApp().Settings;
   actions_[ID_LEGEND]->setChecked(s.ShowLegend != 0);
   actions_[ID_VIEW_TOOLBAR]->setChecked(s.ShowToolBar != 0);
@@ -237,11 +240,17 @@ void CMainFrame::OnIdle() {
   logPane_->setVisible(s.ShowLog != 0);
   const bool running = theApp().AnalysisRunning.load() == 1;
   CVolume* selected = explorer_->Drives().SelectedVolume();
-  actions_[ID_START_ANALYZING]->setEnabled(selected != nullptr && selected->State.load() != StateScanningSectors &&
-                                           selected->State.load() != StateAnalysingFileSystem);
+  const int32_t state = selected ? selected->State.load() : StateNotReady;
+  actions_[ID_START_ANALYZING]->setEnabled(selected != nullptr && state != StateScanningSectors &&
+                                           state != StateAnalysingFileSystem);
   actions_[ID_STOP_ANALYZING]->setEnabled(running);
   actions_[ID_SEARCH_LOST_DRIVES]->setEnabled(selected != nullptr && !running);
   actions_[ID_RESET_SIZE]->setEnabled(!explorer_->Selection().empty());
+}
+
+void CMainFrame::OnIdle() {
+  UpdateCommandStates();
+  CSettings& s = theApp().Settings;
   theApp().SaveIfChanged();
   if (s.JustLoaded == 1) {
     s.JustLoaded = 0;

@@ -68,6 +68,9 @@ private:
   void BuildToolBar();
   void BuildStatusBar();
   QAction* AddAction(int id, const char* text, const char* iconName = nullptr);
+  // Check marks, visibility and enabled states from the settings and the
+  // analysis.
+  void UpdateCommandStates();
   void OnFastTimer();
   void OnSlowTimer();
   void SetStatus(const QString& text);

@@ -15,9 +15,9 @@ CMyComputerView::CMyComputerView(QWidget* parent)
   setUniformRowHeights(true);
   setSelectionMode(QAbstractItemView::SingleSelection);
   header()->setStretchLastSection(true);
-  setColumnWidth(CDrivesModel::NameColumn, 200);
-  setColumnWidth(CDrivesModel::StateColumn, 110);
-  setColumnWidth(CDrivesModel::SizeColumn, 80);
+  setColumnWidth(CDrivesModel::NameColumn, 170);
+  setColumnWidth(CDrivesModel::StateColumn, 90);
+  setColumnWidth(CDrivesModel::SizeColumn, 70);
   connect(this, &QTreeView::activated, this, [this](const QModelIndex& index) {
     if (CVolume* v = model_->VolumeAt(index)) emit VolumeChosen(v);
   });

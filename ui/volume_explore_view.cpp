@@ -129,6 +129,7 @@ void CVolumeExploreView::SelectVolume(CVolume* volume) {
   volume_ = volume;
   theComputer().SetSelectedVolume(volume);
   tree_->Model().SetVolume(volume);
+  knownGroups_.clear();
   drives_->SelectVolume(volume);
   if (!volume) return;
   const QModelIndex top = tree_->Model().index(0, 0);
@@ -148,6 +149,8 @@ void CVolumeExploreView::PrepareForAnalysis(CVolume* volume) {
   }
   if (tree_->Model().Volume() == volume) {
     folder_ = nullptr;
+    listed_.clear();
+    knownGroups_.clear();
     files_->Model().Clear();
     hex_->ShowObject(nullptr);
     tree_->Model().SetVolume(volume);
@@ -171,7 +174,10 @@ std::vector<CFoundObject*> CVolumeExploreView::VisibleChildren(CFoundObject* fol
 
 void CVolumeExploreView::ShowFolder(CFoundObject* folder) {
   folder_ = folder;
-  files_->Model().SetObjects(VisibleChildren(folder));
+  std::vector<CFoundObject*> children = VisibleChildren(folder);
+  listed_.clear();
+  listed_.insert(children.begin(), children.end());
+  files_->Model().SetObjects(std::move(children));
   hex_->ShowObject(nullptr);
 }
 
@@ -179,6 +185,7 @@ void CVolumeExploreView::ShowObjectData(CFoundObject* object) { hex_->ShowObject
 
 void CVolumeExploreView::OnFoundObjects(const std::vector<FoundObjectNotice>& notices) {
   if (!volume_) return;
+
   CFilesTreeModel& tree = tree_->Model();
   std::vector<CFoundObject*> newRows;
   bool topChecked = false;
@@ -186,8 +193,10 @@ void CVolumeExploreView::OnFoundObjects(const std::vector<FoundObjectNotice>& no
     if (!object || object->Volume != volume_) continue;
     if (code != FOUND_OBJECT_ADDED && code != FOUND_LOST_FILE_ADDED && code != FOUND_PLACEHOLDER_CREATED) continue;
     if (object->IsFolder()) tree.AddFolder(object);
-    if (code == FOUND_LOST_FILE_ADDED) {
+    if (code == FOUND_LOST_FILE_ADDED && knownGroups_.insert(object->ParentID).second) {
       // "Lost files" and its group folders appear with their first file.
+      // Each group is looked up once: the catalog's lock is shared with
+      // the scanner, and the interface thread should rarely wait for it.
       if (!topChecked) {
         tree.RefreshTopLevel();
         topChecked = true;
@@ -196,7 +205,9 @@ void CVolumeExploreView::OnFoundObjects(const std::vector<FoundObjectNotice>& no
       CFoundObject* group = volume_->Catalog().FindByID(object->ParentID, cursor);
       if (group && group->IsFolder() && group->TreeItem == -1) tree.AddFolder(group);
     }
-    if (folder_ && object->ParentID == folder_->ObjectID && object != folder_ && Shows(object))
+    // A notice can come after the folder was read with its object in it.
+    if (folder_ && object->ParentID == folder_->ObjectID && object != folder_ && Shows(object) &&
+        listed_.insert(object).second)
       newRows.push_back(object);
   }
   // Rows join the list through the model: no rebuild of what is shown.

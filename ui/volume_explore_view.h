@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/catalog/search.h"
@@ -105,6 +106,10 @@ private:
 
   CVolume* volume_ = nullptr;
   CFoundObject* folder_ = nullptr;
+  // The objects of the file list, so a late notice never lists one twice.
+  std::unordered_set<const CFoundObject*> listed_;
+  // The "Lost files" groups whose folder the tree has been given.
+  std::unordered_set<int64_t> knownGroups_;
   CViewFilter filter_;
   CFindInFound find_;
   CVolume* searchVolume_ = nullptr;

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QThread>
+#include <QTimer>
 
 #include "platform/messages.h"
 
@@ -54,7 +55,14 @@ void CWindowMessageTarget::Flush() {
 void CWindowMessageTarget::DeliverFoundObjects() {
   std::vector<FoundObjectNotice> batch;
   {
-    std::lock_guard lock(mutex_);
+    // The workers run at the lowest priority: on a busy machine one of them
+    // may be descheduled while it holds the lock. The interface thread does
+    // not wait for it but comes back a moment later.
+    std::unique_lock lock(mutex_, std::try_to_lock);
+    if (!lock.owns_lock()) {
+      QTimer::singleShot(2, this, [this] { DeliverFoundObjects(); });
+      return;
+    }
     batch.swap(found_);
     foundEventPending_ = false;
   }

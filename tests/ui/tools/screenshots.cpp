@@ -1,0 +1,141 @@
+// Takes the README's screenshots from the real windows: the program started
+// as main() starts it, on the sample image, driven to a few views.
+//   ui_screenshots OUTPUT_DIR [MANY_FILES_IMAGE]
+// Run under an X server (scripts/take-screenshots.sh starts Xvfb).
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "engine/volume/local_computer.h"
+#include "engine/volume/volume.h"
+#include "services/app.h"
+#include "tests/ui/ui_test_support.h"
+#include "ui/app_ui.h"
+#include "ui/files_list_view.h"
+#include "ui/files_tree_model.h"
+#include "ui/files_tree_view.h"
+#include "ui/found_object_list_model.h"
+#include "ui/main_frame.h"
+#include "ui/my_computer_view.h"
+#include "ui/search_bar_view.h"
+#include "ui/volume_explore_view.h"
+
+namespace {
+
+QString g_output;
+
+void Shot(CMainFrame* frame, const char* name, int settleMs = 400) {
+  QTest::qWait(settleMs);
+  const QString path = g_output + "/" + name;
+  // What the X server shows of the window.
+  QPixmap pixmap = frame->screen()->grabWindow(0, frame->x(), frame->y(), frame->frameGeometry().width(),
+                                               frame->frameGeometry().height());
+  if (pixmap.isNull()) pixmap = frame->grab();
+  if (!pixmap.save(path)) std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+  std::printf("%s\n", qPrintable(path));
+}
+
+QModelIndex Child(CFilesTreeView& tree, const QModelIndex& parent, const QString& name) {
+  tree.expand(parent);
+  CFilesTreeModel& model = tree.Model();
+  if (model.canFetchMore(parent)) model.fetchMore(parent);
+  for (int r = 0; r < model.rowCount(parent); ++r)
+    if (model.data(model.index(r, 0, parent), Qt::DisplayRole).toString() == name) return model.index(r, 0, parent);
+  return {};
+}
+
+void SelectRow(CFilesListView& list, const QString& name) {
+  for (int r = 0; r < list.Model().rowCount(); ++r)
+    if (QString::fromStdString(list.Model().ObjectAt(r)->Name) == name) {
+      list.setCurrentIndex(list.Model().index(r, 0));
+      return;
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: ui_screenshots OUTPUT_DIR [MANY_FILES_IMAGE]\n");
+    return 2;
+  }
+  const QString config = QDir::tempPath() + "/quillmore-screenshots-config";
+  QDir(config).removeRecursively();
+  QDir().mkpath(config);
+  ::setenv("QUILLMORE_CONFIG_DIR", config.toUtf8().constData(), 1);
+  QApplication application(argc, argv);
+  QApplication::setQuitOnLastWindowClosed(false);
+  g_output = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
+  QDir().mkpath(g_output);
+
+  uitest::UseFreshSettings();
+  auto program = uitest::StartProgram({uitest::SampleImage()});
+  CMainFrame* frame = program->frame();
+  if (!frame) return 1;
+  theApp().Settings.ConfirmExit = 0;
+  const QRect area = frame->screen()->availableGeometry();
+  frame->setGeometry(area.x() + 20, area.y() + 20, 1100, 720);
+  CVolumeExploreView& explorer = frame->Explorer();
+
+  // The drives pane with the image analysed.
+  frame->StartAnalysisOf(explorer.Drives().SelectedVolume());
+  uitest::WaitForAnalysisEnd();
+  QTest::qWait(300);
+  CFilesTreeView& tree = explorer.Tree();
+  const QModelIndex top = tree.Model().index(0, 0);
+  const QModelIndex root = tree.Model().index(0, 0, top);
+  Child(tree, top, "Lost files");
+  tree.setCurrentIndex(root);
+  Shot(frame, "drives.png");
+
+  // A folder with deleted files.
+  const QModelIndex pictures = Child(tree, root, "Pictures");
+  Child(tree, root, "Old Stuff");
+  tree.setCurrentIndex(pictures);
+  SelectRow(explorer.Files(), "deleted-photo.jpg");
+  Shot(frame, "deleted-files.png");
+
+  // The data viewer on a JPEG.
+  SelectRow(explorer.Files(), "sunset.jpg");
+  Shot(frame, "data-viewer.png");
+
+  // The search bar and its results.
+  frame->OnCommand(32791);
+  explorer.SearchBar().NameEdit()->setText("*.jpg");
+  explorer.StartSearch();
+  QTest::qWait(500);
+  Shot(frame, "search.png");
+  explorer.CancelSearch();
+
+  // A running scan of an image with tens of thousands of files.
+  if (argc > 2) {
+    frame->OpenImage(QString::fromLocal8Bit(argv[2]));
+    frame->StartAnalysisOf(explorer.Drives().SelectedVolume());
+    // The folder of the first lost files, shown as soon as it exists.
+    QModelIndex group;
+    for (int i = 0; i < 200 && !group.isValid(); ++i) {
+      QTest::qWait(20);
+      const QModelIndex lost = Child(tree, tree.Model().index(0, 0), "Lost files");
+      if (!lost.isValid()) continue;
+      tree.expand(lost);
+      if (tree.Model().canFetchMore(lost)) tree.Model().fetchMore(lost);
+      group = tree.Model().index(0, 0, lost);
+    }
+    if (group.isValid()) tree.setCurrentIndex(group);
+    QTest::qWait(150);
+    explorer.Files().scrollToBottom();
+    Shot(frame, "scan.png", 50);
+    frame->StopAnalysis();
+    uitest::WaitForAnalysisEnd();
+  }
+  program.reset();
+  QDir(config).removeRecursively();
+  return 0;
+}
