@@ -123,7 +123,13 @@ void CLocalComputer::ScanDrives() {
       if (selected == CurrentVolume()) SetCurrentVolume(nullptr);
       if (selected == SelectedVolume()) SetSelectedVolume(nullptr);
     }
-  retired.clear();  // waits for their information threads
+  // A volume whose information thread still runs (a device that hangs) is
+  // put aside until the thread ends: destroying it would wait for it.
+  auto querying = [](const std::unique_ptr<CVolume>& v) { return v->State.load() == StateQuerying; };
+  std::erase_if(stillQuerying_, [&](const auto& v) { return !querying(v); });
+  for (auto& v : retired)
+    if (querying(v)) stillQuerying_.push_back(std::move(v));
+  std::erase(retired, nullptr);
 
   // Shared with the threads: one that outlives the bounded wait still ends.
   auto threads = std::make_shared<CInformationThreads>();
@@ -162,7 +168,8 @@ void CLocalComputer::ScanDrives() {
         entry.PartitionLength = static_cast<int64_t>(device.SizeSectors * 512);
         entry.PartitionNumber = device.PartitionNumber;
       } else {
-        volume->Description = qm::Format("Drive %d", diskNumber);
+        const std::string product = CVolume::ProductText(device.Vendor, device.Model);
+        volume->Description = product.empty() ? qm::Format("Drive %d", diskNumber) : product;
         volume->State = StateReady;
       }
       Volumes.Append(std::move(made));
@@ -182,4 +189,5 @@ void CLocalComputer::ScanDrives() {
   // Disks under analysis that are no longer there, then the kept images.
   for (auto* list : {&busyDevices, &kept})
     for (auto& v : *list) Volumes.Append(std::move(v));
+  retired.clear();  // once the new list stands
 }

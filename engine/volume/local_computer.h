@@ -113,6 +113,7 @@ private:
   std::mutex scanMutex_;
   std::thread scanThread_;
   std::shared_ptr<qm::CEvent> scanDone_;
+  std::vector<std::unique_ptr<CVolume>> stillQuerying_;
   std::string sysRoot_ = "/sys", devRoot_ = "/dev";
 };
 

@@ -81,6 +81,11 @@ const char* CVolume::MediaTypeText(uint32_t mediaType) {
   }
 }
 
+std::string CVolume::ProductText(const std::string& vendor, const std::string& model) {
+  if (!vendor.empty() && !model.empty()) return vendor + ", " + model;
+  return model;
+}
+
 const char* CVolume::StateText(int32_t state) {
   switch (state) {
     case StateQuerying: return "Querying";
@@ -356,9 +361,7 @@ uint64_t CVolume::QueryBlockDevice(int fd) {
   DeviceNumber.DeviceType = 7;  // a disk
   const std::string vendor = qm::ReadSysfsText(disk + "/device/vendor");
   const std::string model = qm::ReadSysfsText(disk + "/device/model");
-  std::string product;
-  if (!vendor.empty() && !model.empty()) product = vendor + ", " + model;
-  else if (!model.empty()) product = model;
+  const std::string product = ProductText(vendor, model);
   if (!product.empty() && Kind == VolumePhysical) Description = product;
   Vendor = vendor;
   Model = model;

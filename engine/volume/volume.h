@@ -100,6 +100,9 @@ public:
   // the media type ("Removable", "Fixed", "OS File", ...).
   static const char* KindText(uint32_t kind);
   static const char* MediaTypeText(uint32_t mediaType);
+  // The description a disk's vendor and model give: "vendor, model", the
+  // model alone, or "" when the device reports neither.
+  static std::string ProductText(const std::string& vendor, const std::string& model);
   // "Querying", "Ready", "Scanning", "Analysing" or "NotReady".
   static const char* StateText(int32_t state);
 
