@@ -1,5 +1,6 @@
 // quillmore-cli info SOURCE: what the boot sector of a source says.
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -7,6 +8,7 @@
 
 #include "cli/arguments.h"
 #include "cli/command.h"
+#include "cli/partition_list.h"
 #include "cli/source.h"
 #include "engine/filesystems/file_system.h"
 #include "engine/filesystems/file_system_fat.h"
@@ -16,24 +18,17 @@
 namespace qmcli {
 namespace {
 
+constexpr const char* kInfoUsage = "info SOURCE [--partition N] [--json]";
+
 std::string SerialText(uint32_t id, uint64_t serial) {
   if (serial == 0) return {};
   if (id == 7) return qm::Format("%08X%08X", static_cast<uint32_t>(serial >> 32), static_cast<uint32_t>(serial));
   return qm::Format("%04X-%04X", static_cast<uint32_t>((serial >> 16) & 0xFFFF), static_cast<uint32_t>(serial & 0xFFFF));
 }
 
-int RunInfo(const std::vector<std::string>& args) {
-  CommandLine line;
-  if (!ParseCommandLine("info", "info SOURCE [--json]", args, {"--json"}, {}, line)) return EXIT_USAGE;
-  const std::string& source = line.source;
-  const bool json = line.Has("--json");
-  CVolume* volume = StartAndOpenSource(source);
-  if (!volume) return EXIT_FAILED;
-  if (volume->Analyse_Boot() != 1) {
-    std::fprintf(stderr, "quillmore-cli: cannot read the boot sector of '%s'\n", source.c_str());
-    return EXIT_FAILED;
-  }
-
+// The boot-sector facts of one volume, as JSON or as text.
+void ShowInfo(CVolume* volume, const std::string& source, const SourcePart& part, bool json,
+              std::optional<nlohmann::json>& array) {
   const uint8_t* boot = volume->BootBuffer.data();
   const uint32_t id = volume->FileSystem().FileSystemType;
   const bool known = id == 1 || id == 4 || id == 7 || id == 11;
@@ -50,6 +45,8 @@ int RunInfo(const std::vector<std::string>& args) {
   if (json) {
     nlohmann::json j;
     j["source"] = source;
+    TagWithVolume(j, part);
+    if (!part.title.empty()) j["offset"] = volume->VolumeStartOffset;
     j["file_system"] = id == 0 ? nlohmann::json(nullptr) : nlohmann::json(CFileSystem::NameOf(id));
     j["file_system_id"] = id;
     j["bytes_per_sector"] = bytesPerSector;
@@ -60,10 +57,16 @@ int RunInfo(const std::vector<std::string>& args) {
     j["size"] = volume->Size;
     j["serial_number"] = serial.empty() ? nlohmann::json(nullptr) : nlohmann::json(serial);
     j["label"] = label.empty() ? nlohmann::json(nullptr) : nlohmann::json(label);
-    std::printf("%s\n", j.dump(2).c_str());
-    return EXIT_OK;
+    if (array) array->push_back(j);
+    else std::printf("%s\n", j.dump(2).c_str());
+    return;
   }
-  std::printf("Source:              %s\n", source.c_str());
+  if (!part.title.empty()) {
+    std::printf("== %s ==\n", part.title.c_str());
+    std::printf("Byte offset:         %llu\n", static_cast<unsigned long long>(volume->VolumeStartOffset));
+  } else {
+    std::printf("Source:              %s\n", source.c_str());
+  }
   std::printf("File system:         %s (ID %u)\n", name.c_str(), id);
   std::printf("Bytes per sector:    %u\n", bytesPerSector);
   std::printf("Sectors per cluster: %u\n", volume->SectorsPerCluster);
@@ -73,10 +76,33 @@ int RunInfo(const std::vector<std::string>& args) {
   std::printf("Size:                %llu bytes\n", static_cast<unsigned long long>(volume->Size));
   std::printf("Serial number:       %s\n", serial.empty() ? "-" : serial.c_str());
   std::printf("Label:               %s\n", label.empty() ? "-" : label.c_str());
+}
+
+int RunInfo(const std::vector<std::string>& args) {
+  CommandLine line;
+  if (!ParseCommandLine("info", kInfoUsage, args, {"--json"}, {"--partition"}, line)) return EXIT_USAGE;
+  const std::string& source = line.source;
+  const bool json = line.Has("--json");
+  CVolume* volume = StartAndOpenSource(source);
+  if (!volume) return EXIT_FAILED;
+  if (volume->Analyse_Boot() != 1) {
+    std::fprintf(stderr, "quillmore-cli: cannot read the boot sector of '%s'\n", source.c_str());
+    return EXIT_FAILED;
+  }
+  std::vector<SourcePart> parts;
+  if (!SelectWorkVolumes(volume, line, parts)) return EXIT_USAGE;
+  // A whole disk gives an array of its volumes; a volume gives one object.
+  std::optional<nlohmann::json> array;
+  if (json && !parts.front().title.empty()) array = nlohmann::json::array();
+  for (size_t i = 0; i < parts.size(); ++i) {
+    if (!json && i > 0) std::printf("\n");
+    ShowInfo(parts[i].volume, source, parts[i], json, array);
+  }
+  if (array) std::printf("%s\n", array->dump(2).c_str());
   return EXIT_OK;
 }
 
-CliCommandRegistrar registrar({"info", "info SOURCE [--json]",
+CliCommandRegistrar registrar({"info", kInfoUsage,
                                "show the file system, geometry, serial number and label of a source", RunInfo});
 
 }  // namespace

@@ -2,6 +2,7 @@
 // catalog it fills, as a folder tree or as JSON.
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "cli/catalog_output.h"
 #include "cli/arguments.h"
 #include "cli/command.h"
+#include "cli/partition_list.h"
 #include "cli/scan_run.h"
 #include "cli/source.h"
 #include "engine/catalog/found_object_tree.h"
@@ -20,7 +22,7 @@
 namespace qmcli {
 namespace {
 
-constexpr const char* kListUsage = "list SOURCE [--deleted-only] [--scan] [--json]";
+constexpr const char* kListUsage = "list SOURCE [--deleted-only] [--scan] [--partition N] [--json]";
 
 struct ListOptions {
   std::string source;
@@ -115,43 +117,55 @@ bool RunFileSystemPhase(CVolume* volume) {
 
 int RunList(const std::vector<std::string>& args) {
   CommandLine line;
-  if (!ParseCommandLine("list", kListUsage, args, {"--json", "--scan", "--deleted-only"}, {}, line))
+  if (!ParseCommandLine("list", kListUsage, args, {"--json", "--scan", "--deleted-only"}, {"--partition"}, line))
     return EXIT_USAGE;
   ListOptions options;
   options.source = line.source;
   options.json = line.Has("--json");
   options.scan = line.Has("--scan");
   options.deletedOnly = line.Has("--deleted-only");
-  CVolume* volume = StartAndOpenSource(options.source);
-  if (!volume) return EXIT_FAILED;
-  if (options.scan) {
-    // Ctrl-C stops the analysis; what was found so far is listed.
-    if (!RunFullAnalysis(volume)) std::fprintf(stderr, "Analysis stopped before the end.\n");
-  }
-  if (options.scan ? volume->FileSystem().RootObjectID() < 0 && volume->ScanFilesFound.load() == 0
-                   : !RunFileSystemPhase(volume)) {
-    std::fprintf(stderr, "quillmore-cli: no file system detected on '%s'\n", options.source.c_str());
-    if (options.json) std::printf("[]\n");
-    return EXIT_FAILED;
-  }
+  CVolume* source = StartAndOpenSource(options.source);
+  if (!source) return EXIT_FAILED;
+  std::vector<SourcePart> parts;
+  if (!SelectWorkVolumes(source, line, parts)) return EXIT_USAGE;
 
-  CFoundObjectTree& catalog = volume->Catalog();
-  if (options.json) {
-    JsonArrayPrinter out;
-    for (const CFoundObject* o : catalog.CopyObjects()) {
-      if (!Listable(volume, o)) continue;
-      if (options.deletedOnly && !o->IsDeleted()) continue;
-      out.Add(FoundObjectToJson(catalog, *o));
+  // One array for every volume of a whole disk, each object naming its volume.
+  std::optional<JsonArrayPrinter> out;
+  if (options.json) out.emplace();
+  int listed = 0;
+  for (const SourcePart& part : parts) {
+    CVolume* volume = part.volume;
+    const std::string name = part.title.empty() ? options.source : part.title;
+    if (!options.json && !part.title.empty()) std::printf("== %s ==\n", part.title.c_str());
+    if (options.scan) {
+      // Ctrl-C stops the analysis; what was found so far is listed.
+      if (!RunFullAnalysis(volume)) std::fprintf(stderr, "Analysis stopped before the end.\n");
     }
-  } else {
-    TreePrinter printer(volume, options.deletedOnly);
-    printer.Print(catalog.Root(), catalog.Root().Name);
-    printer.Print(catalog.LostFragments(), catalog.LostFragments().Name);
-    if (options.scan) printer.Print(catalog.LostFiles(), catalog.LostFiles().Name);
-    std::printf("%u folder(s), %u file(s)\n", volume->FoldersFound.load(), volume->FilesFound.load());
-    if (options.scan) std::printf("%u lost file(s)\n", volume->ScanFilesFound.load());
+    if (options.scan ? volume->FileSystem().RootObjectID() < 0 && volume->ScanFilesFound.load() == 0
+                     : !RunFileSystemPhase(volume)) {
+      std::fprintf(stderr, "quillmore-cli: no file system detected on '%s'\n", name.c_str());
+      continue;
+    }
+    ++listed;
+    CFoundObjectTree& catalog = volume->Catalog();
+    if (options.json) {
+      for (const CFoundObject* o : catalog.CopyObjects()) {
+        if (!Listable(volume, o)) continue;
+        if (options.deletedOnly && !o->IsDeleted()) continue;
+        nlohmann::json j = FoundObjectToJson(catalog, *o);
+        TagWithVolume(j, part);
+        out->Add(j);
+      }
+    } else {
+      TreePrinter printer(volume, options.deletedOnly);
+      printer.Print(catalog.Root(), catalog.Root().Name);
+      printer.Print(catalog.LostFragments(), catalog.LostFragments().Name);
+      if (options.scan) printer.Print(catalog.LostFiles(), catalog.LostFiles().Name);
+      std::printf("%u folder(s), %u file(s)\n", volume->FoldersFound.load(), volume->FilesFound.load());
+      if (options.scan) std::printf("%u lost file(s)\n", volume->ScanFilesFound.load());
+    }
   }
-  return EXIT_OK;
+  return listed > 0 ? EXIT_OK : EXIT_FAILED;
 }
 
 CliCommandRegistrar registrar({"list", kListUsage,

@@ -12,6 +12,7 @@
 
 #include "cli/arguments.h"
 #include "cli/command.h"
+#include "cli/partition_list.h"
 #include "cli/progress.h"
 #include "cli/scan_run.h"
 #include "cli/source.h"
@@ -29,7 +30,7 @@ namespace {
 
 constexpr const char* kUsage =
     "recover SOURCE --to DIR [--scan] [--deleted-only] [--name PATTERN] [--under PATH] "
-    "[--lost-size default|next|next-same|KB] [--allow-same-drive]";
+    "[--lost-size default|next|next-same|KB] [--allow-same-drive] [--partition N]";
 
 struct RecoverOptions {
   std::string source;
@@ -126,7 +127,7 @@ void RunWithProgress(CRecovery& recovery) {
 int RunRecover(const std::vector<std::string>& args) {
   CommandLine line;
   if (!ParseCommandLine("recover", kUsage, args, {"--scan", "--deleted-only", "--allow-same-drive"},
-                        {"--to", "--name", "--under", "--lost-size"}, line))
+                        {"--to", "--name", "--under", "--lost-size", "--partition"}, line))
     return EXIT_USAGE;
   RecoverOptions options;
   options.source = line.source;
@@ -162,50 +163,63 @@ int RunRecover(const std::vector<std::string>& args) {
     std::fprintf(stderr, "Warning: the destination folder is on the same drive as the source.\n");
   }
 
-  const auto started = std::chrono::steady_clock::now();
-  bool analysed = options.scan ? RunFullAnalysis(volume) : RunFileSystemAnalysis(volume);
-  ResetInterrupt();
-  if (!analysed) std::fprintf(stderr, "Analysis stopped: recovering what was found so far.\n");
+  std::vector<SourcePart> parts;
+  if (!SelectWorkVolumes(volume, line, parts)) return EXIT_USAGE;
 
-  std::vector<CFoundObject*> selection = SelectFiles(*volume, options);
+  const auto started = std::chrono::steady_clock::now();
+  int recovered = 0, live = 0, deleted = 0, lost = 0;
+  uint64_t bytes = 0;
+  size_t selected = 0;
+  std::map<std::string, int> skipped;
+  std::vector<std::string> failed;  // "path: reason"
   CRecovery& recovery = theComputer().Recovery();
   CFixedSizeAnswer fixed(sizeAnswer);
-  recovery.SizeDialog = options.lostSize.empty() ? nullptr : &fixed;
-  recovery.Destination = destination;
-  recovery.SourceVolume = volume;
-  InstallInterruptHandler();
-  if (!selection.empty() && recovery.StartRecovery(selection, false)) RunWithProgress(recovery);
-  recovery.SizeDialog = nullptr;
+  for (const SourcePart& part : parts) {
+    // Each volume of a whole disk is recovered into a folder of its own.
+    CVolume* partVolume = part.volume;
+    bool analysed = options.scan ? RunFullAnalysis(partVolume) : RunFileSystemAnalysis(partVolume);
+    ResetInterrupt();
+    if (!analysed) std::fprintf(stderr, "Analysis stopped: recovering what was found so far.\n");
+
+    std::vector<CFoundObject*> selection = SelectFiles(*partVolume, options);
+    selected += selection.size();
+    recovery.SizeDialog = options.lostSize.empty() ? nullptr : &fixed;
+    recovery.Destination = part.title.empty() ? destination : destination + "/" + part.title;
+    recovery.SourceVolume = partVolume;
+    InstallInterruptHandler();
+    if (!selection.empty() && recovery.StartRecovery(selection, false)) RunWithProgress(recovery);
+    recovery.SizeDialog = nullptr;
+
+    for (const RecoveryOutcome& o : recovery.Outcomes()) {
+      if (o.Result == RecoveryOutcome::Recovered) {
+        ++recovered;
+        bytes += o.Bytes;
+        if (o.Object && (o.Object->Flags & FOF_SIGNATURE))
+          ++lost;
+        else if (o.Object && o.Object->IsDeleted())
+          ++deleted;
+        else
+          ++live;
+      } else if (o.Result == RecoveryOutcome::Skipped) {
+        ++skipped[o.Reason];
+      } else {
+        std::string name =
+            o.Object ? partVolume->Catalog().GetFullPath(o.Object) + o.Object->Name : std::string();
+        if (!part.title.empty()) name = part.title + ":" + name;
+        failed.push_back(name + ": " + o.Reason);
+      }
+    }
+    if (InterruptRequested()) break;
+  }
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
-  std::vector<RecoveryOutcome> outcomes = recovery.Outcomes();
-  int recovered = 0, live = 0, deleted = 0, lost = 0;
-  uint64_t bytes = 0;
-  std::map<std::string, int> skipped;
-  std::vector<const RecoveryOutcome*> failed;
-  for (const RecoveryOutcome& o : outcomes) {
-    if (o.Result == RecoveryOutcome::Recovered) {
-      ++recovered;
-      bytes += o.Bytes;
-      if (o.Object && (o.Object->Flags & FOF_SIGNATURE))
-        ++lost;
-      else if (o.Object && o.Object->IsDeleted())
-        ++deleted;
-      else
-        ++live;
-    } else if (o.Result == RecoveryOutcome::Skipped) {
-      ++skipped[o.Reason];
-    } else {
-      failed.push_back(&o);
-    }
-  }
   int skippedTotal = 0;
   for (const auto& [reason, count] : skipped) skippedTotal += count;
 
   std::printf("Recovered %d file(s) (%d live, %d deleted, %d lost), %s, into %s in %.1f seconds.\n", recovered,
               live, deleted, lost, HumanBytes(bytes).c_str(), destination.c_str(), seconds);
-  if (selection.empty()) std::printf("No file matched the selection.\n");
+  if (selected == 0) std::printf("No file matched the selection.\n");
   if (skippedTotal) {
     std::printf("Skipped %d file(s):\n", skippedTotal);
     for (const auto& [reason, count] : skipped) {
@@ -216,13 +230,12 @@ int RunRecover(const std::vector<std::string>& args) {
   if (!failed.empty()) {
     std::printf("Failed %zu file(s):\n", failed.size());
     size_t shown = 0;
-    for (const RecoveryOutcome* o : failed) {
+    for (const std::string& line : failed) {
       if (++shown > 20) {
         std::printf("  ... and %zu more\n", failed.size() - 20);
         break;
       }
-      std::string name = o->Object ? volume->Catalog().GetFullPath(o->Object) + o->Object->Name : std::string();
-      std::printf("  %s: %s\n", name.c_str(), o->Reason.c_str());
+      std::printf("  %s\n", line.c_str());
     }
   }
   return recovered > 0 && failed.empty() ? EXIT_OK : EXIT_FAILED;

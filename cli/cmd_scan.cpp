@@ -1,5 +1,6 @@
 // quillmore-cli scan SOURCE: the sector scan for lost files alone.
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,7 @@
 #include "cli/catalog_output.h"
 #include "cli/arguments.h"
 #include "cli/command.h"
+#include "cli/partition_list.h"
 #include "cli/progress.h"
 #include "cli/scan_run.h"
 #include "cli/source.h"
@@ -83,41 +85,58 @@ bool RunSectorScan(CVolume* volume) {
   return WaitWithProgress(volume);
 }
 
+bool RunVolumeSearch(CVolume* volume) {
+  EnsureSignatures();
+  InstallInterruptHandler();
+  theComputer().StartScan(volume);
+  return WaitWithProgress(volume);
+}
+
 namespace {
+
+constexpr const char* kScanUsage = "scan SOURCE [--partition N] [--json]";
 
 int RunScan(const std::vector<std::string>& args) {
   CommandLine line;
-  if (!ParseCommandLine("scan", "scan SOURCE [--json]", args, {"--json"}, {}, line)) return EXIT_USAGE;
+  if (!ParseCommandLine("scan", kScanUsage, args, {"--json"}, {"--partition"}, line)) return EXIT_USAGE;
   const bool json = line.Has("--json");
   // From here on Ctrl-C asks for a clean stop.
   InstallInterruptHandler();
-  CVolume* volume = StartAndOpenSource(line.source);
-  if (!volume) return EXIT_FAILED;
-  bool complete = RunSectorScan(volume);
+  CVolume* source = StartAndOpenSource(line.source);
+  if (!source) return EXIT_FAILED;
+  std::vector<SourcePart> parts;
+  if (!SelectWorkVolumes(source, line, parts)) return EXIT_USAGE;
 
-  const CFoundObjectTree& catalog = volume->Catalog();
-  std::vector<CFoundObject*> objects = catalog.CopyObjects();
+  std::optional<JsonArrayPrinter> out;
+  if (json) out.emplace();
   size_t files = 0;
-  if (json) {
-    JsonArrayPrinter out;
-    for (const CFoundObject* o : objects) {
-      if (!(o->Flags & FOF_SIGNATURE)) continue;
-      out.Add(FoundObjectToJson(catalog, *o));
-      ++files;
+  bool complete = true;
+  for (const SourcePart& part : parts) {
+    CVolume* volume = part.volume;
+    if (!RunSectorScan(volume)) complete = false;
+    const CFoundObjectTree& catalog = volume->Catalog();
+    if (!json) {
+      if (!part.title.empty()) std::printf("== %s ==\n", part.title.c_str());
+      std::printf("%s\n", FoundObjectTableHeader().c_str());
     }
-  } else {
-    std::printf("%s\n", FoundObjectTableHeader().c_str());
-    for (const CFoundObject* o : objects) {
+    for (const CFoundObject* o : catalog.CopyObjects()) {
       if (!(o->Flags & FOF_SIGNATURE)) continue;
-      std::printf("%s\n", FoundObjectTableRow(catalog, *o).c_str());
       ++files;
+      if (json) {
+        nlohmann::json j = FoundObjectToJson(catalog, *o);
+        TagWithVolume(j, part);
+        out->Add(j);
+      } else {
+        std::printf("%s\n", FoundObjectTableRow(catalog, *o).c_str());
+      }
     }
+    if (!complete) break;
   }
   if (!complete) std::fprintf(stderr, "Scan stopped before the end: %zu lost file(s) found so far.\n", files);
   return complete ? EXIT_OK : EXIT_FAILED;
 }
 
-CliCommandRegistrar registrar({"scan", "scan SOURCE [--json]",
+CliCommandRegistrar registrar({"scan", kScanUsage,
                                "scan every sector for lost files of known types (no file-system analysis)", RunScan});
 
 }  // namespace

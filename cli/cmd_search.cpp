@@ -4,12 +4,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/catalog_output.h"
 #include "cli/arguments.h"
 #include "cli/command.h"
+#include "cli/partition_list.h"
 #include "cli/progress.h"
 #include "cli/scan_run.h"
 #include "cli/source.h"
@@ -28,7 +30,7 @@ namespace {
 
 constexpr const char* kUsage =
     "search SOURCE [--name PATTERN] [--deleted-only] [--files-only] "
-    "[--size small|medium|large|lt:KB|eq:KB|gt:KB] [--modified week|month|year|FROM..TO] [--scan] [--json]";
+    "[--size small|medium|large|lt:KB|eq:KB|gt:KB] [--modified week|month|year|FROM..TO] [--scan] [--partition N] [--json]";
 
 int Usage(const std::string& why) {
   if (!why.empty()) std::fprintf(stderr, "quillmore-cli search: %s\n", why.c_str());
@@ -137,7 +139,7 @@ bool ParseModified(const std::string& text, SearchCriteria& criteria) {
 int RunSearch(const std::vector<std::string>& args) {
   CommandLine line;
   if (!ParseCommandLine("search", kUsage, args, {"--json", "--scan", "--deleted-only", "--files-only"},
-                        {"--name", "--size", "--modified"}, line))
+                        {"--name", "--size", "--modified", "--partition"}, line))
     return EXIT_USAGE;
   const bool json = line.Has("--json"), scan = line.Has("--scan");
   SearchCriteria criteria;
@@ -149,24 +151,44 @@ int RunSearch(const std::vector<std::string>& args) {
   if (const std::string* v = line.Value("--modified"); v && !ParseModified(*v, criteria))
     return Usage("--modified takes week, month, year or FROM..TO (YYYY-MM-DD[THH:MM[:SS]], UTC)");
 
-  CVolume* volume = StartAndOpenSource(line.source);
-  if (!volume) return EXIT_FAILED;
-  const bool complete = scan ? RunFullAnalysis(volume) : RunFileSystemAnalysis(volume);
-  if (!complete) std::fprintf(stderr, "quillmore-cli search: analysis stopped; searching what was found so far\n");
+  CVolume* source = StartAndOpenSource(line.source);
+  if (!source) return EXIT_FAILED;
+  std::vector<SourcePart> parts;
+  if (!SelectWorkVolumes(source, line, parts)) return EXIT_USAGE;
 
-  CFoundObjectTree& catalog = volume->Catalog();
-  std::vector<CFoundObject*> matches = CFindInFound::Run(catalog, criteria, nullptr);
-  if (json) {
-    JsonArrayPrinter list;
-    for (const CFoundObject* o : matches) list.Add(FoundObjectToJson(catalog, *o));
-  } else if (matches.empty()) {
-    std::printf("%s\n", GetString(182).c_str());
-  } else {
-    std::printf("%s\n", FoundObjectTableHeader().c_str());
+  // One array (or table) for every volume of a whole disk; each match names
+  // its volume.
+  std::optional<JsonArrayPrinter> list;
+  if (json) list.emplace();
+  size_t total = 0;
+  bool header = false;
+  for (const SourcePart& part : parts) {
+    CVolume* volume = part.volume;
+    const bool complete = scan ? RunFullAnalysis(volume) : RunFileSystemAnalysis(volume);
+    if (!complete) std::fprintf(stderr, "quillmore-cli search: analysis stopped; searching what was found so far\n");
+    CFoundObjectTree& catalog = volume->Catalog();
+    std::vector<CFoundObject*> matches = CFindInFound::Run(catalog, criteria, nullptr);
+    total += matches.size();
+    if (json) {
+      for (const CFoundObject* o : matches) {
+        nlohmann::json j = FoundObjectToJson(catalog, *o);
+        TagWithVolume(j, part);
+        list->Add(j);
+      }
+      continue;
+    }
+    if (matches.empty()) continue;
+    if (!part.title.empty()) std::printf("== %s ==\n", part.title.c_str());
+    if (!header || !part.title.empty()) std::printf("%s\n", FoundObjectTableHeader().c_str());
+    header = true;
     for (const CFoundObject* o : matches) std::printf("%s\n", FoundObjectTableRow(catalog, *o).c_str());
-    std::printf("%zu object(s) found.\n", matches.size());
   }
-  return matches.empty() ? EXIT_FAILED : EXIT_OK;
+  if (!json && total == 0) {
+    std::printf("%s\n", GetString(182).c_str());
+  } else if (!json) {
+    std::printf("%zu object(s) found.\n", total);
+  }
+  return total == 0 ? EXIT_FAILED : EXIT_OK;
 }
 
 const CliCommandRegistrar kRegistrar({"search", kUsage,

@@ -56,7 +56,8 @@ public:
   // "TranslatorName" of section "LanguageInfo" of the active file.
   std::string TranslatorName() const;
 
-  // Registration adds or replaces the entry and translates at once.
+  // Registration adds or replaces the entry and translates at once. These
+  // and SetLanguage run on the interface thread; GetString on any thread.
   void RegisterWindow(const std::string& section, std::shared_ptr<ITranslatableWindow> window);
   void RegisterMenu(const std::string& section, std::shared_ptr<ITranslatableMenu> menu);
   // The main menu (section "MainMenu"), held by its command bar.

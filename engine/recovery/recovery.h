@@ -187,6 +187,7 @@ private:
 
   // The folder and name PrepareDestination chose for the next file.
   qm::recovery::UniqueFd targetDir_;
+  qm::recovery::NameNumbers nameNumbers_;  // next free "name (n)" per folder
   std::string targetFolder_;
   std::string targetName_;
 };
