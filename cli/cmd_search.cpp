@@ -184,8 +184,7 @@ int RunSearch(const std::vector<std::string>& args) {
     for (const CFoundObject* o : matches) std::printf("%s\n", FoundObjectTableRow(catalog, *o).c_str());
   }
   if (!json && total == 0) {
-    std::string text = GetString(182);
-    std::printf("%s\n", text.empty() ? "No files found" : text.c_str());
+    std::printf("%s\n", GetString(182).c_str());
   } else if (!json) {
     std::printf("%zu object(s) found.\n", total);
   }

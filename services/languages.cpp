@@ -286,13 +286,13 @@ void CLanguages::TranslateToolBar(const CLanguageFile* file, const std::string& 
 }
 
 void CLanguages::RegisterWindow(const std::string& section, std::shared_ptr<ITranslatableWindow> window) {
-  if (!window) return;
+  if (!window || !window->IsAlive()) return;
   windows_[section] = window;
   TranslateWindow(ActiveLanguageFile().get(), section, *window);
 }
 
 void CLanguages::RegisterMenu(const std::string& section, std::shared_ptr<ITranslatableMenu> menu) {
-  if (!menu) return;
+  if (!menu || !menu->IsAlive()) return;
   menus_[section] = menu;
   TranslateMenu(ActiveLanguageFile().get(), section, *menu);
 }
@@ -302,7 +302,7 @@ void CLanguages::RegisterMainMenu(std::shared_ptr<ITranslatableMenu> mainMenu) {
 }
 
 void CLanguages::RegisterToolBar(const std::string& section, std::shared_ptr<ITranslatableToolBar> toolBar) {
-  if (!toolBar) return;
+  if (!toolBar || !toolBar->IsAlive()) return;
   toolBars_[section] = toolBar;
   TranslateToolBar(ActiveLanguageFile().get(), section, *toolBar);
 }

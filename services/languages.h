@@ -56,7 +56,8 @@ public:
   // "TranslatorName" of section "LanguageInfo" of the active file.
   std::string TranslatorName() const;
 
-  // Registration adds or replaces the entry and translates at once.
+  // Registration adds or replaces the entry and translates at once. These
+  // and SetLanguage run on the interface thread; GetString on any thread.
   void RegisterWindow(const std::string& section, std::shared_ptr<ITranslatableWindow> window);
   void RegisterMenu(const std::string& section, std::shared_ptr<ITranslatableMenu> menu);
   // The main menu (section "MainMenu"), held by its command bar.
@@ -70,8 +71,8 @@ public:
   // The start-up choice. `storedIndex` is the settings' LanguageIndex (-1
   // when none was stored yet). QUILLMORE_LANGUAGE, when it names a listed
   // language, is used for this run only; otherwise a stored index is used,
-  // and at a first start the language of the desktop's locale (LANG,
-  // LC_MESSAGES, LC_ALL), else "English". Returns the index to store.
+  // and at a first start the language of the desktop's locale (LC_ALL, else
+  // LC_MESSAGES, else LANG), else "English". Returns the index to store.
   int StartUp(int storedIndex);
 
   // The language name a locale value stands for ("de_DE.UTF-8" gives

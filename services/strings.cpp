@@ -67,6 +67,12 @@ constexpr BuiltInString kStrings[] = {
     {57211, "Analyzing file system."},
     {57311, "Analyzing drive sectors."},
     {57313, "Starting drive sector analysis, searching for lost files."},
+    {57345, "Ready"},
+    // The desktop program's own texts: the drives pane's columns, pane titles.
+    {61001, "State"},
+    {61002, "File System"},
+    {61007, "Legend"},
+    {61008, "Data viewer"},
 };
 
 // The main menu: pop-up titles of the menu bar by position, items by
