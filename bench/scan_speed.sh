@@ -13,13 +13,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build}
 size_mib=${2:-1024}
-cli="$build/quillmore-cli"
-[ -x "$cli" ] || { echo "quillmore-cli not found in $build (build it first)" >&2; exit 2; }
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/qm-scan-bench.XXXXXX")
-[ -n "${KEEP:-}" ] || trap 'rm -rf "$work"' EXIT
-export QUILLMORE_CONFIG_DIR="$work/config"
-mkdir -p "$QUILLMORE_CONFIG_DIR"
+. "$here/bench/bench_setup.sh" scan-bench
 
 echo "Making the fixtures and a ${size_mib} MiB image in $work ..." >&2
 "$here/scripts/make-scan-fixtures.sh" "$work/fx" >/dev/null 2>&1
@@ -123,6 +117,6 @@ row cat: "$cat_s" "$cat_u" "$cat_k"
 row scan: "$scan_s" "$scan_u" "$scan_k"
 [ -n "$pr_s" ] && row photorec: "$pr_s" "$pr_u" "$pr_k" && echo "photorec recovered $pr_found file(s)"
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
-printf 'scan speed / cat speed:      %.3f  (target >= 0.5)\n' "$(echo "$cat_s / $scan_s" | bc -l)"
+printf 'scan speed / cat speed:      %.3f  (target >= 0.8)\n' "$(echo "$cat_s / $scan_s" | bc -l)"
 [ -n "$pr_s" ] && printf 'scan speed / photorec speed: %.3f  (target > 1)\n' "$(echo "$pr_s / $scan_s" | bc -l)"
 exit 0
