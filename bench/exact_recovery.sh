@@ -9,16 +9,8 @@
 #
 # KEEP=1 keeps the work folder. Needs python3.
 set -euo pipefail
-here=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$here/build}
 variants=${2:-8}
-cli="$build/quillmore-cli"
-[ -x "$cli" ] || { echo "quillmore-cli not found in $build (build it first)" >&2; exit 2; }
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/qm-exact-bench.XXXXXX")
-[ -n "${KEEP:-}" ] || trap 'rm -rf "$work"' EXIT
-export QUILLMORE_CONFIG_DIR="$work/config"
-mkdir -p "$QUILLMORE_CONFIG_DIR"
+. "$(dirname "$0")/bench_setup.sh" qm-exact-bench "$@"
 
 echo "Making $variants variants of each file type in $work ..." >&2
 "$here/scripts/make-end-fixtures.sh" "$work/files" "$variants"

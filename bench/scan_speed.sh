@@ -100,6 +100,6 @@ row cat: "$cat_s" "$cat_u" "$cat_k"
 row scan: "$scan_s" "$scan_u" "$scan_k"
 [ -n "$pr_s" ] && row photorec: "$pr_s" "$pr_u" "$pr_k" && echo "photorec recovered $pr_found file(s)"
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
-printf 'scan speed / cat speed:      %.3f  (target >= 0.5)\n' "$(echo "$cat_s / $scan_s" | bc -l)"
+printf 'scan speed / cat speed:      %.3f  (target >= 0.8)\n' "$(echo "$cat_s / $scan_s" | bc -l)"
 [ -n "$pr_s" ] && printf 'scan speed / photorec speed: %.3f  (target > 1)\n' "$(echo "$pr_s / $scan_s" | bc -l)"
 exit 0

@@ -17,6 +17,9 @@ constexpr uint16_t FOF_FOLDER = 0x0004;
 // still knows of: read in one piece from its start, it may come back wrong.
 constexpr uint16_t FOF_POSSIBLY_INCOMPLETE = 0x0008;
 constexpr uint16_t FOF_HAS_DELETED = 0x0010;
+// A lost file whose size its own content told (its structure or header):
+// neither the probable-size rules nor the next file found change it.
+constexpr uint16_t FOF_SIZED = 0x0020;
 constexpr uint16_t FOF_FS_RUNS = 0x0040;
 constexpr uint16_t FOF_NAMED = 0x0080;
 constexpr uint16_t FOF_MFT_RECORD = 0x0100;

@@ -353,11 +353,13 @@ struct CFoundObjectTree::Impl {
   }
 
   // Files the object by its start and bounds the signature-found objects
-  // around it, so that none of them reaches past the start of the next.
+  // around it, so that none of them reaches past the start of the next;
+  // those whose content told their size keep it (what starts inside them is
+  // part of them, such as a thumbnail or a movie's index).
   void AddToOffsetIndex(CFoundObject* object) {
     const uint64_t start = object->StartOffset;
     const OffsetIndex::Pos at = byOffset.Insert({start, object});
-    if (object->Flags & FOF_SIGNATURE) {
+    if ((object->Flags & FOF_SIGNATURE) && !(object->Flags & FOF_SIZED)) {
       for (OffsetIndex::Pos p = byOffset.Next(at); !byOffset.IsEnd(p); p = byOffset.Next(p)) {
         const uint64_t next = byOffset.At(p).offset;
         if (next == start) continue;
@@ -376,7 +378,7 @@ struct CFoundObjectTree::Impl {
       found = true;
       previousStart = item.offset;
       CFoundObject* previous = item.object;
-      if (previous->Flags & FOF_SIGNATURE) {
+      if ((previous->Flags & FOF_SIGNATURE) && !(previous->Flags & FOF_SIZED)) {
         const uint64_t distance = start - item.offset;
         if (!previous->SizeKnown() || previous->Size > distance) previous->Size = distance;
       }

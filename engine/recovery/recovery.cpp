@@ -358,10 +358,10 @@ int CRecovery::RecoverFile(CFoundObjectReader& reader, const CFoundObject* catal
   const std::string folderPath = FolderPath(catalogObject ? *catalogObject : object);
 
   // Lost files: decide how many bytes to write before anything is created.
-  // A size the content told (or the user set) is the file's size; the
-  // probable-size rules are only for the files whose size is unknown.
+  // A size the content told is the file's size; the probable-size rules
+  // are for the files whose size the content could not tell.
   if (object.Flags & FOF_SIGNATURE) {
-    if (!object.SizeKnown()) {
+    if (!(object.Flags & FOF_SIZED) || !object.SizeKnown()) {
       const CFoundObjectTree* catalog = object.Volume ? &object.Volume->Catalog() : nullptr;
       ProbableSizeResult result = DecideProbableSize(object, Choices, SizeDialog, catalog);
       if (result != ProbableSizeResult::SizeSet) {

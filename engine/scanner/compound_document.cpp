@@ -93,9 +93,11 @@ bool ApplySectorRules(CFoundObject& object, const uint8_t* sector) {
   switch (object.FileType) {
     case TYPE_SIZE_AT_2:
       object.Size = U32(sector + 2);
+      object.Flags |= FOF_SIZED;
       return true;
     case TYPE_SIZE_AT_4_PLUS_2048:
       object.Size = static_cast<uint64_t>(U32(sector + 4)) + 2048;
+      object.Flags |= FOF_SIZED;
       return true;
     case TYPE_START_32K_BEFORE:
       // The signature sits 32 KiB into the file; a match nearer the volume's

@@ -110,6 +110,7 @@ bool ApplyFileEnd(CFoundObject& object, CScanBytes& bytes, const CFileSignatureD
       [[fallthrough]];
     case FileEnd::Found:
       object.Size = end.Size;
+      object.Flags |= FOF_SIZED;
       break;
     case FileEnd::Unknown:
       break;

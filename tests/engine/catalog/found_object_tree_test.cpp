@@ -401,3 +401,21 @@ TEST_F(CatalogTest, NotificationsArriveAfterTheCatalogLetGo) {
   EXPECT_TRUE(folder->HasDeleted());
   theApp().MainWindow = &target;
 }
+
+TEST_F(CatalogTest, LostFilesEndAtTheNextUnlessTheirContentToldTheirSize) {
+  const CFileType& type = PictureType();
+  StartFileSystem(2);
+  catalog().ReIndex();
+  auto sized = ScanObject(0x10000, static_cast<int16_t>(type.Id));
+  sized->Size = 0x8000;
+  sized->Flags |= FOF_SIZED;
+  CFoundObject* whole = catalog().AddLostFile(std::move(sized));
+  CFoundObject* guessed = catalog().AddLostFile(ScanObject(0x20000, static_cast<int16_t>(type.Id)));
+  // Objects that start inside the first (its thumbnail, say) and after the second.
+  catalog().AddLostFile(ScanObject(0x14000, static_cast<int16_t>(type.Id)));
+  catalog().AddLostFile(ScanObject(0x23000, static_cast<int16_t>(type.Id)));
+  ASSERT_NE(whole, nullptr);
+  ASSERT_NE(guessed, nullptr);
+  EXPECT_EQ(whole->Size, 0x8000u);
+  EXPECT_EQ(guessed->Size, 0x3000u);
+}

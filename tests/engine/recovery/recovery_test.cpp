@@ -294,7 +294,7 @@ TEST_F(RecoveryTest, LostFileOfKnownSizeIsWrittenExactlyWithoutAsking) {
   recovery.SizeDialog = &dialog;
   // A size from the file's own header, not a whole number of sectors.
   CFoundObject o = MakeFile(volume.get(), "known.fff", 1024, 1234);
-  o.Flags = FOF_SIGNATURE | FOF_DELETED | FOF_NAMED;
+  o.Flags = FOF_SIGNATURE | FOF_DELETED | FOF_NAMED | FOF_SIZED;
   o.FileType = 931;
   CFoundObjectReader reader(o);
   ASSERT_EQ(recovery.RecoverFile(reader, nullptr, dest), 1);
@@ -316,7 +316,7 @@ TEST_F(RecoveryTest, LostFileReachingPastTheVolumeEndIsCutThereAndCountsAsRecove
     recovery.SizeDialog = &dialog;
     std::string name = size == SIZE_UNKNOWN ? "asked.ggg" : "claimed.ggg";
     CFoundObject o = MakeFile(volume.get(), name, start, size);
-    o.Flags = FOF_SIGNATURE | FOF_DELETED | FOF_NAMED;
+    o.Flags = FOF_SIGNATURE | FOF_DELETED | FOF_NAMED | (size == SIZE_UNKNOWN ? 0 : FOF_SIZED);
     o.FileType = 932;
     CFoundObjectReader reader(o);
     ASSERT_EQ(recovery.RecoverFile(reader, nullptr, dest), 1) << name;
