@@ -12,6 +12,7 @@ packages=(
   libgsf-bin
   bc time
   gpg openssl
+  libunistring-dev
 )
 missing=()
 for p in "${packages[@]}"; do
