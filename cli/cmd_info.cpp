@@ -7,7 +7,10 @@
 
 #include "cli/arguments.h"
 #include "cli/command.h"
+#include "cli/json_output.h"
+#include "cli/report.h"
 #include "cli/source.h"
+#include "cli/terminal_text.h"
 #include "engine/filesystems/file_system.h"
 #include "engine/filesystems/file_system_fat.h"
 #include "engine/volume/volume.h"
@@ -29,13 +32,14 @@ int RunInfo(const std::vector<std::string>& args) {
   const bool json = line.Has("--json");
   CVolume* volume = StartAndOpenSource(source);
   if (!volume) return EXIT_FAILED;
-  if (volume->Analyse_Boot() != 1) {
-    std::fprintf(stderr, "quillmore-cli: cannot read the boot sector of '%s'\n", source.c_str());
-    return EXIT_FAILED;
-  }
+  if (volume->Analyse_Boot() != 1) return ReportError("cannot read the boot sector of " + Quoted(source));
 
   const uint8_t* boot = volume->BootBuffer.data();
   const uint32_t id = volume->FileSystem().FileSystemType;
+  // Without a file system the first sector is read as a partition table,
+  // which ends in the signature 55 AA; without that there is nothing to show.
+  if (id == 0 && !(boot[510] == 0x55 && boot[511] == 0xAA))
+    return ReportError("no file system or partition table found on " + Quoted(source));
   const bool known = id == 1 || id == 4 || id == 7 || id == 11;
   const uint32_t bytesPerSector = known ? static_cast<uint32_t>(boot[0x0B] | (boot[0x0C] << 8)) : volume->BytesPerSector;
   std::string label = volume->Label;
@@ -60,10 +64,10 @@ int RunInfo(const std::vector<std::string>& args) {
     j["size"] = volume->Size;
     j["serial_number"] = serial.empty() ? nlohmann::json(nullptr) : nlohmann::json(serial);
     j["label"] = label.empty() ? nlohmann::json(nullptr) : nlohmann::json(label);
-    std::printf("%s\n", j.dump(2).c_str());
+    PrintJson(j);
     return EXIT_OK;
   }
-  std::printf("Source:              %s\n", source.c_str());
+  std::printf("Source:              %s\n", TerminalSafe(source).c_str());
   std::printf("File system:         %s (ID %u)\n", name.c_str(), id);
   std::printf("Bytes per sector:    %u\n", bytesPerSector);
   std::printf("Sectors per cluster: %u\n", volume->SectorsPerCluster);
@@ -72,12 +76,29 @@ int RunInfo(const std::vector<std::string>& args) {
   std::printf("Total clusters:      %llu\n", static_cast<unsigned long long>(clusters));
   std::printf("Size:                %llu bytes\n", static_cast<unsigned long long>(volume->Size));
   std::printf("Serial number:       %s\n", serial.empty() ? "-" : serial.c_str());
-  std::printf("Label:               %s\n", label.empty() ? "-" : label.c_str());
+  std::printf("Label:               %s\n", label.empty() ? "-" : TerminalSafe(label).c_str());
   return EXIT_OK;
 }
 
+constexpr const char* kHelpText =
+    R"(Reads the first sector of SOURCE and shows what its boot sector says: the
+file system (FAT12, FAT16, FAT32, NTFS), sector and cluster sizes, the number
+of sectors and clusters, the size, the serial number and the label.
+A first sector with no file system but a partition-table signature is shown
+as a partition table; with neither, the command fails.
+
+Options:
+  --json    print one JSON object: source, file_system (null for none),
+            file_system_id, bytes_per_sector, sectors_per_cluster,
+            bytes_per_cluster, total_sectors, total_clusters, size,
+            serial_number, label
+
+Exit status: 0 shown; 1 SOURCE cannot be read or holds no file system or
+partition table; 2 bad usage.
+)";
+
 CliCommandRegistrar registrar({"info", "info SOURCE [--json]",
-                               "show the file system, geometry, serial number and label of a source", RunInfo});
+                               "show the file system, geometry, serial number and label of a source", RunInfo, kHelpText});
 
 }  // namespace
 }  // namespace qmcli

@@ -5,9 +5,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/catalog_output.h"
 #include "cli/arguments.h"
+#include "cli/catalog_output.h"
 #include "cli/command.h"
+#include "cli/report.h"
 #include "cli/progress.h"
 #include "cli/scan_run.h"
 #include "cli/source.h"
@@ -33,7 +34,7 @@ bool WaitWithProgress(CVolume* volume) {
       stopped = true;
       theApp().Settings.AnalyseOnReady = 0;
       bar.Finish();
-      std::fprintf(stderr, "Stopping... (what was found so far is kept)\n");
+      ReportNote("stopping... (what was found so far is kept)");
       theComputer().StopAnalysis(volume, 1);
       continue;
     }
@@ -97,28 +98,32 @@ int RunScan(const std::vector<std::string>& args) {
 
   const CFoundObjectTree& catalog = volume->Catalog();
   std::vector<CFoundObject*> objects = catalog.CopyObjects();
-  size_t files = 0;
-  if (json) {
-    JsonArrayPrinter out;
-    for (const CFoundObject* o : objects) {
-      if (!(o->Flags & FOF_SIGNATURE)) continue;
-      out.Add(FoundObjectToJson(catalog, *o));
-      ++files;
-    }
-  } else {
-    std::printf("%s\n", FoundObjectTableHeader().c_str());
-    for (const CFoundObject* o : objects) {
-      if (!(o->Flags & FOF_SIGNATURE)) continue;
-      std::printf("%s\n", FoundObjectTableRow(catalog, *o).c_str());
-      ++files;
-    }
+  std::erase_if(objects, [](const CFoundObject* o) { return !(o->Flags & FOF_SIGNATURE); });
+  PrintFoundObjects(catalog, objects, json, line.source, "lost file(s) found.");
+  if (!complete) {
+    ReportNote("scan stopped before the end: " + std::to_string(objects.size()) + " lost file(s) found so far");
+    return EXIT_FAILED;
   }
-  if (!complete) std::fprintf(stderr, "Scan stopped before the end: %zu lost file(s) found so far.\n", files);
-  return complete ? EXIT_OK : EXIT_FAILED;
+  if (objects.empty()) return ReportNothingFound("no lost file found");
+  return EXIT_OK;
 }
 
+constexpr const char* kHelpText =
+    R"(Scans every sector of SOURCE for the start of a file of a known type (see
+"quillmore-cli types") without reading the file system, and lists the lost
+files found, named after their type and the byte offset where they start
+("Jpeg_677376.jpg"). Their size is not known. Ctrl-C stops the scan and lists
+what was found so far.
+
+Options:
+  --json    print a JSON array, one object per lost file
+
+Exit status: 0 lost files found; 1 none found, the scan was stopped, or an
+error; 2 bad usage.
+)";
+
 CliCommandRegistrar registrar({"scan", "scan SOURCE [--json]",
-                               "scan every sector for lost files of known types (no file-system analysis)", RunScan});
+                               "scan every sector for lost files of known types (no file-system analysis)", RunScan, kHelpText});
 
 }  // namespace
 }  // namespace qmcli
