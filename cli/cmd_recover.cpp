@@ -329,8 +329,9 @@ Options:
 NTFS system files ($MFT, $Bitmap, ...) are never recovered; the summary says
 how many were left out.
 
-Exit status: 0 every selected file recovered; 1 some file failed or was
-skipped, nothing matched, no file system was found, or an error; 2 bad usage.
+Exit status: 0 files recovered and none failed or was cut short; 1 a file
+failed or was cut short, nothing was recovered, no file system was found, or
+an error; 2 bad usage.
 )";
 
 CliCommandRegistrar registrar({"recover", kUsage,

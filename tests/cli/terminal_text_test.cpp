@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/number_parser.h"
+#include "cli/progress.h"
 #include "cli/terminal_text.h"
 
 using namespace qmcli;
@@ -72,4 +73,26 @@ TEST(NumberParser, OneStrictFormForEveryOption) {
   EXPECT_FALSE(mb);
   for (const char* bad : {"", "MB", "KB", " 4", "4 KB", "-4", "+4", "4GB", "0x10"})
     EXPECT_FALSE(ParseKilobytes(bad, v, mb)) << "'" << bad << "'";
+}
+
+TEST(ProgressBar, FieldsKeepTheirPlaceAndTheLabelFitsTheTerminal) {
+  const std::string a = CProgressBar::Render(1, 100, 0, -1, "a.txt", 100);
+  const std::string b = CProgressBar::Render(99, 100, 123.4e6, 3725, "a.txt", 100);
+  const std::string c = CProgressBar::Render(100, 100, 9.9e9, 1, "a.txt", 100);
+  // The label starts in the same column whatever the numbers.
+  EXPECT_EQ(a.find("a.txt"), b.find("a.txt"));
+  EXPECT_EQ(b.find("a.txt"), c.find("a.txt"));
+  EXPECT_NE(a.find("  1%"), std::string::npos);
+  EXPECT_NE(a.find("--:-- left"), std::string::npos);
+  EXPECT_NE(b.find("123.4 MB/s"), std::string::npos);
+  EXPECT_NE(b.find("1:02:05 left"), std::string::npos);
+  EXPECT_EQ(a.find('#'), std::string::npos);
+  // A long label of wide characters is cut to the terminal's width.
+  std::string wide;
+  for (int i = 0; i < 60; ++i) wide += "雪";
+  for (int width : {60, 80, 132}) {
+    const std::string line = CProgressBar::Render(50, 100, 1e6, 10, wide, width);
+    EXPECT_LE(DisplayWidth(line), static_cast<size_t>(width - 1)) << width;
+    EXPECT_NE(line.find("\u2026"), std::string::npos);
+  }
 }
