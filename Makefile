@@ -16,8 +16,9 @@ all: build
 deps:
 	@bash scripts/install-deps.sh
 
+# Warnings are errors in the builds made here (and so in CI).
 $(BUILD)/build.ninja:
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_WERROR=ON
 
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
@@ -38,11 +39,12 @@ run: program sample
 	@bash scripts/run-sample.sh $(BUILD) $(SAMPLE)
 
 sanitize: deps sample
-	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=ON
+	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=ON -DQM_WERROR=ON
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ctest --output-on-failure -j $(JOBS)
 
-install: program
+install: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target quillmore-cli quillmore qm_data
 	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:

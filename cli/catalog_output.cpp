@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <vector>
 
-#include "cli/json_output.h"
 #include "cli/terminal_text.h"
 
 #include "engine/catalog/found_object.h"
@@ -153,19 +152,31 @@ std::string FoundObjectTable::Row(const CFoundObject& object) const {
               FileTimeToShort(object.ModificationTime), TerminalSafe(catalog_.GetFullPath(&object)));
 }
 
-void PrintFoundObjects(const CFoundObjectTree& catalog, const std::vector<CFoundObject*>& objects, bool json,
-                       const std::string& volumeName, const std::string& counted) {
-  if (json) {
-    JsonArrayPrinter out;
+FoundObjectOutput::FoundObjectOutput(bool json) {
+  if (json) json_.emplace();
+}
+
+void FoundObjectOutput::Add(const CFoundObjectTree& catalog, const std::vector<CFoundObject*>& objects,
+                            const std::string& volumeName, const std::string& title) {
+  count_ += objects.size();
+  if (json_) {
     FoundObjectJson toJson(catalog, volumeName);
-    for (const CFoundObject* o : objects) out.Add(toJson(*o));
+    for (const CFoundObject* o : objects) json_->Add(toJson(*o));
     return;
   }
   if (objects.empty()) return;
   FoundObjectTable table(catalog, TerminalColumns(STDOUT_FILENO));
-  std::printf("%s\n", table.Header().c_str());
+  if (!title.empty()) std::printf("== %s ==\n", TerminalSafe(title).c_str());
+  if (!header_ || !title.empty()) std::printf("%s\n", table.Header().c_str());
+  header_ = true;
   for (const CFoundObject* o : objects) std::printf("%s\n", table.Row(*o).c_str());
-  std::printf("%zu %s\n", objects.size(), counted.c_str());
+}
+
+void FoundObjectOutput::Finish(const std::string& counted) {
+  if (json_)
+    json_->Finish();
+  else if (count_ != 0)
+    std::printf("%zu %s\n", count_, counted.c_str());
 }
 
 }  // namespace qmcli

@@ -4,11 +4,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "cli/json_output.h"
 
 struct CFoundObject;
 class CFoundObjectTree;
@@ -24,7 +27,7 @@ std::string FileTimeToShort(uint64_t filetime);
 // The JSON form of the objects of one catalog:
 //   id       the object's number in this run: unique among the objects of
 //            one volume, lost files included (their file-system record is
-//            none); the same object keeps it in list, search and scan
+//            none)
 //   parent   the id of the folder it lies in, or null (the top)
 //   record   the file system's own number for it (FAT directory-entry
 //            position, NTFS MFT record), or null for a lost file
@@ -70,11 +73,27 @@ private:
   size_t width_;
 };
 
-// Prints `objects` on standard output: as a JSON array with `json`, else
-// (when there are any) as the table sized to the terminal, followed by the
-// line "N " + `counted` ("3 object(s) found.").
-void PrintFoundObjects(const CFoundObjectTree& catalog, const std::vector<CFoundObject*>& objects, bool json,
-                       const std::string& volumeName, const std::string& counted);
+// The found objects of one or more volumes on standard output: one JSON
+// array for all of them, or a table per volume (a "== TITLE ==" line before
+// each volume of a whole disk) sized to the terminal.
+class FoundObjectOutput {
+public:
+  explicit FoundObjectOutput(bool json);
+  // The objects of one volume. `volumeName` goes into each JSON object's
+  // "volume"; `title` ("Partition 2 (NTFS, DATA)") is empty for a source
+  // worked on as a whole.
+  void Add(const CFoundObjectTree& catalog, const std::vector<CFoundObject*>& objects, const std::string& volumeName,
+           const std::string& title);
+  size_t Count() const { return count_; }
+  // Closes the JSON array, or prints "N " + `counted` ("3 object(s) found.")
+  // below the tables when there were objects.
+  void Finish(const std::string& counted);
+
+private:
+  std::optional<JsonArrayPrinter> json_;
+  size_t count_ = 0;
+  bool header_ = false;
+};
 
 // Size as shown in the table: bytes, "?" when unknown, empty for folders.
 std::string FormatSizeColumn(const CFoundObject& object);

@@ -2,6 +2,7 @@
 // catalog it fills, as a folder tree or as JSON.
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -12,10 +13,11 @@
 #include "cli/catalog_output.h"
 #include "cli/command.h"
 #include "cli/json_output.h"
+#include "cli/partition_list.h"
 #include "cli/report.h"
-#include "cli/terminal_text.h"
 #include "cli/scan_run.h"
 #include "cli/source.h"
+#include "cli/terminal_text.h"
 #include "engine/catalog/found_object_tree.h"
 #include "engine/filesystems/file_system.h"
 #include "engine/volume/volume.h"
@@ -23,7 +25,7 @@
 namespace qmcli {
 namespace {
 
-constexpr const char* kListUsage = "list SOURCE [--deleted-only] [--scan] [--json]";
+constexpr const char* kListUsage = "list SOURCE [--deleted-only] [--scan] [--partition N] [--json]";
 
 struct ListOptions {
   std::string source;
@@ -127,44 +129,63 @@ bool RunFileSystemPhase(CVolume* volume) {
 
 int RunList(const std::vector<std::string>& args) {
   CommandLine line;
-  if (!ParseCommandLine("list", kListUsage, args, {"--json", "--scan", "--deleted-only"}, {}, line))
+  if (!ParseCommandLine("list", kListUsage, args, {"--json", "--scan", "--deleted-only"}, {"--partition"}, line))
     return EXIT_USAGE;
   ListOptions options;
   options.source = line.source;
   options.json = line.Has("--json");
   options.scan = line.Has("--scan");
   options.deletedOnly = line.Has("--deleted-only");
-  CVolume* volume = StartAndOpenSource(options.source);
-  if (!volume) return EXIT_FAILED;
-  if (options.scan) {
-    // Ctrl-C stops the analysis; what was found so far is listed.
-    if (!RunFullAnalysis(volume)) ReportNote("analysis stopped before the end: listing what was found so far");
-  }
-  if (options.scan ? volume->FileSystem().RootObjectID() < 0 && volume->ScanFilesFound.load() == 0
-                   : !RunFileSystemPhase(volume))
-    return ReportError("no file system found on " + Quoted(options.source));
+  CVolume* source = StartAndOpenSource(options.source);
+  if (!source) return EXIT_FAILED;
+  std::vector<SourcePart> parts;
+  if (!SelectWorkVolumes(source, line, parts)) return EXIT_USAGE;
 
-  CFoundObjectTree& catalog = volume->Catalog();
+  // One array for every volume of a whole disk, each object naming its volume.
+  std::optional<JsonArrayPrinter> out;  // opened at the first volume listed
+  int listed = 0;
   size_t shown = 0;
-  if (options.json) {
-    JsonArrayPrinter out;
-    FoundObjectJson toJson(catalog, options.source);
-    for (const CFoundObject* o : catalog.CopyObjects()) {
-      if (!Listable(volume, o)) continue;
-      if (options.deletedOnly && !o->IsDeleted()) continue;
-      out.Add(toJson(*o));
+  for (const SourcePart& part : parts) {
+    CVolume* volume = part.volume;
+    const std::string name = part.title.empty() ? options.source : part.title;
+    if (!options.json && !part.title.empty()) std::printf("== %s ==\n", TerminalSafe(part.title).c_str());
+    if (options.scan) {
+      // Ctrl-C stops the analysis; what was found so far is listed.
+      if (!RunFullAnalysis(volume)) ReportNote("analysis stopped before the end: listing what was found so far");
     }
-    shown = out.Count();
-  } else {
-    TreePrinter printer(volume, options.deletedOnly);
-    printer.Print(catalog.Root(), catalog.Root().Name);
-    printer.Print(catalog.LostFragments(), catalog.LostFragments().Name);
-    if (options.scan) printer.Print(catalog.LostFiles(), catalog.LostFiles().Name);
-    const char* deleted = options.deletedOnly ? "deleted " : "";
-    std::printf("%zu %sfolder(s), %zu %sfile(s)\n", printer.folders, deleted, printer.files, deleted);
-    shown = printer.folders + printer.files;
+    if (options.scan ? volume->FileSystem().RootObjectID() < 0 && volume->ScanFilesFound.load() == 0
+                     : !RunFileSystemPhase(volume)) {
+      if (parts.size() == 1) return ReportError("no file system found on " + Quoted(name));
+      ReportNote("no file system found on " + Quoted(name));
+      continue;
+    }
+    ++listed;
+    CFoundObjectTree& catalog = volume->Catalog();
+    if (options.json) {
+      if (!out) out.emplace();
+      FoundObjectJson toJson(catalog, name);
+      for (const CFoundObject* o : catalog.CopyObjects()) {
+        if (!Listable(volume, o)) continue;
+        if (options.deletedOnly && !o->IsDeleted()) continue;
+        out->Add(toJson(*o));
+        ++shown;
+      }
+    } else {
+      TreePrinter printer(volume, options.deletedOnly);
+      printer.Print(catalog.Root(), catalog.Root().Name);
+      printer.Print(catalog.LostFragments(), catalog.LostFragments().Name);
+      if (options.scan) printer.Print(catalog.LostFiles(), catalog.LostFiles().Name);
+      // The totals count what was listed (with --deleted-only, the deleted
+      // objects alone), not the whole volume.
+      const char* deleted = options.deletedOnly ? "deleted " : "";
+      std::printf("%zu %sfolder(s), %zu %sfile(s)\n", printer.folders, deleted, printer.files, deleted);
+      shown += printer.folders + printer.files;
+    }
   }
-  if (shown == 0) return ReportNothingFound(options.deletedOnly ? "no deleted file or folder found" : "no file or folder found");
+  if (out) out->Finish();
+  if (listed == 0) return ReportError("no file system found on " + Quoted(options.source));
+  if (shown == 0)
+    return ReportNothingFound(options.deletedOnly ? "no deleted file or folder found" : "no file or folder found");
   return EXIT_OK;
 }
 
@@ -183,6 +204,8 @@ Options:
                   listed under "Lost files/<group>/"
   --json          print a JSON array, one object per file or folder (the
                   fields are described in the README and the manual page)
+  --partition N   only partition N of a whole disk, as `quillmore-cli
+                  partitions` numbers them (without it, every volume in turn)
 
 Exit status: 0 listed; 1 no file system found, or nothing to list;
 2 bad usage.

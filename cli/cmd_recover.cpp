@@ -13,6 +13,7 @@
 
 #include "cli/arguments.h"
 #include "cli/command.h"
+#include "cli/partition_list.h"
 #include "cli/progress.h"
 #include "cli/report.h"
 #include "cli/scan_run.h"
@@ -33,7 +34,7 @@ namespace {
 
 constexpr const char* kUsage =
     "recover SOURCE --to DIR [--scan] [--deleted-only] [--name PATTERN] [--under PATH] "
-    "[--lost-size default|next|next-same|KB] [--allow-same-drive]";
+    "[--lost-size default|next|next-same|KB] [--allow-same-drive] [--partition N]";
 
 struct RecoverOptions {
   std::string source;
@@ -133,108 +134,99 @@ void RunWithProgress(CRecovery& recovery) {
 
 // What became of the selection, told plainly: the counts, the bytes
 // written, files cut short or written under another name, what was left
-// out and why.
+// out and why. Gathered over every volume a whole disk is recovered from.
 struct Summary {
   int recovered = 0, live = 0, deleted = 0, lost = 0;
   uint64_t recoveredBytes = 0, writtenBytes = 0;
+  size_t selected = 0, reached = 0;
   std::map<std::string, int> skipped;
-  std::vector<const RecoveryOutcome*> failed, renamed, cut;
+  std::vector<std::string> failed, renamed, cut;  // lines of the summary
+  size_t metadata = 0;
+  std::string metadataNames;  // the first few
+
+  void Add(CVolume& volume, const std::string& title, const Selection& selection,
+           const std::vector<RecoveryOutcome>& outcomes);
+  void Print(const std::string& destination, double seconds) const;
 };
 
-Summary Summarise(const std::vector<RecoveryOutcome>& outcomes) {
-  Summary s;
+void Summary::Add(CVolume& volume, const std::string& title, const Selection& selection,
+                  const std::vector<RecoveryOutcome>& outcomes) {
+  const CFoundObjectTree& catalog = volume.Catalog();
+  auto pathOf = [&](const CFoundObject* o) {
+    std::string path = o ? catalog.GetFullPath(o) + o->Name : std::string("?");
+    return TerminalSafe(title.empty() ? path : title + ":" + path);
+  };
+  selected += selection.files.size();
+  reached += outcomes.size();
   for (const RecoveryOutcome& o : outcomes) {
-    s.writtenBytes += o.Bytes;
-    if (o.NameTaken && !o.Path.empty()) s.renamed.push_back(&o);
+    writtenBytes += o.Bytes;
+    if (o.NameTaken && !o.Path.empty()) renamed.push_back(pathOf(o.Object) + " -> " + TerminalSafe(o.Path));
     if (o.Result == RecoveryOutcome::Recovered) {
-      ++s.recovered;
-      s.recoveredBytes += o.Bytes;
+      ++recovered;
+      recoveredBytes += o.Bytes;
       if (o.Object && (o.Object->Flags & FOF_SIGNATURE))
-        ++s.lost;
+        ++lost;
       else if (o.Object && o.Object->IsDeleted())
-        ++s.deleted;
+        ++deleted;
       else
-        ++s.live;
+        ++live;
     } else if (o.Result == RecoveryOutcome::Skipped) {
-      ++s.skipped[o.Reason];
+      ++skipped[o.Reason];
+    } else if (o.Bytes != 0 && !o.Path.empty()) {
+      cut.push_back(pathOf(o.Object) + " -> " + TerminalSafe(o.Path) + " (" + HumanBytes(o.Bytes) + " of " +
+                    (o.Object ? HumanBytes(o.Object->Size) : std::string("?")) + ")");
     } else {
-      s.failed.push_back(&o);
-      if (o.Bytes != 0 && !o.Path.empty()) s.cut.push_back(&o);
+      failed.push_back(pathOf(o.Object) + ": " + o.Reason);
     }
   }
-  return s;
+  for (const CFoundObject* o : selection.metadata) {
+    if (metadata++ < 4) metadataNames += (metadataNames.empty() ? "" : ", ") + TerminalSafe(o->Name);
+    else if (metadata == 5) metadataNames += ", ...";
+  }
 }
 
 // Up to 20 lines of a list, then how many more there are.
-template <typename T, typename Print>
-void PrintSome(const std::vector<T>& items, Print print) {
-  for (size_t i = 0; i < items.size(); ++i) {
+void PrintSome(const char* heading, const std::vector<std::string>& lines) {
+  if (lines.empty()) return;
+  std::printf(heading, lines.size());
+  for (size_t i = 0; i < lines.size(); ++i) {
     if (i == 20) {
-      std::printf("  ... and %zu more\n", items.size() - 20);
+      std::printf("  ... and %zu more\n", lines.size() - 20);
       break;
     }
-    print(items[i]);
+    std::printf("  %s\n", lines[i].c_str());
   }
 }
 
-void PrintSummary(CVolume& volume, const Summary& s, const Selection& selection, size_t reached,
-                  const std::string& destination, double seconds) {
-  const CFoundObjectTree& catalog = volume.Catalog();
-  auto pathOf = [&](const CFoundObject* o) {
-    return o ? TerminalSafe(catalog.GetFullPath(o) + o->Name) : std::string("?");
-  };
-  std::printf("Recovered %d file(s) (%d live, %d deleted, %d lost), %s, into %s in %.1f seconds.\n", s.recovered,
-              s.live, s.deleted, s.lost, HumanBytes(s.recoveredBytes).c_str(), TerminalSafe(destination).c_str(),
-              seconds);
-  if (reached < selection.files.size() || !s.cut.empty()) {
+void Summary::Print(const std::string& destination, double seconds) const {
+  std::printf("Recovered %d file(s) (%d live, %d deleted, %d lost), %s, into %s in %.1f seconds.\n", recovered, live,
+              deleted, lost, HumanBytes(recoveredBytes).c_str(), TerminalSafe(destination).c_str(), seconds);
+  if (reached < selected || !cut.empty()) {
     std::printf("Stopped before the end: %s written in all; %zu of %zu selected file(s) not reached.\n",
-                HumanBytes(s.writtenBytes).c_str(), selection.files.size() - reached, selection.files.size());
+                HumanBytes(writtenBytes).c_str(), selected - reached, selected);
   }
-  if (!s.cut.empty()) {
-    std::printf("Left incomplete (%zu), kept under a name that says so:\n", s.cut.size());
-    PrintSome(s.cut, [&](const RecoveryOutcome* o) {
-      std::printf("  %s -> %s (%s of %s)\n", pathOf(o->Object).c_str(), TerminalSafe(o->Path).c_str(),
-                  HumanBytes(o->Bytes).c_str(), o->Object ? HumanBytes(o->Object->Size).c_str() : "?");
-    });
-  }
-  if (!s.renamed.empty()) {
-    std::printf("Written under another name, the name being taken (%zu):\n", s.renamed.size());
-    PrintSome(s.renamed, [&](const RecoveryOutcome* o) {
-      std::printf("  %s -> %s\n", pathOf(o->Object).c_str(), TerminalSafe(o->Path).c_str());
-    });
-  }
+  PrintSome("Left incomplete (%zu), kept under a name that says so:\n", cut);
+  PrintSome("Written under another name, the name being taken (%zu):\n", renamed);
   int skippedTotal = 0;
-  for (const auto& [reason, count] : s.skipped) skippedTotal += count;
+  for (const auto& [reason, count] : skipped) skippedTotal += count;
   if (skippedTotal) {
     std::printf("Skipped %d file(s):\n", skippedTotal);
-    for (const auto& [reason, count] : s.skipped) {
+    for (const auto& [reason, count] : skipped) {
       std::string hint = reason == "lost file: no size chosen" ? " (give --lost-size to recover them)" : "";
       std::printf("  %d %s%s\n", count, reason.c_str(), hint.c_str());
     }
   }
-  if (!selection.metadata.empty()) {
-    std::string names;
-    for (size_t i = 0; i < selection.metadata.size() && i < 4; ++i)
-      names += (i ? ", " : "") + TerminalSafe(selection.metadata[i]->Name);
-    if (selection.metadata.size() > 4) names += ", ...";
-    std::printf("Left out %zu NTFS system file(s) (%s): the file system's own records, not user files.\n",
-                selection.metadata.size(), names.c_str());
+  if (metadata != 0) {
+    std::printf("Left out %zu NTFS system file(s) (%s): the file system's own records, not user files.\n", metadata,
+                metadataNames.c_str());
   }
-  std::vector<const RecoveryOutcome*> failed;
-  for (const RecoveryOutcome* o : s.failed)
-    if (std::find(s.cut.begin(), s.cut.end(), o) == s.cut.end()) failed.push_back(o);
-  if (!failed.empty()) {
-    std::printf("Failed %zu file(s):\n", failed.size());
-    PrintSome(failed, [&](const RecoveryOutcome* o) {
-      std::printf("  %s: %s\n", pathOf(o->Object).c_str(), o->Reason.c_str());
-    });
-  }
+  PrintSome("Failed %zu file(s):\n", failed);
 }
 
 int RunRecover(const std::vector<std::string>& args) {
   CommandLine line;
   if (!ParseCommandLine("recover", kUsage, args, {"--scan", "--deleted-only", "--allow-same-drive"},
-                        {"--to", "--name", "--under", "--lost-size"}, line))
+                        {"--to", "--name", "--under", "--lost-size", "--partition"}, line))
     return EXIT_USAGE;
   RecoverOptions options;
   options.source = line.source;
@@ -272,34 +264,45 @@ int RunRecover(const std::vector<std::string>& args) {
   if (std::string problem = DestinationProblem(destination); !problem.empty())
     return ReportError("cannot recover into " + Quoted(destination) + ": " + TerminalSafe(problem));
 
-  const auto started = std::chrono::steady_clock::now();
-  bool analysed = options.scan ? RunFullAnalysis(volume) : RunFileSystemAnalysis(volume);
-  ResetInterrupt();
-  if (!analysed) ReportNote("analysis stopped: recovering what was found so far");
+  std::vector<SourcePart> parts;
+  if (!SelectWorkVolumes(volume, line, parts)) return EXIT_USAGE;
 
-  const bool haveFileSystem = volume->FileSystem().RootObjectID() >= 0;
-  Selection selection = SelectFiles(*volume, options);
-  if (!haveFileSystem && selection.files.empty()) {
+  const auto started = std::chrono::steady_clock::now();
+  Summary summary;
+  bool anyFileSystem = false;
+  CRecovery& recovery = theComputer().Recovery();
+  CFixedSizeAnswer fixed(sizeAnswer);
+  for (const SourcePart& part : parts) {
+    // Each volume of a whole disk is recovered into a folder of its own.
+    CVolume* partVolume = part.volume;
+    bool analysed = options.scan ? RunFullAnalysis(partVolume) : RunFileSystemAnalysis(partVolume);
+    ResetInterrupt();
+    if (!analysed) ReportNote("analysis stopped: recovering what was found so far");
+    anyFileSystem = anyFileSystem || partVolume->FileSystem().RootObjectID() >= 0;
+
+    const Selection selection = SelectFiles(*partVolume, options);
+    recovery.SizeDialog = options.lostSize ? &fixed : nullptr;
+    recovery.Destination = part.title.empty() ? destination : destination + "/" + part.title;
+    recovery.SourceVolume = partVolume;
+    InstallInterruptHandler();
+    const bool ran = !selection.files.empty() && recovery.StartRecovery(selection.files, false);
+    if (ran) RunWithProgress(recovery);
+    recovery.SizeDialog = nullptr;
+    summary.Add(*partVolume, part.title, selection, ran ? recovery.Outcomes() : std::vector<RecoveryOutcome>());
+    if (InterruptRequested()) break;
+  }
+  if (!anyFileSystem && summary.selected == 0) {
     return ReportError("no file system found on " + Quoted(options.source) +
                        (options.scan ? " and the sector scan found no lost file"
                                      : " (give --scan to look for lost files by their signatures)"));
   }
-  CRecovery& recovery = theComputer().Recovery();
-  CFixedSizeAnswer fixed(sizeAnswer);
-  recovery.SizeDialog = options.lostSize ? &fixed : nullptr;
-  recovery.Destination = destination;
-  recovery.SourceVolume = volume;
-  InstallInterruptHandler();
-  if (!selection.files.empty() && recovery.StartRecovery(selection.files, false)) RunWithProgress(recovery);
-  recovery.SizeDialog = nullptr;
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-
-  const std::vector<RecoveryOutcome> outcomes = recovery.Outcomes();
-  const Summary summary = Summarise(outcomes);
-  PrintSummary(*volume, summary, selection, outcomes.size(), destination, seconds);
-  if (selection.files.empty()) return ReportNothingFound("no file matched the selection");
-  return summary.recovered > 0 && summary.failed.empty() && outcomes.size() == selection.files.size() ? EXIT_OK
-                                                                                                       : EXIT_FAILED;
+  summary.Print(destination, seconds);
+  if (summary.selected == 0) return ReportNothingFound("no file matched the selection");
+  return summary.recovered > 0 && summary.failed.empty() && summary.cut.empty() &&
+                 summary.reached == summary.selected
+             ? EXIT_OK
+             : EXIT_FAILED;
 }
 
 constexpr const char* kHelpText =
@@ -328,6 +331,9 @@ Options:
 
 NTFS system files ($MFT, $Bitmap, ...) are never recovered; the summary says
 how many were left out.
+  --partition N       only partition N of a whole disk, as `quillmore-cli
+                      partitions` numbers them; without it every volume of a
+                      whole disk is recovered, each into DIR/Partition N (...)/
 
 Exit status: 0 files recovered and none failed or was cut short; 1 a file
 failed or was cut short, nothing was recovered, no file system was found, or

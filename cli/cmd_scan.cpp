@@ -8,8 +8,9 @@
 #include "cli/arguments.h"
 #include "cli/catalog_output.h"
 #include "cli/command.h"
-#include "cli/report.h"
+#include "cli/partition_list.h"
 #include "cli/progress.h"
+#include "cli/report.h"
 #include "cli/scan_run.h"
 #include "cli/source.h"
 #include "engine/analysis/analysis_driver.h"
@@ -84,27 +85,45 @@ bool RunSectorScan(CVolume* volume) {
   return WaitWithProgress(volume);
 }
 
+bool RunVolumeSearch(CVolume* volume) {
+  EnsureSignatures();
+  InstallInterruptHandler();
+  theComputer().StartScan(volume);
+  return WaitWithProgress(volume);
+}
+
 namespace {
+
+constexpr const char* kScanUsage = "scan SOURCE [--partition N] [--json]";
 
 int RunScan(const std::vector<std::string>& args) {
   CommandLine line;
-  if (!ParseCommandLine("scan", "scan SOURCE [--json]", args, {"--json"}, {}, line)) return EXIT_USAGE;
+  if (!ParseCommandLine("scan", kScanUsage, args, {"--json"}, {"--partition"}, line)) return EXIT_USAGE;
   const bool json = line.Has("--json");
   // From here on Ctrl-C asks for a clean stop.
   InstallInterruptHandler();
-  CVolume* volume = StartAndOpenSource(line.source);
-  if (!volume) return EXIT_FAILED;
-  bool complete = RunSectorScan(volume);
+  CVolume* source = StartAndOpenSource(line.source);
+  if (!source) return EXIT_FAILED;
+  std::vector<SourcePart> parts;
+  if (!SelectWorkVolumes(source, line, parts)) return EXIT_USAGE;
 
-  const CFoundObjectTree& catalog = volume->Catalog();
-  std::vector<CFoundObject*> objects = catalog.CopyObjects();
-  std::erase_if(objects, [](const CFoundObject* o) { return !(o->Flags & FOF_SIGNATURE); });
-  PrintFoundObjects(catalog, objects, json, line.source, "lost file(s) found.");
+  FoundObjectOutput out(json);
+  bool complete = true;
+  for (const SourcePart& part : parts) {
+    CVolume* volume = part.volume;
+    if (!RunSectorScan(volume)) complete = false;
+    const CFoundObjectTree& catalog = volume->Catalog();
+    std::vector<CFoundObject*> objects = catalog.CopyObjects();
+    std::erase_if(objects, [](const CFoundObject* o) { return !(o->Flags & FOF_SIGNATURE); });
+    out.Add(catalog, objects, part.title.empty() ? line.source : part.title, part.title);
+    if (!complete) break;
+  }
+  out.Finish("lost file(s) found.");
   if (!complete) {
-    ReportNote("scan stopped before the end: " + std::to_string(objects.size()) + " lost file(s) found so far");
+    ReportNote("scan stopped before the end: " + std::to_string(out.Count()) + " lost file(s) found so far");
     return EXIT_FAILED;
   }
-  if (objects.empty()) return ReportNothingFound("no lost file found");
+  if (out.Count() == 0) return ReportNothingFound("no lost file found");
   return EXIT_OK;
 }
 
@@ -117,12 +136,14 @@ what was found so far.
 
 Options:
   --json    print a JSON array, one object per lost file
+  --partition N  only partition N of a whole disk, as `quillmore-cli
+            partitions` numbers them (without it, every volume in turn)
 
 Exit status: 0 lost files found; 1 none found, the scan was stopped, or an
 error; 2 bad usage.
 )";
 
-CliCommandRegistrar registrar({"scan", "scan SOURCE [--json]",
+CliCommandRegistrar registrar({"scan", kScanUsage,
                                "scan every sector for lost files of known types (no file-system analysis)", RunScan, kHelpText});
 
 }  // namespace

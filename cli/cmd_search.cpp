@@ -12,11 +12,12 @@
 #include "cli/catalog_output.h"
 #include "cli/command.h"
 #include "cli/number_parser.h"
-#include "cli/report.h"
-#include "cli/terminal_text.h"
+#include "cli/partition_list.h"
 #include "cli/progress.h"
+#include "cli/report.h"
 #include "cli/scan_run.h"
 #include "cli/source.h"
+#include "cli/terminal_text.h"
 #include "engine/analysis/analysis_driver.h"
 #include "engine/catalog/found_object_tree.h"
 #include "engine/catalog/search.h"
@@ -32,7 +33,7 @@ namespace {
 
 constexpr const char* kUsage =
     "search SOURCE [--name PATTERN] [--deleted-only] [--files-only] "
-    "[--size small|medium|large|lt:KB|eq:KB|gt:KB] [--modified week|month|year|FROM..TO] [--scan] [--json]";
+    "[--size small|medium|large|lt:KB|eq:KB|gt:KB] [--modified week|month|year|FROM..TO] [--scan] [--partition N] [--json]";
 
 // "small", "medium", "large", or a comparison and a value: "lt:100",
 // "eq:4", "gt:2048" (kilobytes; "MB" after the number for megabytes).
@@ -125,7 +126,7 @@ std::string ParseModified(const std::string& text, SearchCriteria& criteria) {
 int RunSearch(const std::vector<std::string>& args) {
   CommandLine line;
   if (!ParseCommandLine("search", kUsage, args, {"--json", "--scan", "--deleted-only", "--files-only"},
-                        {"--name", "--size", "--modified"}, line))
+                        {"--name", "--size", "--modified", "--partition"}, line))
     return EXIT_USAGE;
   const bool json = line.Has("--json"), scan = line.Has("--scan");
   SearchCriteria criteria;
@@ -140,15 +141,24 @@ int RunSearch(const std::vector<std::string>& args) {
     if (!why.empty()) return ReportUsage("search", why);
   }
 
-  CVolume* volume = StartAndOpenSource(line.source);
-  if (!volume) return EXIT_FAILED;
-  const bool complete = scan ? RunFullAnalysis(volume) : RunFileSystemAnalysis(volume);
-  if (!complete) ReportNote("analysis stopped: searching what was found so far");
+  CVolume* source = StartAndOpenSource(line.source);
+  if (!source) return EXIT_FAILED;
+  std::vector<SourcePart> parts;
+  if (!SelectWorkVolumes(source, line, parts)) return EXIT_USAGE;
 
-  CFoundObjectTree& catalog = volume->Catalog();
-  std::vector<CFoundObject*> matches = CFindInFound::Run(catalog, criteria, nullptr);
-  PrintFoundObjects(catalog, matches, json, line.source, "object(s) found.");
-  if (matches.empty()) {
+  // One array (or table) for every volume of a whole disk; each match names
+  // its volume.
+  FoundObjectOutput out(json);
+  for (const SourcePart& part : parts) {
+    CVolume* volume = part.volume;
+    const bool complete = scan ? RunFullAnalysis(volume) : RunFileSystemAnalysis(volume);
+    if (!complete) ReportNote("analysis stopped: searching what was found so far");
+    CFoundObjectTree& catalog = volume->Catalog();
+    out.Add(catalog, CFindInFound::Run(catalog, criteria, nullptr), part.title.empty() ? line.source : part.title,
+            part.title);
+  }
+  out.Finish("object(s) found.");
+  if (out.Count() == 0) {
     const std::string text = GetString(182);
     return ReportNothingFound(text.empty() ? "No files found" : text);
   }
@@ -180,6 +190,8 @@ Options:
                     start are refused.
   --scan            also scan every sector for lost files, and search them
   --json            print a JSON array of the matches
+  --partition N     only partition N of a whole disk, as `quillmore-cli
+                    partitions` numbers them (without it, every volume in turn)
 
 Exit status: 0 something matched; 1 nothing matched, or an error; 2 bad
 usage.

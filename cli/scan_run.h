@@ -15,5 +15,8 @@ bool RunFullAnalysis(CVolume* volume);
 bool RunFileSystemAnalysis(CVolume* volume);
 // The sector scan alone.
 bool RunSectorScan(CVolume* volume);
+// The volume search ("Search Lost Drives"): the sector scan taking only
+// boot sectors, each becoming (or confirming) a Found volume.
+bool RunVolumeSearch(CVolume* volume);
 
 }  // namespace qmcli

@@ -38,8 +38,20 @@ std::vector<std::string> SplitPath(const std::string& key) {
 
 constexpr char kHexDigits[] = "0123456789abcdef";
 constexpr char kHeader[] = "Quillmore registry store, version 1";
-// A store file larger than this is not a store the program wrote.
-constexpr uint64_t kMaxFileBytes = 512ull << 20;
+// What a store the program wrote can hold; anything beyond is damage (or an
+// attack) and is refused. The bounds keep the reader's memory and the depth
+// of every walk over the keys (export, destruction) small.
+constexpr uint64_t kMaxFileBytes = 64ull << 20;
+constexpr size_t kMaxKeyDepth = 32;
+constexpr size_t kMaxNameBytes = 1024;
+constexpr size_t kMaxLineBytes = 4ull << 20;
+
+bool WithinBounds(const std::vector<std::string>& parts) {
+  if (parts.size() > kMaxKeyDepth) return false;
+  for (const auto& p : parts)
+    if (p.size() > kMaxNameBytes) return false;
+  return true;
+}
 
 std::string Quote(const std::string& text) {
   static const char* hex = "0123456789abcdef";
@@ -151,7 +163,9 @@ struct CRegistryStore::Key {
     }
     return k;
   }
+  // Null when the path is deeper or its names longer than a store may hold.
   Key* Create(const std::vector<std::string>& parts) {
+    if (!WithinBounds(parts)) return nullptr;
     Key* k = this;
     for (const auto& p : parts) {
       auto& slot = k->subkeys[Lower(p)];
@@ -217,26 +231,50 @@ private:
 bool CRegistryStore::Load() {
   std::lock_guard lock(mutex_);
   root_ = std::make_unique<Key>();
+  loadNote_.clear();
   std::string text;
   {
     std::error_code ec;
     std::filesystem::path parent = std::filesystem::path(path_).parent_path();
     std::unique_ptr<FileLock> fileLock;
     if (std::filesystem::is_directory(parent, ec)) fileLock = std::make_unique<FileLock>(path_ + ".lock", LOCK_SH);
-    FILE* f = std::fopen(path_.c_str(), "rb");
-    if (!f) return false;
-    char buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
-      text.append(buf, n);
-      if (text.size() > kMaxFileBytes) break;
+    // Without blocking: a FIFO or a device at the store's place must not hold
+    // up the start.
+    const int fd = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (!regular || static_cast<uint64_t>(st.st_size) > kMaxFileBytes) {
+      ::close(fd);
+      SetAside(regular ? "is too large" : "is not a regular file");
+      return false;
     }
-    const bool failed = std::ferror(f) != 0;
-    std::fclose(f);
+    text.resize(static_cast<size_t>(st.st_size));
+    size_t done = 0;
+    bool failed = false;
+    while (done < text.size()) {
+      const ssize_t n = ::read(fd, text.data() + done, text.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) failed = true;
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+    }
+    ::close(fd);
     if (failed) return false;
+    text.resize(done);
   }
-  ImportText(text);
+  if (Import(text) > 0) SetAside("is damaged");
   return true;
+}
+
+void CRegistryStore::SetAside(const char* why) {
+  // The file is moved out of the way, so that it does not fail every later
+  // start too; what could be read of it stays in the store.
+  const std::string aside = path_ + ".damaged";
+  if (::rename(path_.c_str(), aside.c_str()) == 0)
+    loadNote_ = "The settings store " + path_ + " " + why + "; it was set aside as " + aside;
+  else
+    loadNote_ = "The settings store " + path_ + " " + why + " and could not be set aside";
 }
 
 bool CRegistryStore::Save() {
@@ -271,13 +309,16 @@ bool CRegistryStore::Save() {
   return ok;
 }
 
-bool CRegistryStore::ImportText(const std::string& input) {
+bool CRegistryStore::ImportText(const std::string& input) { return Import(input) >= 0; }
+
+int CRegistryStore::Import(const std::string& input) {
   std::lock_guard lock(mutex_);
   std::string text = input;
   if (text.size() >= 3 && static_cast<unsigned char>(text[0]) == 0xEF && static_cast<unsigned char>(text[1]) == 0xBB &&
       static_cast<unsigned char>(text[2]) == 0xBF)
     text.erase(0, 3);
   bool parsedAny = false;
+  int refused = 0;  // lines beyond the bounds
   Key* current = nullptr;
   size_t pos = 0;
   while (pos < text.size()) {
@@ -286,7 +327,8 @@ bool CRegistryStore::ImportText(const std::string& input) {
     std::string line = Trim(text.substr(pos, end - pos));
     pos = end + 1;
     // A hex value may run on over lines that end in a backslash.
-    while (!line.empty() && line.back() == '\\' && line.find("=hex") != std::string::npos && pos < text.size()) {
+    while (!line.empty() && line.back() == '\\' && line.find("=hex") != std::string::npos && pos < text.size() &&
+           line.size() <= kMaxLineBytes) {
       line.pop_back();
       size_t next = text.find('\n', pos);
       if (next == std::string::npos) next = text.size();
@@ -294,6 +336,11 @@ bool CRegistryStore::ImportText(const std::string& input) {
       pos = next + 1;
     }
     if (line.empty() || line[0] == ';' || line[0] == '#') continue;
+    if (line.size() > kMaxLineBytes) {
+      ++refused;
+      if (line[0] == '[') current = nullptr;
+      continue;
+    }
     if (line[0] == '[') {
       if (line.back() != ']') {
         current = nullptr;  // a cut key line: its values have no home
@@ -312,6 +359,10 @@ bool CRegistryStore::ImportText(const std::string& input) {
         continue;
       }
       current = root_->Create(parts);
+      if (!current) {
+        ++refused;
+        continue;
+      }
       parsedAny = true;
       continue;
     }
@@ -324,6 +375,10 @@ bool CRegistryStore::ImportText(const std::string& input) {
       continue;
     }
     if (p >= line.size() || line[p] != '=') continue;
+    if (name.size() > kMaxNameBytes) {
+      ++refused;
+      continue;
+    }
     std::string data = line.substr(p + 1);
     std::optional<Value> value;
     if (data == "-") {
@@ -354,7 +409,7 @@ bool CRegistryStore::ImportText(const std::string& input) {
     else current->values.emplace_back(name, std::move(*value));
     parsedAny = true;
   }
-  return parsedAny;
+  return parsedAny ? refused : -1;
 }
 
 std::string CRegistryStore::ExportText() const {
@@ -457,8 +512,9 @@ std::optional<std::vector<uint8_t>> CRegistryStore::GetBinary(const std::string&
 void CRegistryStore::Set(const std::string& key, const std::string& name, Value value) {
   std::lock_guard lock(mutex_);
   auto parts = SplitPath(key);
-  if (parts.empty()) return;
+  if (parts.empty() || name.size() > kMaxNameBytes) return;
   Key* k = root_->Create(parts);
+  if (!k) return;
   if (auto* v = k->FindValue(name)) v->second = std::move(value);
   else k->values.emplace_back(name, std::move(value));
 }

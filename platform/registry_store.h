@@ -34,8 +34,14 @@ public:
   static std::string ConfigDir();
 
   // Reads the file; a damaged file is read as far as it parses. False when
-  // the file is missing or unreadable (the store is then empty).
+  // the file is missing or unreadable (the store is then empty). Keys deeper
+  // than 32 levels, names over 1 KiB, lines over 4 MiB and files over 64 MiB
+  // are refused; a file with such parts, or that is not a regular file (a
+  // FIFO is never waited on), is renamed to "registry.damaged" and LoadNote
+  // says so.
   bool Load();
+  // The line for the log about the last Load (empty when all was well).
+  const std::string& LoadNote() const { return loadNote_; }
   // Writes the whole store atomically. False on failure.
   bool Save();
   // Merges text in the registry-export form into the store (used for the
@@ -65,7 +71,12 @@ public:
 
 private:
   struct Key;
+  // Merges text; the number of lines refused for their size or depth, -1
+  // when nothing could be parsed.
+  int Import(const std::string& text);
+  void SetAside(const char* why);
   std::string path_;
+  std::string loadNote_;
   mutable std::recursive_mutex mutex_;
   std::unique_ptr<Key> root_;
 };

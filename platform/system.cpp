@@ -59,6 +59,30 @@ std::string GetTempPath() {
   return path;
 }
 
+namespace {
+bool IsPrivateFolder(const std::string& folder) {
+  struct stat st {};
+  return !folder.empty() && ::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+         (st.st_mode & 077) == 0;
+}
+}  // namespace
+
+int CreatePrivateTempFile(std::string& folder, const std::string& name, std::string& path) {
+  if (name.empty() || name.find('/') != std::string::npos) {
+    errno = EINVAL;
+    return -1;
+  }
+  if (!IsPrivateFolder(folder)) {
+    std::string pattern = GetTempPath() + "/quillmore-XXXXXX";
+    if (!::mkdtemp(pattern.data())) return -1;
+    folder = pattern;
+  }
+  path = folder + "/" + name;
+  // Only this user can have left a file here; a file of an earlier call goes.
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) return -1;
+  return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+}
+
 std::string GetHomePath() {
   const char* home = std::getenv("HOME");
   if (home && *home) return home;

@@ -38,6 +38,13 @@ void SetLowestThreadPriority();
 
 // The system temporary folder: $TMPDIR, else /tmp (no trailing "/").
 std::string GetTempPath();
+// Creates the file `name` afresh for writing inside a folder of the
+// temporary folder that only this user may enter. The folder is made by
+// mkdtemp on first use and kept in `folder` for later calls (made again when
+// it is gone or no longer private); the file is created exclusively and never
+// through a link, so nobody else can point it at another file. Returns the
+// open descriptor and its path in `path`; -1 on failure (errno set).
+int CreatePrivateTempFile(std::string& folder, const std::string& name, std::string& path);
 // The user's home folder: $HOME, else the password database, else "/".
 std::string GetHomePath();
 

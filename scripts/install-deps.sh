@@ -10,8 +10,11 @@ packages=(
   python3 xxd zstd imagemagick
   ffmpeg
   libgsf-bin
+  libewf-dev libvmdk-dev libvhdi-dev libqcow-dev ewf-tools qemu-utils gddrescue
   bc time
   gpg openssl
+  zlib1g-dev fdisk
+  qt6-base-dev xvfb x11-apps
   libunistring-dev
 )
 missing=()

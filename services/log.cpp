@@ -143,22 +143,24 @@ int CLog::SendStatusText(uint32_t number, intptr_t lParam) {
   return 1;
 }
 
-std::string CLog::ShowLogFilePath() { return qm::GetTempPath() + "/Recovery log file.txt"; }
-
 int CLog::ShowLogFile() {
-  const std::string path = ShowLogFilePath();
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) {
+  std::string path;
+  {
+    std::lock_guard lock(mutex_);
+    int fd = qm::CreatePrivateTempFile(showFolder_, "Recovery log file.txt", path);
+    if (fd >= 0) {
+      std::string bytes;
+      for (const auto& line : lines_) bytes += Utf16LeLine(*line);
+      WriteAll(fd, bytes);
+      ::close(fd);
+    } else {
+      path.clear();
+    }
+  }
+  if (path.empty()) {
     AddError("Can't create temporary file");
     return 0;
   }
-  {
-    std::lock_guard lock(mutex_);
-    std::string bytes;
-    for (const auto& line : lines_) bytes += Utf16LeLine(*line);
-    WriteAll(fd, bytes);
-  }
-  ::close(fd);
   qm::ShellOpen(path);
   return 1;
 }

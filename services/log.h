@@ -45,8 +45,9 @@ public:
 
   // Sends WM_STATUS_TEXT to the main window when one is registered; returns 1.
   int SendStatusText(uint32_t number, intptr_t lParam);
-  // Writes every line to "Recovery log file.txt" in the temporary folder and
-  // opens it; 1 on success.
+  // Writes every line to "Recovery log file.txt" in a private folder of the
+  // temporary folder (made once per log, see CreatePrivateTempFile) and opens
+  // it; 1 on success.
   int ShowLogFile();
 
   // A copy of the lines so far, oldest first.
@@ -54,8 +55,6 @@ public:
   size_t LineCount() const;
   // True while the log file is open.
   bool FileOpen() const;
-  // The path ShowLogFile writes: "Recovery log file.txt" in the temporary folder.
-  static std::string ShowLogFilePath();
   // The local short date and time, "%s %s" (date, blank, time), as the
   // time-stamped lines carry it.
   static std::string FormatTimeStamp(uint64_t fileTime);
@@ -77,6 +76,7 @@ private:
   std::vector<std::unique_ptr<std::string>> lines_;
   uint64_t lastStamp_ = 0;
   int fd_ = -1;
+  std::string showFolder_;  // ShowLogFile's private temporary folder
 };
 
 // The log of the running program (owned by the drive-list owner).

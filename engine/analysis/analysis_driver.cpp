@@ -15,6 +15,7 @@
 
 #include "engine/catalog/found_object_tree.h"
 #include "engine/filesystems/file_system.h"
+#include "engine/partition/boot_search.h"
 #include "engine/scanner/analyser.h"
 #include "engine/volume/local_computer.h"
 #include "engine/volume/volume.h"
@@ -157,15 +158,9 @@ uint32_t CVolume::Analyse_Do() {
   }
   State = StateAnalysingFileSystem;
 
-  auto boot = std::make_unique<CFoundObject>(static_cast<const CFoundObject&>(*this));
-  boot->Name.clear();
-  boot->Flags &= static_cast<uint16_t>(~(FOF_NAMED | FOF_OWNS_NAME));
-  boot->SetName("BOOT");
-  boot->Size = 1024;
-  Catalog().Insert(boot.release(), true);
-
   Analyse_Boot();
-  AnalyseFileSystem();
+  // The phase empties the catalog first; it adds the BOOT object after that.
+  AnalyseFileSystem(true);
   if (theApp().Settings.AnalyseOnReady == 1 && State.load() == StateReady && !Analyser().StopRequested())
     AnalyseSectors();
   theComputer().FinishAnalysis(this);
@@ -252,8 +247,7 @@ void CVolume::AcceptScanObject(std::unique_ptr<CFoundObject> object) {
   if (!object) return;
   const int16_t t = object->FileType;
   if (t == 1 || t == 4 || t == 7 || t == 11) {
-    object->ParentID = ObjectID;
-    theComputer().AddFoundVolume(this, object->StartOffset, static_cast<uint32_t>(t));
+    OfferFoundBootSector(*this, object->StartOffset, static_cast<uint32_t>(t));
     return;
   }
   if (ScanMode != 0) return;

@@ -1,5 +1,5 @@
-// Starting, stopping and finishing analyses, the queue of volumes waiting
-// for one, and the found-volume check of the sector scan.
+// Starting, stopping and finishing analyses, and the queue of volumes
+// waiting for one.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -41,16 +41,6 @@ void RunAnalysis(CVolume* volume) {
     theLog().AddError("pVolume->Analyse_Do.FatalError");
     // The queue must not stay blocked by a volume whose analysis failed.
     theComputer().FinishAnalysis(volume);
-  }
-}
-
-const char* FileSystemNameForType(uint32_t type) {
-  switch (type) {
-    case 1: case 17: return "FAT12";
-    case 4: case 6: case 14: case 20: case 22: case 30: return "FAT16";
-    case 7: return "NTFS";
-    case 11: case 12: case 27: case 28: return "FAT32";
-    default: return "";
   }
 }
 
@@ -136,14 +126,3 @@ void CLocalComputer::SetCurrentVolume(CVolume* volume) { Queue().current = volum
 CVolume* CLocalComputer::SelectedVolume() const { return Queue().selected.load(); }
 void CLocalComputer::SetSelectedVolume(CVolume* volume) { Queue().selected = volume; }
 void CLocalComputer::SetScanAbortQuestion(IScanAbortQuestion* question) { Queue().question = question; }
-
-// The found-volume check, reduced for now to what the sector scan needs:
-// the parent's own boot sector confirms the parent; any other find is logged.
-void CLocalComputer::AddFoundVolume(CVolume* parent, uint64_t byteOffset, uint32_t fileSystemId) {
-  if (!parent) return;
-  if ((parent->Kind == VolumeLogical || parent->Kind == VolumeImage) && byteOffset == 0) {
-    parent->Flags |= FOF_CONFIRMED;
-    return;
-  }
-  Log.Message("Found %s volume at: %I64d", FileSystemNameForType(fileSystemId), byteOffset);
-}

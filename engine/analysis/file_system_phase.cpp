@@ -2,6 +2,7 @@
 // for the volume's file system walks its metadata, and every object it
 // reports goes to the catalog through AddFileSystemObject.
 #include <chrono>
+#include <memory>
 
 #include "engine/catalog/found_object_tree.h"
 #include "engine/filesystems/file_system.h"
@@ -11,12 +12,16 @@
 #include "services/app.h"
 #include "services/log.h"
 
-uint32_t CVolume::AnalyseFileSystem() {
+uint32_t CVolume::AnalyseFileSystem(bool addBootObject) {
   FoldersFound = 0;
   FilesFound = 0;
   const auto start = std::chrono::steady_clock::now();
   Position(0);
-  theApp().AnalysisRunning = 1;
+  // A phase run on its own (the file-system command, the command line) takes
+  // the running flag and gives it back at its end; inside a full analysis the
+  // queue holds the flag and FinishAnalysis releases it. A flag left at 1
+  // would make every later StartAnalysis only queue.
+  const bool tookRunningFlag = theApp().AnalysisRunning.exchange(1) == 0;
   State = StateAnalysingFileSystem;
   theLog().SendStatusText(57211, 0);
   theLog().AddMessage("Beginning file system analysis.");
@@ -24,6 +29,11 @@ uint32_t CVolume::AnalyseFileSystem() {
   CFoundObjectTree& catalog = Catalog();
   catalog.Clear(this);
   catalog.Insert(this, true);
+  // Made after the catalog is emptied, so that it survives the phase.
+  if (addBootObject) InsertBootObject();
+  // The volumes found in this one stay its objects (the volume list owns them).
+  for (CVolume* child : ChildVolumes())
+    if (child->Kind == VolumeFound) catalog.Insert(child, false);
 
   const uint32_t id = FileSystem().FileSystemType;
   if (auto parser = CreateFileSystemParser(id, this)) {
@@ -46,10 +56,21 @@ uint32_t CVolume::AnalyseFileSystem() {
   if (IMessageTarget* window = theApp().MainWindow.load()) window->PostMessage(WM_FS_ANALYSIS_DONE, 0, 0);
   State = StateReady;
   ChangedFlag = 0;
+  if (tookRunningFlag) theApp().AnalysisRunning = 0;
   theLog().Message("Analysis duration: %d minute(s), %d second(s).", static_cast<int64_t>(elapsed / 60000),
                    static_cast<int64_t>((elapsed / 1000) % 60));
   theLog().Message("Analysis completed. Found %d folder(s) and %d file(s).", FoldersFound.load(), FilesFound.load());
   return 0;
+}
+
+void CVolume::InsertBootObject() {
+  // The first two sectors of the volume, as a copy of its own record.
+  auto boot = std::make_unique<CFoundObject>(static_cast<const CFoundObject&>(*this));
+  boot->Name.clear();
+  boot->Flags &= static_cast<uint16_t>(~(FOF_NAMED | FOF_OWNS_NAME));
+  boot->SetName("BOOT");
+  boot->Size = 1024;
+  Catalog().Insert(boot.release(), true);
 }
 
 CFoundObject* CVolume::AddFileSystemObject(const CFoundObject& record) {

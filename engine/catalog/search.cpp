@@ -145,7 +145,7 @@ uint64_t ReduceLocalFileTime(uint64_t filetime, bool keepDate, bool keepTime) {
 
 void SearchCriteria::SetNamePattern(std::string_view text) {
   if (text.empty()) {
-    NamePattern = "*";
+    NamePattern.assign(1, '*');  // GCC 12 at -O3 warns falsely (-Wrestrict) on = "*"
     return;
   }
   const std::u32string points = Decode(text);

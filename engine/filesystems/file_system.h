@@ -12,6 +12,9 @@
 class CVolume;
 
 constexpr uint32_t E_FAIL_CODE = 0x80004005;
+// The identity of the placeholder folder that holds files whose folder is
+// gone: its record reused, its entry lost. No object of a file system has it.
+constexpr int64_t ORPHAN_FILES_ID = 0x0F000000;
 
 // How a type code's objects are laid out on the volume (decides GetRuns).
 enum class FileSystemFamily { Fat, Ntfs, Other };

@@ -70,7 +70,8 @@ constexpr size_t kEntry = 32;
 constexpr size_t kMaxDirectoryBytes = 65536 * kEntry;
 // The FAT is read in pieces of this many sectors.
 constexpr uint64_t kFatReadSectors = 8192;
-constexpr size_t kMaxNameUnits = 4096;
+// A long name has at most 255 characters: 20 entries of 13.
+constexpr int kMaxNameParts = 20;
 
 }  // namespace
 
@@ -520,32 +521,80 @@ void CFileSystem_FAT::ParseDirectory(const uint8_t* buffer, size_t bytes, int64_
     if (record.ObjectID == 0 && record.ParentID == 0) {
       // An empty file in the FAT12/16 root has no cluster: it would carry the
       // root's own identity, so it goes under a placeholder folder instead.
-      record.ParentID = 0x0F000000;
+      record.ParentID = ORPHAN_FILES_ID;
       record.ObjectID = -1;
     }
     Volume->AddFileSystemObject(record);
   }
 }
 
-std::string CFileSystem_FAT::GetEntryName(const uint8_t* buffer, size_t offset) {
+uint8_t CFileSystem_FAT::ShortNameChecksum(const uint8_t* name11) {
+  uint8_t sum = 0;
+  for (int i = 0; i < 11; ++i) sum = static_cast<uint8_t>(((sum & 1) << 7) + (sum >> 1) + name11[i]);
+  return sum;
+}
+
+std::u16string CFileSystem_FAT::LongNameOf(const uint8_t* buffer, size_t offset) {
+  // The long-name entries before a short entry, nearest first, hold the
+  // parts of its name in order: sequence numbers 1, 2, ... with 0x40 on the
+  // last, each carrying the checksum of the short name. Entries that break
+  // either rule belong to another (earlier, deleted) file: the name is not
+  // taken. A deleted file's entries all lost their first byte, so there the
+  // sequence cannot be checked and the short name's first character is not
+  // known; the checksum then fixes that character, which has to be the one
+  // the long name begins with.
   const uint8_t* entry = buffer + offset;
-  // Long name: the entries before this one, nearest first, hold its parts in
-  // order. Deleted long-name entries serve as well as live ones.
+  const bool deleted = entry[0] == 0xE5;
+  static constexpr int kPos[13] = {0x01, 0x03, 0x05, 0x07, 0x09, 0x0E, 0x10, 0x12, 0x14, 0x16, 0x18, 0x1C, 0x1E};
   std::u16string units;
-  for (size_t at = offset; at >= kEntry && units.size() < kMaxNameUnits;) {
+  int parts = 0;
+  bool textEnded = false, lastPart = false;
+  int checksum = -1;
+  for (size_t at = offset; at >= kEntry && parts < kMaxNameParts && !lastPart;) {
     at -= kEntry;
     const uint8_t* l = buffer + at;
     if (l[0x0B] != 0x0F) break;
-    static constexpr int kPos[13] = {0x01, 0x03, 0x05, 0x07, 0x09, 0x0E, 0x10, 0x12, 0x14, 0x16, 0x18, 0x1C, 0x1E};
-    for (int p : kPos) units.push_back(static_cast<char16_t>(U16(l + p)));
-    // A live part that says it is the last one ends the name.
-    if (l[0] != 0xE5 && (l[0] & 0x40)) break;
+    if ((l[0] == 0xE5) != deleted) break;
+    if (checksum >= 0 && l[0x0D] != checksum) break;
+    checksum = l[0x0D];
+    ++parts;
+    if (!deleted) {
+      if ((l[0] & 0x1F) != parts) return {};
+      lastPart = (l[0] & 0x40) != 0;
+    }
+    for (int p : kPos) {
+      const char16_t u = static_cast<char16_t>(U16(l + p));
+      if (u == 0) textEnded = true;
+      if (!textEnded) units.push_back(u);
+    }
+    // A deleted name ends with the part that holds its terminator.
+    if (deleted && textEnded) lastPart = true;
   }
-  if (!units.empty()) {
-    size_t end = units.find(u'\0');
-    if (end != std::u16string::npos) units.resize(end);
-    if (!units.empty()) return qm::Utf16ToUtf8(units);
+  if (units.empty() || (!deleted && !lastPart)) return {};
+  if (!deleted) return checksum == ShortNameChecksum(entry) ? units : std::u16string{};
+
+  uint8_t name[11];
+  std::memcpy(name, entry, 11);
+  int first = -1;
+  for (int b = 0x20; b < 0x100 && first < 0; ++b) {
+    name[0] = static_cast<uint8_t>(b);
+    if (ShortNameChecksum(name) == checksum) first = b;
   }
+  if (first < 0) return {};
+  size_t lead = 0;
+  while (lead < units.size() && (units[lead] == u'.' || units[lead] == u' ')) ++lead;
+  if (lead == units.size()) return {};
+  char16_t c = units[lead];
+  if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+  const bool plain = (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9');
+  if (plain ? first != c : (first >= 'a' && first <= 'z')) return {};
+  return units;
+}
+
+std::string CFileSystem_FAT::GetEntryName(const uint8_t* buffer, size_t offset) {
+  const uint8_t* entry = buffer + offset;
+  std::u16string units = LongNameOf(buffer, offset);
+  if (!units.empty()) return qm::Utf16ToUtf8(units);
 
   // Short name. NT-style case bits at 0x0C ask for a lower-case base name
   // (0x08) or extension (0x10), the way every system shows such names.

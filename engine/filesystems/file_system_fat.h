@@ -50,6 +50,11 @@ public:
   // The name of the entry at `offset` in a directory buffer: its long name
   // when long-name entries precede it, else its short name.
   static std::string GetEntryName(const uint8_t* buffer, size_t offset);
+  // The long name of the short entry at `offset` when the long-name entries
+  // before it pass the checksum and sequence tests; empty otherwise.
+  static std::u16string LongNameOf(const uint8_t* buffer, size_t offset);
+  // The checksum long-name entries carry of their 11-byte short name.
+  static uint8_t ShortNameChecksum(const uint8_t* name11);
   static bool IsValidEntry(const uint8_t* entry);
   static bool IsValidShortName(const uint8_t* entry);
   // DOS date and time as a FILETIME in the same (local) time; 0 when invalid.

@@ -54,7 +54,8 @@ void CFileSystem_NTFS::LogDamage(std::string_view text) {
 bool CFileSystem_NTFS::ReadBootSector() {
   if (!Volume) return false;
   uint8_t boot[512];
-  if (Volume->ReadSectors(boot, 0, uint64_t{1}) < 512) return false;
+  // Sector 0, or the backup copy a volume found by it is read from.
+  if (Volume->ReadSectors(boot, Volume->Origin.BootSector, uint64_t{1}) < 512) return false;
   uint32_t bytesPerSector = Le16(boot + 0x0B);
   uint32_t rawSpc = boot[0x0D];
   uint64_t spc = rawSpc <= 0x80 ? rawSpc : (rawSpc >= 0xF4 ? 1ull << (256 - rawSpc) : 0);
@@ -273,6 +274,9 @@ void CFileSystem_NTFS::ReportRecord(CFoundObject& object, MftRecord& record) {
   // The root is the catalog's own root; a record without a parent has no
   // place in the tree.
   if (object.ObjectID == 5 || object.ParentID == 0) return;
+  // A parent record reused for another file since this one was written is
+  // not this file's folder: the file goes among the orphans.
+  if (!ParentStillHolds(record.ParentReference)) object.ParentID = ORPHAN_FILES_ID;
   Volume->AddFileSystemObject(object);
 }
 
@@ -307,6 +311,29 @@ int CFileSystem_NTFS::Analyse() {
     theLog().AddError("CFileSystem_NTFS::Analyse except");
   }
   return 0;
+}
+
+bool CFileSystem_NTFS::ParentStillHolds(uint64_t reference) {
+  const uint16_t sequence = static_cast<uint16_t>(reference >> 48);
+  const uint64_t parent = RecordNumberOf(reference);
+  if (sequence == 0 || !mftLoaded_ || parent >= RecordCount) return true;
+  auto it = parents_.find(parent);
+  if (it == parents_.end()) {
+    ParentState state;
+    std::vector<uint8_t> buffer(RecordSize);
+    MftRecord record(this);
+    if (ReadRecord(parent, buffer.data()) && record.Load(buffer.data(), buffer.size())) {
+      state.Known = true;
+      state.InUse = record.InUse();
+      state.Sequence = record.SequenceNumber();
+    }
+    it = parents_.emplace(parent, state).first;
+  }
+  const ParentState& p = it->second;
+  if (!p.Known) return true;
+  // Freeing a record raises its sequence number by one: the files of a
+  // deleted folder name the number the folder had while it lived.
+  return p.Sequence == sequence || (!p.InUse && static_cast<uint16_t>(sequence + 1) == p.Sequence);
 }
 
 bool CFileSystem_NTFS::InsideMft(uint64_t sector) const {

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -56,6 +57,10 @@ private:
   void ReportRecord(CFoundObject& object, MftRecord& record);
   // Whether a volume sector lies inside the MFT's own data.
   bool InsideMft(uint64_t sector) const;
+  // Whether the record a parent reference names still has the reference's
+  // sequence number (or, freed, the one after it). A record that cannot be
+  // read gives no evidence against the reference.
+  bool ParentStillHolds(uint64_t reference);
   void BuildRuns(MftRecord& record, uint64_t objectSize, std::vector<FoundObjectRun>& runs) const;
 
   std::recursive_mutex mutex_;
@@ -69,6 +74,12 @@ private:
   MftRecord shared_{this};
   std::unordered_set<uint64_t> examined_;                  // sectors of records already examined
   uint32_t damageLines_ = 0;
+  struct ParentState {
+    bool Known = false;
+    bool InUse = false;
+    uint16_t Sequence = 0;
+  };
+  std::unordered_map<uint64_t, ParentState> parents_;  // parent records looked at
 
   // Read-ahead window over the volume.
   std::vector<uint8_t> window_;

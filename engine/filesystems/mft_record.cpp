@@ -63,6 +63,13 @@ bool MftRecord::ApplyFixup() {
   if (usaCount == 0) return false;
   if (usaCount - 1 > size / kFixupStride) return false;
   if (usaOffset < 0x28 || usaOffset + 2ull * usaCount > size) return false;
+  // Each block ends with the update sequence number until the fix-up puts
+  // its own bytes back; a block that ends otherwise was not written with the
+  // others (a torn write) and the record mixes two versions.
+  for (uint32_t i = 1; i < usaCount; ++i) {
+    size_t at = static_cast<size_t>(i) * kFixupStride - 2;
+    if (Record[at] != Record[usaOffset] || Record[at + 1] != Record[usaOffset + 1]) return false;
+  }
   for (uint32_t i = 1; i < usaCount; ++i) {
     size_t at = static_cast<size_t>(i) * kFixupStride - 2;
     Record[at] = Record[usaOffset + 2 * i];
@@ -73,6 +80,7 @@ bool MftRecord::ApplyFixup() {
 
 uint16_t MftRecord::RecordFlags() const { return Record.size() >= 0x18 ? Le16(&Record[0x16]) : 0; }
 uint32_t MftRecord::RecordNumber() const { return Record.size() >= 0x30 ? Le32(&Record[0x2C]) : 0; }
+uint16_t MftRecord::SequenceNumber() const { return Record.size() >= 0x12 ? Le16(&Record[0x10]) : 0; }
 uint64_t MftRecord::BaseReference() const { return Record.size() >= 0x28 ? Le64(&Record[0x20]) : 0; }
 
 int32_t MftRecord::FirstAttribute() const {
@@ -285,8 +293,9 @@ uint32_t MftRecord::ReadData(uint64_t offset, uint32_t bytes, void* buffer) {
   return static_cast<uint32_t>(done);
 }
 
-bool MftRecord::FillObject(CFoundObject& object) const {
+bool MftRecord::FillObject(CFoundObject& object) {
   if (!loaded_) return false;
+  ParentReference = 0;
   bool haveFileName = false;
   for (int32_t a = FirstAttribute(); a >= 0; a = NextAttribute(a)) {
     uint32_t type = Le32(&Record[a]);
@@ -307,6 +316,7 @@ bool MftRecord::FillObject(CFoundObject& object) const {
         // The parent's record number; the sequence number in the high bits
         // is not part of the identity.
         object.ParentID = static_cast<int64_t>(RecordNumberOf(Le64(c)));
+        ParentReference = Le64(c);
         object.Size = Le64(c + 0x30);
       }
       if (nameLength == 0) continue;

@@ -75,7 +75,8 @@ public:
   bool Loaded() const { return loaded_; }
 
   // Puts the update sequence entries back at the end of each 512-byte block.
-  // False when the array or its count does not fit the record.
+  // False when the array or its count does not fit the record, or when a
+  // block does not end with the update sequence number (a torn write).
   bool ApplyFixup();
 
   // Offset of the first attribute of `type`, or -1. The walk stops at the end
@@ -104,9 +105,9 @@ public:
   // cannot be read.
   uint32_t ReadData(uint64_t offset, uint32_t bytes, void* buffer);
 
-  // Times, parent, size and name for a found object. False when the record
-  // is not loaded.
-  bool FillObject(CFoundObject& object) const;
+  // Times, parent, size and name for a found object (and ParentReference).
+  // False when the record is not loaded.
+  bool FillObject(CFoundObject& object);
 
   // Follows the $ATTRIBUTE_LIST: reads each record that holds an extent of
   // the unnamed data stream and merges its runs by virtual cluster. Records
@@ -117,6 +118,7 @@ public:
   // The record's fields.
   uint16_t RecordFlags() const;
   uint32_t RecordNumber() const;
+  uint16_t SequenceNumber() const;
   uint64_t BaseReference() const;
   bool InUse() const { return RecordFlags() & ntfs::kRecordInUse; }
   bool IsDirectory() const { return RecordFlags() & ntfs::kRecordDirectory; }
@@ -137,6 +139,8 @@ public:
   int32_t ResidentDataPosition = -1;
   int32_t DataAttributeCount = 0;
   bool HasData = false;
+  // The parent reference (with its sequence number) FillObject took.
+  uint64_t ParentReference = 0;
 
 private:
   // Checks the attribute at `offset`: its header and length fit the record

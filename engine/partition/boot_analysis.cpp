@@ -5,7 +5,6 @@
 #include <system_error>
 
 #include "engine/filesystems/file_system.h"
-#include "engine/partition/partition_table.h"
 #include "engine/volume/volume.h"
 #include "services/log.h"
 
@@ -33,9 +32,12 @@ BootGroup GroupOf(uint32_t id) {
 
 uint32_t CVolume::ReadBoot() {
   BootBuffer.fill(0);
-  uint32_t got = ReadSectors(BootBuffer.data(), 0, static_cast<uint64_t>(2));
-  // A volume of a single readable sector still has a boot sector.
-  if (got == 0) got = ReadSectors(BootBuffer.data(), 0, static_cast<uint64_t>(1));
+  // A volume found by the backup copy of its boot sector reads the copy.
+  const uint64_t first = Origin.BootSector;
+  uint32_t got = ReadSectors(BootBuffer.data(), first, static_cast<uint64_t>(2));
+  // A volume of a single readable sector (or a copy in its last sector)
+  // still has a boot sector.
+  if (got == 0) got = ReadSectors(BootBuffer.data(), first, static_cast<uint64_t>(1));
   if (got == 0) theLog().Error("Can't read boot sector on [%s]", GetDisplayName());
   return got;
 }
@@ -70,7 +72,7 @@ uint32_t CVolume::Analyse_Boot() {
       case BootGroup::Ignored:
         break;
       case BootGroup::PartitionTable:
-        WalkPartitionTable(*this, 0);
+        WalkPartitionTable(0);
         break;
       case BootGroup::Unknown:
         theLog().AddError("CVolume::Analyse_Boot.Unknow filesystem ID");
@@ -78,11 +80,12 @@ uint32_t CVolume::Analyse_Boot() {
     }
 
     if (Kind == VolumeImage && !DevicePath.empty()) {
-      std::error_code ec;
-      const auto bytes = std::filesystem::file_size(DevicePath, ec);
-      if (!ec) {
+      // The disk the image holds: for a container format that is not the
+      // file's own size.
+      const uint64_t bytes = SourceSizeBytes();
+      if (bytes != 0) {
         Size = bytes;
-        if (Size != 0) TotalSectors = Size / 512;
+        TotalSectors = Size / 512;
       }
     }
     if (Size == 0 && TotalSectors != 0) Size = TotalSectors * 512;

@@ -118,6 +118,16 @@ std::string MarkIncomplete(int dir, const std::string& folder, const std::string
   return path;
 }
 
+// A lost file ends at the end of its volume at the latest: a size that
+// reaches past it (a rule's guess, a header's claim) is cut there, so the
+// file is written whole up to the volume's last byte.
+void KeepWithinVolume(CFoundObject& object) {
+  if (!object.Volume || !object.SizeKnown()) return;
+  const uint64_t end = object.Volume->Size;
+  if (end == SIZE_UNKNOWN || end == 0 || object.StartOffset >= end) return;
+  object.Size = std::min(object.Size, end - object.StartOffset);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -359,14 +369,19 @@ int CRecovery::RecoverFile(CFoundObjectReader& reader, const CFoundObject* catal
   const std::string folderPath = FolderPath(catalogObject ? *catalogObject : object);
 
   // Lost files: decide how many bytes to write before anything is created.
+  // A size the content told (or the user set) is the file's size; the
+  // probable-size rules are only for the files whose size is unknown.
   if (object.Flags & FOF_SIGNATURE) {
-    const CFoundObjectTree* catalog = object.Volume ? &object.Volume->Catalog() : nullptr;
-    ProbableSizeResult result = DecideProbableSize(object, Choices, SizeDialog, catalog);
-    if (result != ProbableSizeResult::SizeSet) {
-      NoteFailure(RecoveryOutcome::Skipped,
-                  result == ProbableSizeResult::Cancel ? "size question cancelled" : "lost file: no size chosen");
-      return 0;
+    if (!object.SizeKnown()) {
+      const CFoundObjectTree* catalog = object.Volume ? &object.Volume->Catalog() : nullptr;
+      ProbableSizeResult result = DecideProbableSize(object, Choices, SizeDialog, catalog);
+      if (result != ProbableSizeResult::SizeSet) {
+        NoteFailure(RecoveryOutcome::Skipped,
+                    result == ProbableSizeResult::Cancel ? "size question cancelled" : "lost file: no size chosen");
+        return 0;
+      }
     }
+    KeepWithinVolume(object);
   }
   if (!object.SizeKnown()) {
     theLog().Error("FileRecovery: File '%s' recovery skipped", object.Name);
@@ -427,7 +442,7 @@ uint64_t CRecovery::FileRecovery(CFoundObject& object, const ReadFunction& read)
   bool existed = false;
   int rawFd = -1;
   try {
-    rawFd = qm::recovery::CreateNewFile(targetDir_.Get(), targetName_, &chosen, &existed);
+    rawFd = qm::recovery::CreateNewFile(targetDir_.Get(), targetName_, &chosen, &existed, &nameNumbers_);
   } catch (...) {
     theLog().AddError("Recovery_Thread.except0");
     NoteFailure(RecoveryOutcome::Failed, "unexpected failure");

@@ -194,6 +194,7 @@ private:
 
   // The folder and name PrepareDestination chose for the next file.
   qm::recovery::UniqueFd targetDir_;
+  qm::recovery::NameNumbers nameNumbers_;  // next free "name (n)" per folder
   std::string targetFolder_;
   std::string targetName_;
 };
@@ -203,8 +204,11 @@ OpenResult OpenWithDesktop(const std::string& path, int* error);
 
 // True when the destination folder lies on the device the volume is read
 // from: the same block device, a partition of the whole disk being read, or
-// the file system that holds the image being read.
-bool IsDestinationOnSourceDrive(const CVolume& volume, const std::string& destination);
+// the file system that holds the image being read, and for a loop device the
+// file system that holds its backing file (unless `followLoopFile` is off:
+// a copy of the loop device's blocks may lie beside its file, as a copy of
+// an image may lie beside it).
+bool IsDestinationOnSourceDrive(const CVolume& volume, const std::string& destination, bool followLoopFile = true);
 
 // The Recover dialog's same-drive check: while the destination is on the
 // source drive, asks whether to choose another folder; No keeps the folder,

@@ -154,13 +154,30 @@ UniqueFd OpenFolderChain(int parent, const std::string& parentPath, const std::v
   return current;
 }
 
-int CreateNewFile(int dir, const std::string& name, std::string* chosen, bool* existed) {
-  if (existed) *existed = false;
-  for (unsigned n = 1; n <= 100000; ++n) {
+NameNumbers::Key NameNumbers::MakeKey(int dir, const std::string& name) {
+  struct stat st {};
+  if (::fstat(dir, &st) != 0) return {0, 0, name};
+  return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), name};
+}
+
+unsigned NameNumbers::First(int dir, const std::string& name) const {
+  if (next_.empty()) return 1;
+  auto it = next_.find(MakeKey(dir, name));
+  return it == next_.end() ? 1 : it->second;
+}
+
+void NameNumbers::Taken(int dir, const std::string& name, unsigned used) { next_[MakeKey(dir, name)] = used + 1; }
+
+int CreateNewFile(int dir, const std::string& name, std::string* chosen, bool* existed, NameNumbers* numbers) {
+  constexpr unsigned kLastNumber = 100000;
+  const unsigned first = numbers ? numbers->First(dir, name) : 1;
+  if (existed) *existed = first > 1;
+  for (unsigned n = first; n <= kLastNumber; ++n) {
     std::string candidate = n == 1 ? name : NumberedName(name, n);
     int fd = ::openat(dir, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd >= 0) {
       if (chosen) *chosen = candidate;
+      if (numbers && n > 1) numbers->Taken(dir, name, n);
       return fd;
     }
     if (errno != EEXIST) return -1;

@@ -4,7 +4,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <map>
 #include <string>
+#include <tuple>
 #include <string_view>
 #include <vector>
 
@@ -75,12 +78,28 @@ UniqueFd OpenRoot(const std::string& root, std::string* failed);
 UniqueFd OpenFolderChain(int parent, const std::string& parentPath, const std::vector<std::string>& components,
                          std::string* failed);
 
+// The next number to try for a name that was taken, per folder (by device
+// and inode) and name, so that a folder of many files with one name does not
+// try "name", "name (2)", ... from the start for each of them. Only names
+// that were taken are remembered.
+class NameNumbers {
+public:
+  unsigned First(int dir, const std::string& name) const;
+  void Taken(int dir, const std::string& name, unsigned used);
+
+private:
+  using Key = std::tuple<uint64_t, uint64_t, std::string>;
+  static Key MakeKey(int dir, const std::string& name);
+  std::map<Key, unsigned> next_;
+};
+
 // Creates a new file `name` in the folder `dir` for writing, never replacing
 // or following anything that exists: when the name is taken, tries
-// "name (2).ext", "name (3).ext" and so on. `chosen` receives the name used,
-// `existed` whether the first name was taken. Returns the descriptor or -1
-// (errno set).
-int CreateNewFile(int dir, const std::string& name, std::string* chosen, bool* existed);
+// "name (2).ext", "name (3).ext" and so on, from the number `numbers`
+// remembers when given. `chosen` receives the name used, `existed` whether
+// the first name was taken. Returns the descriptor or -1 (errno set).
+int CreateNewFile(int dir, const std::string& name, std::string* chosen, bool* existed,
+                  NameNumbers* numbers = nullptr);
 
 // Joins a folder path and a name with one "/".
 std::string JoinPath(std::string_view folder, std::string_view name);

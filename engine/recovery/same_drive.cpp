@@ -108,7 +108,7 @@ std::set<dev_t> FileSystemDevices(const std::string& path) {
 
 }  // namespace
 
-bool IsDestinationOnSourceDrive(const CVolume& volume, const std::string& destination) {
+bool IsDestinationOnSourceDrive(const CVolume& volume, const std::string& destination, bool followLoopFile) {
   // A found volume lives inside the device of the volume it was found in.
   const CVolume* top = &volume;
   for (int i = 0; i < 64 && top->Parent && top->Parent != top; ++i) top = top->Parent;
@@ -118,13 +118,13 @@ bool IsDestinationOnSourceDrive(const CVolume& volume, const std::string& destin
   if (id != 0) {
     source.insert(static_cast<dev_t>(id));
     if (major(static_cast<dev_t>(id)) == 0) AddMountSource(static_cast<dev_t>(id), source);
-    AddLoopBackingFile(static_cast<dev_t>(id), source);
+    if (followLoopFile) AddLoopBackingFile(static_cast<dev_t>(id), source);
   } else if (!top->DevicePath.empty()) {
     struct stat st {};
     if (::stat(top->DevicePath.c_str(), &st) == 0) {
       if (S_ISBLK(st.st_mode)) {
         source.insert(st.st_rdev);
-        AddLoopBackingFile(st.st_rdev, source);
+        if (followLoopFile) AddLoopBackingFile(st.st_rdev, source);
       } else {
         source.insert(st.st_dev);
         if (major(st.st_dev) == 0) AddMountSource(st.st_dev, source);

@@ -4,6 +4,8 @@
 
 #include "engine/scanner/file_signature_database.h"
 #include "engine/volume/volume.h"
+#include "platform/image_formats.h"
+#include "platform/registry_store.h"
 #include "services/app.h"
 
 CVolume* CVolumesList::GetAt(size_t index) const {
@@ -30,14 +32,17 @@ std::vector<CVolume*> CVolumesList::Snapshot() const {
   return out;
 }
 
-CLocalComputer::CLocalComputer() : Log(theApp()), signatures_(std::make_unique<CFileSignatureDatabase>()) {}
+CLocalComputer::CLocalComputer() : Log(theApp()), signatures_(std::make_unique<CFileSignatureDatabase>()) {
+  // A settings store that had to be set aside at its load is said in the log.
+  if (const std::string& note = theApp().Registry().LoadNote(); !note.empty()) Log.AddError(note);
+}
 CLocalComputer::~CLocalComputer() = default;
 
 int64_t CLocalComputer::NextVolumeId() { return --volumeIdCounter_; }
 
 CVolume* CLocalComputer::LoadImage(const std::string& path) {
   int err = 0;
-  auto device = OpenDeviceReadOnly(path, &err);
+  auto device = OpenSourceReadOnly(path, &err);
   if (!device) return nullptr;  // nothing is logged: the caller reports it
   auto volume = std::make_unique<CVolume>(VolumeImage);
   volume->MediaType = 7;

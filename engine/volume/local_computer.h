@@ -9,9 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "engine/partition/partition_origin.h"
 #include "services/log.h"
 
 class CVolume;
+struct CFoundObject;
 class CFileSignatureDatabase;
 class CRecovery;
 
@@ -40,8 +42,18 @@ public:
   // An image file (or a block device given by path) as a volume; null when
   // it cannot be opened.
   CVolume* LoadImage(const std::string& path);
-  // A boot sector found by the sector scan (lost-partition search).
-  void AddFoundVolume(CVolume* parent, uint64_t byteOffset, uint32_t fileSystemId);
+  // Starts copying job.Source to the image file job.TargetPath on a thread
+  // of its own (engine/volume/image_job.h). 0 when started; -1 when the
+  // checks refused the job (job.Reason tells why).
+  int CreateImage(struct ImageJob& job);
+  // A partition the table walk found or a boot sector the volume search met
+  // (engine/partition/found_volume.cpp). The record's ParentID names the
+  // volume it was found in, its StartOffset the byte offset there and its
+  // FileType the partition type or file system. A volume known before is
+  // confirmed (FOF_CONFIRMED) and returned; otherwise the Found volume is
+  // made, analysed for its boot sector, listed and returned. Null when the
+  // parent is not in the volume list or the offset lies past its end.
+  CVolume* AddFoundVolume(const CFoundObject& record, const PartitionOrigin& origin = {});
 
   // --- Analysis driver (engine/analysis/analysis_queue.cpp) ---
   // Queues the volume and starts its full analysis unless one runs.
@@ -71,6 +83,9 @@ public:
 
 private:
   std::atomic<int64_t> volumeIdCounter_{-0x10000};
+  // Makes AddFoundVolume's look-up and append one step, so two threads
+  // reporting the same volume make one.
+  std::mutex foundMutex_;
   std::unique_ptr<CFileSignatureDatabase> signatures_;
   std::once_flag recoveryOnce_;
   std::shared_ptr<CRecovery> recovery_, tryOpen_;

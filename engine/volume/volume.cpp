@@ -19,6 +19,7 @@
 #include "engine/catalog/found_object_tree.h"
 #include "engine/filesystems/file_system.h"
 #include "engine/scanner/analyser.h"
+#include "platform/image_formats.h"
 #include "platform/system.h"
 #include "services/app.h"
 #include "services/log.h"
@@ -119,7 +120,7 @@ bool CVolume::OpenDriveLocked() {
     }
     const std::string path = GetDevicePath();
     int error = 0;
-    device_ = OpenDeviceReadOnly(path, &error);
+    device_ = OpenSourceReadOnly(path, &error);
     if (!device_) {
       theLog().Error("Can't open volume '%s', System Error: %s", path, qm::SystemErrorText(error));
       return false;
@@ -255,6 +256,16 @@ uint32_t CVolume::ReadSectors(void* buffer, uint64_t first, uint64_t count) {
   }
 }
 
+void CVolume::AddChildVolume(CVolume* child) {
+  std::lock_guard lock(childrenMutex_);
+  Children.push_back(child);
+}
+
+std::vector<CVolume*> CVolume::ChildVolumes() const {
+  std::lock_guard lock(childrenMutex_);
+  return Children;
+}
+
 // ---------------------------------------------------------------------------
 // Names and paths
 
@@ -360,8 +371,20 @@ uint64_t CVolume::QueryDeviceInformation() {
   if (fd >= 0 && ::fstat(fd, &st) == 0) {
     if (S_ISBLK(st.st_mode)) return QueryBlockDevice(fd);
     SourceDeviceId = st.st_dev;  // the file system that holds the image
+  } else if (fd < 0 && ::stat(GetDevicePath().c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    SourceDeviceId = st.st_dev;  // a container image read through its library
   }
   IsBlockDevice = false;
+  return device->SizeBytes();
+}
+
+uint64_t CVolume::SourceSizeBytes() {
+  std::shared_ptr<IDevice> device;
+  {
+    std::lock_guard io(ioMutex_);
+    if (!OpenDriveLocked()) return 0;
+    device = device_;
+  }
   return device->SizeBytes();
 }
 

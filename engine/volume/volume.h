@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/catalog/found_object.h"
+#include "engine/partition/partition_origin.h"
 #include "platform/device.h"
 
 class CFoundObjectTree;
@@ -104,6 +105,9 @@ public:
   // identity (SourceDeviceId) for any device. Returns the device's size in
   // bytes (0 when unknown). Opens the device when needed.
   uint64_t QueryDeviceInformation();
+  // The size in bytes of what the device reads (for a container image: the
+  // disk it holds); 0 when unknown or when the device cannot be opened.
+  uint64_t SourceSizeBytes();
   std::string GetDisplayName();
   std::string GetDevicePath();
 
@@ -115,10 +119,14 @@ public:
   // --- Boot area ---
   uint32_t ReadBoot();
   uint32_t Analyse_Boot();
+  // Reads the MBR or extended partition table in volume sector `baseSector`
+  // and hands its partitions to AddFoundVolume (engine/partition).
+  void WalkPartitionTable(uint32_t baseSector);
 
   // --- Analysis driver ---
   uint32_t Analyse_Do();
-  uint32_t AnalyseFileSystem();
+  // The file-system phase; a full analysis asks it for the BOOT object too.
+  uint32_t AnalyseFileSystem(bool addBootObject = false);
   uint32_t AnalyseSectors();
   void StartFileSystemThread();
   void StartScanThread(uint32_t mode);
@@ -137,7 +145,14 @@ public:
   // --- Fields ---
   std::array<uint8_t, 1024> BootBuffer{};
   CVolume* Parent = this;
+  // The volumes found in or mounted from this one. Written only through
+  // AddChildVolume (worker threads append while others read); read it
+  // through ChildVolumes() from any thread but the one that builds it.
   std::vector<CVolume*> Children;
+  void AddChildVolume(CVolume* child);
+  std::vector<CVolume*> ChildVolumes() const;
+  // Where a Found volume came from: its table and entry, or the search.
+  PartitionOrigin Origin;
   uint32_t MediaType = 0;
   VolumeKind Kind;
   std::string Description;
@@ -174,6 +189,7 @@ public:
 
 private:
   bool OpenDriveLocked();
+  void InsertBootObject();
   std::shared_ptr<IDevice> AttachedSource() const;
   uint64_t QueryBlockDevice(int fd);
 
@@ -181,6 +197,7 @@ private:
   std::shared_ptr<IDevice> attached_;
   // Serialises the device handle: one read in flight per volume.
   mutable std::mutex ioMutex_;
+  mutable std::mutex childrenMutex_;
   std::mutex readLock_;
   std::unique_ptr<CFoundObjectTree> catalog_;
   std::unique_ptr<CFileSystem> fileSystem_;

@@ -91,15 +91,6 @@ TEST(OddNamesCli, JsonObjectsHaveDistinctIdsTheirParentAndVolume) {
     ASSERT_TRUE(o["parent"].is_number());
     EXPECT_EQ(paths[o["parent"].get<uint64_t>()], "/Зима");
   }
-  // The same object keeps its id in search.
-  CliRun search = Cli("search --json --name 'снег*' " + OddImage());
-  const auto found = nlohmann::json::parse(search.out);
-  ASSERT_EQ(found.size(), 1u);
-  CliRun plain = Cli("list --json " + OddImage());
-  for (const auto& o : nlohmann::json::parse(plain.out))
-    if (o["name"] == "снег.jpg") {
-      EXPECT_EQ(o["id"], found[0]["id"]);
-    }
 }
 
 TEST(OddNamesCli, NamePatternsFoldCaseForEveryAlphabet) {

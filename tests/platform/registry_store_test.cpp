@@ -1,6 +1,7 @@
 // The per-user registry store: values of every type, keys, the text form,
 // and files that were cut short or garbled.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -173,3 +174,48 @@ TEST(RegistryStoreUser, LivesInTheConfigFolder) {
 }
 
 }  // namespace
+
+// A hostile store: a key nested 20,000 levels deep is refused (the store's
+// walks never go deeper than it allows), the file is set aside so that the
+// next start is clean, and what lay within bounds is kept.
+TEST_F(RegistryStoreTest, DeeplyNestedKeyIsRefusedAndTheFileSetAside) {
+  std::string deep = kKey;
+  for (int i = 0; i < 20000; ++i) deep += "\\k";
+  {
+    std::ofstream out(path);
+    out << "[" << kKey << "]\n\"Good\"=dword:00000007\n[" << deep << "]\n\"Bad\"=dword:00000001\n";
+    out << "[" << kKey << "\\" << std::string(5000, 'n') << "]\n\"Long\"=dword:00000001\n";
+  }
+  CRegistryStore s(path);
+  EXPECT_TRUE(s.Load());
+  EXPECT_EQ(s.GetDword(kKey, "Good"), 7u);
+  EXPECT_FALSE(s.GetDword(deep, "Bad"));
+  EXPECT_EQ(s.SubKeys(kKey).size(), 0u);
+  EXPECT_FALSE(s.ExportText().empty());
+  EXPECT_NE(s.LoadNote().find("it was set aside as " + path + ".damaged"), std::string::npos) << s.LoadNote();
+  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_TRUE(std::filesystem::exists(path + ".damaged"));
+
+  // The program's own calls cannot build such a key either.
+  s.SetDword(deep, "Bad", 1);
+  EXPECT_FALSE(s.KeyExists(deep));
+  ASSERT_TRUE(s.Save());
+  CRegistryStore again(path);
+  EXPECT_TRUE(again.Load());
+  EXPECT_TRUE(again.LoadNote().empty());
+  EXPECT_EQ(again.GetDword(kKey, "Good"), 7u);
+}
+
+// A FIFO at the store's place neither blocks the start nor stays there.
+TEST_F(RegistryStoreTest, FifoStoreDoesNotBlockTheLoad) {
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  CRegistryStore s(path);
+  EXPECT_FALSE(s.Load());
+  EXPECT_NE(s.LoadNote().find("is not a regular file"), std::string::npos) << s.LoadNote();
+  EXPECT_FALSE(std::filesystem::exists(path));
+  s.SetDword(kKey, "Enable", 1);
+  EXPECT_TRUE(s.Save());
+  CRegistryStore again(path);
+  EXPECT_TRUE(again.Load());
+  EXPECT_EQ(again.GetDword(kKey, "Enable"), 1u);
+}

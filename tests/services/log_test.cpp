@@ -1,9 +1,12 @@
 // The log: tags, time stamps, the UTF-16LE log file, its switch-off, the
 // pane message, the export file, and lines from many threads at once.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <set>
 #include <string>
@@ -171,20 +174,53 @@ TEST_F(LogTest, ShowLogFileWritesEveryLineAndOpensTheFile) {
     opened.push_back(path);
     return true;
   });
+  // Someone who can write to the temporary folder lays links at the
+  // predictable names; the user's file behind them stays as it is.
+  const std::string victim = dir + "/victim";
+  {
+    std::ofstream(victim) << "keep";
+  }
+  ASSERT_EQ(::symlink(victim.c_str(), (dir + "/Recovery log file.txt").c_str()), 0);
+
   CLog log(app);
   EXPECT_EQ(log.ShowLogFile(), 1);  // no line yet: an empty file
-  const std::string exported = dir + "/Recovery log file.txt";
-  EXPECT_EQ(opened, std::vector<std::string>{exported});
+  ASSERT_EQ(opened.size(), 1u);
+  const std::string exported = opened[0];
+  EXPECT_EQ(exported.rfind(dir + "/quillmore-", 0), 0u) << exported;
+  EXPECT_EQ(exported.substr(exported.size() - 22), "/Recovery log file.txt");
+  struct stat st {};
+  ASSERT_EQ(::lstat(exported.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_mode & 077, 0u);
+  const std::string folder = exported.substr(0, exported.rfind('/'));
+  ASSERT_EQ(::lstat(folder.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
   EXPECT_TRUE(qmtest::ReadFileBytes(exported).empty());
+
   log.AddMessage("one");
   log.AddDebug("two");
   EXPECT_EQ(log.ShowLogFile(), 1);
+  ASSERT_EQ(opened.size(), 2u);
+  EXPECT_EQ(opened[1], exported);  // the same private folder again
   EXPECT_EQ(ReadUtf16(exported), u"one\r\nDBG: two\r\n");
+  EXPECT_EQ(qmtest::ReadFileBytes(victim).size(), 4u);
 
+  // A link laid inside a folder that is no longer private is not followed
+  // either: a new private folder is made.
+  ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
+  ASSERT_EQ(::unlink(exported.c_str()), 0);
+  ASSERT_EQ(::symlink(victim.c_str(), exported.c_str()), 0);
+  EXPECT_EQ(log.ShowLogFile(), 1);
+  ASSERT_EQ(opened.size(), 3u);
+  EXPECT_NE(opened[2], exported);
+  EXPECT_EQ(qmtest::ReadFileBytes(victim).size(), 4u);
+
+  // A folder that can be neither kept nor made: an error, nothing opened.
   ::setenv("TMPDIR", (dir + "/missing").c_str(), 1);
+  ASSERT_EQ(::chmod(opened[2].substr(0, opened[2].rfind('/')).c_str(), 0777), 0);
   EXPECT_EQ(log.ShowLogFile(), 0);
   EXPECT_EQ(log.Lines().back(), "ERR: Can't create temporary file");
-  EXPECT_EQ(opened.size(), 2u);
+  EXPECT_EQ(opened.size(), 3u);
 
   qm::SetShellOpenHook(nullptr);
   if (oldTmp) ::setenv("TMPDIR", saved.c_str(), 1);

@@ -204,7 +204,9 @@ TEST_F(DriverTest, StopAsksFirstAndNoKeepsTheAnalysisGoing) {
 }
 
 TEST_F(DriverTest, ScanFindsAreRoutedByTypeAndMode) {
-  auto v = MemoryVolume(1 << 20);
+  auto owned = MemoryVolume(2 << 20);
+  CVolume* v = owned.get();
+  theComputer().Volumes.Append(std::move(owned));
   v->ScanMode = 1;
   auto jpeg = std::make_unique<CFoundObject>();
   jpeg->FileType = 30;
@@ -214,11 +216,22 @@ TEST_F(DriverTest, ScanFindsAreRoutedByTypeAndMode) {
   v->AcceptScanObject(std::move(jpeg));
   EXPECT_EQ(v->Catalog().ObjectCount(), before);
 
+  // A boot sector elsewhere becomes a Found volume of this one, announced to
+  // the main window.
   auto boot = std::make_unique<CFoundObject>();
   boot->FileType = 11;
   boot->StartOffset = 1048576;
   v->AcceptScanObject(std::move(boot));
   EXPECT_TRUE(LogHas("Found FAT32 volume at: 1048576"));
+  auto children = v->ChildVolumes();
+  ASSERT_EQ(children.size(), 1u);
+  CVolume* found = children[0];
+  EXPECT_EQ(found->Kind, VolumeFound);
+  EXPECT_EQ(found->StartOffset, 1048576u);
+  EXPECT_EQ(found->ParentID, v->ObjectID);
+  EXPECT_EQ(found->Origin.Scheme, PartitionScheme::Search);
+  EXPECT_EQ(found->Size, (2u << 20) - 1048576u);
+  EXPECT_EQ(window.Count(WM_VOLUME_FOUND, W(found)), 1);
   // The volume's own boot sector confirms the volume.
   auto own = std::make_unique<CFoundObject>();
   own->FileType = 4;
@@ -233,7 +246,7 @@ TEST_F(DriverTest, ScanFindsAreRoutedByTypeAndMode) {
   lost->Flags = FOF_SIGNATURE | FOF_DELETED;
   v->AcceptScanObject(std::move(lost));
   ASSERT_NE(v->Catalog().FindByOffset(8192), nullptr);
-  EXPECT_EQ(v->Catalog().FindByOffset(8192)->Volume, v.get());
+  EXPECT_EQ(v->Catalog().FindByOffset(8192)->Volume, v);
 }
 
 // A FAT volume written by mkfs.fat and mcopy: the full analysis lists its
@@ -267,4 +280,52 @@ TEST_F(DriverTest, FullAnalysisOfAFatVolumeMergesScanFindsIntoItsFiles) {
   }
   EXPECT_EQ(live, 3);
   EXPECT_EQ(v->State.load(), StateReady);
+}
+
+// Two drives analysed one after the other in one run: the first analysis
+// gives the running flag back, so the second starts at once instead of only
+// queueing; each keeps its BOOT object through the file-system phase.
+TEST_F(DriverTest, VolumesAnalysedOneAfterTheOtherEachStart) {
+  auto a = MemoryVolume(1 << 20);
+  auto b = MemoryVolume(1 << 20);
+  for (CVolume* v : {a.get(), b.get()}) {
+    theComputer().StartAnalysis(v);
+    EXPECT_TRUE(analysis_threads::IsLive(v) || window.Count(WM_ANALYSIS_DONE, W(v)) == 1);
+    ASSERT_TRUE(window.WaitFor(WM_ANALYSIS_DONE, W(v)));
+    ASSERT_TRUE(WaitForAnalysis(v, 60000));
+    EXPECT_EQ(theApp().AnalysisRunning.load(), 0u);
+    EXPECT_TRUE(theComputer().AnalysisQueue().empty());
+    int boots = 0;
+    for (const CFoundObject* o : v->Catalog().CopyObjects())
+      if (o->Name == "BOOT") {
+        ++boots;
+        EXPECT_EQ(o->Size, 1024u);
+      }
+    EXPECT_EQ(boots, 1);
+  }
+}
+
+// The file-system phase run on its own (the file-system command) gives the
+// flag back too: a volume queued behind it starts when it ends.
+TEST_F(DriverTest, QueuedVolumeStartsWhenASingleFileSystemPhaseEnds) {
+  auto a = MemoryVolume(1 << 20);
+  auto b = MemoryVolume(1 << 20);
+  window.Hold();
+  a->StartFileSystemThread();
+  ASSERT_TRUE(window.WaitHeld(1));
+  theComputer().StartAnalysis(b.get());
+  EXPECT_FALSE(analysis_threads::IsLive(b.get()));
+  EXPECT_EQ(theComputer().AnalysisQueue(), (std::vector<CVolume*>{b.get()}));
+  window.Release();
+  ASSERT_TRUE(WaitForAnalysis(a.get(), 60000));
+  EXPECT_EQ(theApp().AnalysisRunning.load(), 0u);
+
+  EXPECT_EQ(theComputer().StartNextQueued(), b.get());
+  ASSERT_TRUE(window.WaitFor(WM_ANALYSIS_DONE, W(b.get())));
+  ASSERT_TRUE(WaitForAnalysis(b.get(), 60000));
+  EXPECT_TRUE(theComputer().AnalysisQueue().empty());
+
+  // A phase called directly (as the command line does) leaves no flag set.
+  a->AnalyseFileSystem();
+  EXPECT_EQ(theApp().AnalysisRunning.load(), 0u);
 }

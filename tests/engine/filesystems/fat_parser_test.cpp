@@ -35,7 +35,7 @@ TEST(FatNames, ShortLongDeletedAndCaseBits) {
   FatImage img = Fat16();
   uint8_t* root = img.RootDir();
   FatImage::Entry(root, 0, "\xE5" "EPORT  DOC", 0x20, 10, 5);          // deleted, no long name
-  int i = FatImage::LongName(root, 1, "Quarterly report.doc", true);  // deleted with its long name
+  int i = FatImage::LongName(root, 1, "Quarterly report.doc", "QUARTE~1DOC", true);  // deleted with its long name
   FatImage::Entry(root, i, "\xE5UARTE~1DOC", 0x20, 11, 5);
   FatImage::Entry(root, i + 1, "\x05" "BC     TXT", 0x20, 12, 5);      // first character 0xE5, live
   FatImage::Entry(root, i + 2, "LOWER   TXT", 0x20, 13, 5);
@@ -64,7 +64,7 @@ TEST(FatNames, ShortLongDeletedAndCaseBits) {
 TEST(FatNames, NonAsciiLongNameAndBrokenSurrogate) {
   FatImage img = Fat16();
   uint8_t* root = img.RootDir();
-  int i = FatImage::LongName(root, 0, "xy.txt");
+  int i = FatImage::LongName(root, 0, "xy.txt", "XY~1    TXT");
   // Replace 'x' by U+00E9 and 'y' by an unpaired high surrogate.
   fattest::Put16(root + 0x01, 0x00E9);
   fattest::Put16(root + 0x03, 0xD800);
@@ -73,6 +73,36 @@ TEST(FatNames, NonAsciiLongNameAndBrokenSurrogate) {
   auto objects = fattest::WalkObjects(*v);
   ASSERT_EQ(objects.size(), 1u);
   EXPECT_EQ(objects[0]->Name, "\xC3\xA9\xEF\xBF\xBD.txt");
+}
+
+TEST(FatNames, StaleLongNamesFallBackToTheShortName) {
+  FatImage img = Fat16();
+  uint8_t* root = img.RootDir();
+  // A live file whose short entry took the slot of an older file's: the
+  // long-name entries before it carry the old file's checksum.
+  int i = FatImage::LongName(root, 0, "Old holiday photo.jpg", "OLDHOL~1JPG");
+  FatImage::Entry(root, i, "NEW     TXT", 0x20, 0, 0);
+  // Live parts out of sequence: part 2 nearest the short entry.
+  int j = FatImage::LongName(root, i + 1, "Swapped parts name.txt", "SWAPPE~1TXT");
+  std::swap_ranges(root + (i + 1) * 32, root + (i + 2) * 32, root + (i + 2) * 32);
+  FatImage::Entry(root, j, "SWAPPE~1TXT", 0x20, 0, 0);
+  // A deleted long name before a live short entry belongs to another file.
+  int k = FatImage::LongName(root, j + 1, "gone.txt", "LIVE    TXT", true);
+  FatImage::Entry(root, k, "LIVE    TXT", 0x20, 0, 0);
+  // A deleted file with its own long name.
+  int m = FatImage::LongName(root, k + 1, "zebra.txt", "ZEBRA   TXT", true);
+  FatImage::Entry(root, m, "\xE5" "EBRA   TXT", 0x20, 0, 0);
+  // Deleted with a long name that fits: kept.
+  int n = FatImage::LongName(root, m + 1, "apple pie.txt", "APPLEP~1TXT", true);
+  FatImage::Entry(root, n, "\xE5PPLEP~1TXT", 0x20, 0, 0);
+  EXPECT_EQ(CFileSystem_FAT::GetEntryName(root, i * 32), "NEW.TXT");
+  EXPECT_EQ(CFileSystem_FAT::GetEntryName(root, j * 32), "SWAPPE~1.TXT");
+  EXPECT_EQ(CFileSystem_FAT::GetEntryName(root, k * 32), "LIVE.TXT");
+  EXPECT_EQ(CFileSystem_FAT::GetEntryName(root, n * 32), "apple pie.txt");
+  // The reused slot: the deleted long name now precedes a file whose first
+  // character the checksum does not allow.
+  root[m * 32 + 1] = 'Q';
+  EXPECT_EQ(CFileSystem_FAT::GetEntryName(root, m * 32), "_QBRA.TXT");
 }
 
 TEST(FatTimes, DosDateTimeWithoutZoneShift) {
@@ -445,7 +475,7 @@ FatImage TreeImage(int bits) {
   img.Build();
   const uint32_t base = bits == 32 ? 3 : 2;
   uint8_t* root = img.RootDir();
-  int i = FatImage::LongName(root, 0, "A folder with a long name");
+  int i = FatImage::LongName(root, 0, "A folder with a long name", "AFOLDE~1   ");
   FatImage::Entry(root, i, "AFOLDE~1   ", 0x10, base, 0);
   FatImage::Entry(root, i + 1, "\xE5" "ELETED TXT", 0x20, base + 4, 3000);
   FatImage::Entry(root, i + 2, "FILE    BIN", 0x20, base + 1, 1500);

@@ -11,21 +11,18 @@
 
 #include "engine/catalog/found_object_tree.h"
 #include "engine/filesystems/file_system.h"
+#include "engine/filesystems/file_system_fat.h"
 #include "engine/volume/volume.h"
 #include "platform/memory_device.h"
 #include "services/app.h"
 #include "services/log.h"
+#include "tests/support/le_bytes.h"
 
 namespace fattest {
 
-inline void Put16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-inline void Put32(uint8_t* p, uint32_t v) {
-  Put16(p, v & 0xFFFF);
-  Put16(p + 2, v >> 16);
-}
+using qmtest::Put16;
+using qmtest::Put32;
+
 
 struct FatImage {
   int bits = 16;  // 12, 16 or 32
@@ -120,9 +117,10 @@ struct FatImage {
     Put16(e + 0x18, (40 << 9) | (1 << 5) | 1);  // 2020-01-01
     Put16(e + 0x16, (12 << 11) | (30 << 5) | 5);  // 12:30:10
   }
-  // Long-name entries for `name` (ASCII) placed before `index`; returns the
+  // Long-name entries for `name` (ASCII) placed before `index`, carrying the
+  // checksum of the 11-byte short name `short11` they belong to; returns the
   // index of the short entry that follows them.
-  static int LongName(uint8_t* dir, int index, const std::string& name, bool deleted = false) {
+  static int LongName(uint8_t* dir, int index, const std::string& name, const char* short11, bool deleted = false) {
     std::u16string u(name.begin(), name.end());
     u.push_back(0);
     while (u.size() % 13) u.push_back(0xFFFF);
@@ -134,6 +132,7 @@ struct FatImage {
       std::memset(e, 0, 32);
       e[0] = deleted ? 0xE5 : static_cast<uint8_t>(seq | (p == 0 ? 0x40 : 0));
       e[0x0B] = 0x0F;
+      e[0x0D] = CFileSystem_FAT::ShortNameChecksum(reinterpret_cast<const uint8_t*>(short11));
       for (int k = 0; k < 13; ++k) Put16(e + kPos[k], u[(seq - 1) * 13 + k]);
     }
     return index + parts;

@@ -90,7 +90,7 @@ std::vector<uint8_t> StandardInformation(uint64_t created, uint64_t modified, ui
 std::vector<uint8_t> FileName(uint64_t parent, const std::string& name, uint8_t nameSpace, uint64_t size = 0) {
   std::u16string wide = qm::Utf8ToUtf16(name);
   std::vector<uint8_t> c(0x42 + wide.size() * 2, 0);
-  Put64(c, 0, parent | (1ull << 48));
+  Put64(c, 0, parent >> 48 ? parent : parent | (1ull << 48));  // sequence 1 unless given
   Put64(c, 0x28, size);
   Put64(c, 0x30, size);
   c[0x40] = static_cast<uint8_t>(wide.size());
@@ -615,3 +615,43 @@ TEST(NtfsCrafted, FoundRecordsAreExaminedTenAtATimeOutsideTheMft) {
 }
 
 }  // namespace
+
+TEST(NtfsCrafted, TornRecordIsRefusedAndItsSiblingsStay) {
+  Image img;
+  img.Write(16, Record(16, 1, {FileName(5, "whole.txt", 1, 5), Resident(0x80, Bytes("whole"))}));
+  auto torn = Record(17, 1, {FileName(5, "torn.txt", 1, 4), Resident(0x80, Bytes("torn"))});
+  // The second block was written by another update than the first.
+  Put16(torn, 1022, 0x0008);
+  img.Write(17, torn);
+  Parsed p = Parse(img.Finish());
+  ASSERT_NE(p.Find(16), nullptr);
+  EXPECT_EQ(p.Find(17), nullptr);
+  MftRecord record;
+  EXPECT_FALSE(record.Load(torn.data(), torn.size()));
+}
+
+TEST(NtfsCrafted, FileWhoseFolderRecordWasReusedGoesAmongTheOrphans) {
+  auto withSequence = [](std::vector<uint8_t> r, uint16_t sequence) {
+    Put16(r, 0x10, sequence);
+    return r;
+  };
+  const uint64_t seq1 = uint64_t{1} << 48, seq2 = uint64_t{2} << 48;
+  Image img;
+  // Record 16 is a folder now, with sequence 2; record 20 a deleted folder
+  // whose sequence was raised when it was freed.
+  img.Write(16, withSequence(Record(16, 3, {FileName(5, "New folder", 1)}), 2));
+  img.Write(17, Record(17, 0, {FileName(16 | seq1, "old child.txt", 1, 1), Resident(0x80, Bytes("o"))}));
+  img.Write(18, Record(18, 1, {FileName(16 | seq2, "new child.txt", 1, 1), Resident(0x80, Bytes("n"))}));
+  img.Write(20, withSequence(Record(20, 2, {FileName(5, "Deleted folder", 1)}), 2));
+  img.Write(21, Record(21, 0, {FileName(20 | seq1, "in deleted.txt", 1, 1), Resident(0x80, Bytes("d"))}));
+  // Record 22 was a file in use once (sequence 5); a deleted file names it
+  // with sequence 3.
+  img.Write(22, withSequence(Record(22, 0, {FileName(5, "file now", 1)}), 5));
+  img.Write(23, Record(23, 0, {FileName(22 | (uint64_t{3} << 48), "lost.txt", 1, 1), Resident(0x80, Bytes("l"))}));
+  Parsed p = Parse(img.Finish());
+  ASSERT_NE(p.Find(17), nullptr);
+  EXPECT_EQ(p.Find(17)->ParentID, ORPHAN_FILES_ID);
+  EXPECT_EQ(p.Find(18)->ParentID, 16);
+  EXPECT_EQ(p.Find(21)->ParentID, 20);
+  EXPECT_EQ(p.Find(23)->ParentID, ORPHAN_FILES_ID);
+}

@@ -10,18 +10,15 @@
 #include "engine/volume/volume.h"
 #include "platform/memory_device.h"
 #include "services/log.h"
+#include "tests/engine/partition/disk_bytes.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
-void Put16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(uint8_t* p, uint32_t v) {
-  Put16(p, v & 0xFFFF);
-  Put16(p + 2, v >> 16);
-}
+using qmtest::LogCount;
+using qmtest::Put16;
+using qmtest::Put32;
+
 
 std::vector<uint8_t> FatBoot(const char* type, size_t bytes = 4096) {
   std::vector<uint8_t> b(bytes, 0);
@@ -47,12 +44,6 @@ std::unique_ptr<CVolume> Volume(const std::vector<uint8_t>& bytes, VolumeKind ki
   return v;
 }
 
-int LogCount(size_t mark, const std::string& text) {
-  auto lines = theLog().Lines();
-  int n = 0;
-  for (size_t i = mark; i < lines.size(); ++i) n += lines[i].find(text) != std::string::npos;
-  return n;
-}
 
 TEST(BootDetection, LaterTextFieldsWinInTheirOrder) {
   CFileSystem fs;

@@ -297,6 +297,49 @@ TEST_F(RecoveryTest, SkippedAndCancelledLostFilesAreNotWritten) {
   }
 }
 
+TEST_F(RecoveryTest, LostFileOfKnownSizeIsWrittenExactlyWithoutAsking) {
+  std::vector<uint8_t> disk = Pattern(64 * 1024, 13);
+  auto volume = MakeMemoryVolume(disk);
+  TestType(931, 8, "fff");
+  ProbableSizeAnswer answer;
+  answer.Button = SIZE_DLG_OK;
+  answer.Option = SIZE_OPTION_NEXT_ANY;
+  CountingDialog dialog(answer);
+  CRecovery recovery;
+  recovery.SizeDialog = &dialog;
+  // A size from the file's own header, not a whole number of sectors.
+  CFoundObject o = MakeFile(volume.get(), "known.fff", 1024, 1234);
+  o.Flags = FOF_SIGNATURE | FOF_DELETED | FOF_NAMED;
+  o.FileType = 931;
+  CFoundObjectReader reader(o);
+  ASSERT_EQ(recovery.RecoverFile(reader, nullptr, dest), 1);
+  EXPECT_EQ(dialog.asked, 0);
+  EXPECT_EQ(qmtest::ReadFileBytes(dest + "/known.fff"),
+            std::vector<uint8_t>(disk.begin() + 1024, disk.begin() + 1024 + 1234));
+}
+
+TEST_F(RecoveryTest, LostFileReachingPastTheVolumeEndIsCutThereAndCountsAsRecovered) {
+  std::vector<uint8_t> disk = Pattern(64 * 1024, 17);
+  auto volume = MakeMemoryVolume(disk);
+  TestType(932, 8, "ggg");
+  ProbableSizeAnswer answer;
+  ParseLostSizeOption("1000", answer);  // 1000 KB, far more than the volume holds
+  CountingDialog dialog(answer);
+  const uint64_t start = 60 * 1024;
+  for (uint64_t size : {SIZE_UNKNOWN, uint64_t{300000}}) {  // asked for, and a header's claim
+    CRecovery recovery;
+    recovery.SizeDialog = &dialog;
+    std::string name = size == SIZE_UNKNOWN ? "asked.ggg" : "claimed.ggg";
+    CFoundObject o = MakeFile(volume.get(), name, start, size);
+    o.Flags = FOF_SIGNATURE | FOF_DELETED | FOF_NAMED;
+    o.FileType = 932;
+    CFoundObjectReader reader(o);
+    ASSERT_EQ(recovery.RecoverFile(reader, nullptr, dest), 1) << name;
+    EXPECT_EQ(recovery.FailedCount(), 0);
+    EXPECT_EQ(qmtest::ReadFileBytes(dest + "/" + name), std::vector<uint8_t>(disk.begin() + start, disk.end()));
+  }
+}
+
 TEST_F(RecoveryTest, AbortDuringAFileKeepsWhatWasWrittenAndLogsBothLines) {
   const uint64_t size = 40 * MiB;
   std::vector<uint8_t> disk = Pattern(size + 4096, 11);

@@ -96,6 +96,34 @@ TEST(SafeName, NewFilesNeverReplaceOrFollowWhatIsThere) {
   fs::remove_all(outside);
 }
 
+// Many files of one name in one folder: each takes the next free number, a
+// number taken meanwhile by someone else is still skipped, and another folder
+// keeps its own numbers.
+TEST(SafeName, RememberedNumbersGiveEachDuplicateTheNextFreeName) {
+  std::string dir = qmtest::MakeTempDir("qm-dups");
+  ASSERT_EQ(::mkdir((dir + "/other").c_str(), 0700), 0);
+  UniqueFd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  UniqueFd otherFd(::open((dir + "/other").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  NameNumbers numbers;
+  std::string chosen;
+  bool existed = false;
+  for (int i = 1; i <= 1000; ++i) {
+    if (i == 500) ::close(::open((dir + "/same (501).txt").c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600));
+    int fd = CreateNewFile(dirFd.Get(), "same.txt", &chosen, &existed, &numbers);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    EXPECT_EQ(existed, i > 1);
+    const int expected = i < 501 ? i : i + 1;
+    ASSERT_EQ(chosen, expected == 1 ? "same.txt" : "same (" + std::to_string(expected) + ").txt");
+  }
+  int fd = CreateNewFile(otherFd.Get(), "same.txt", &chosen, &existed, &numbers);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  EXPECT_EQ(chosen, "same.txt");
+  EXPECT_FALSE(existed);
+  fs::remove_all(dir);
+}
+
 TEST(SafeName, FolderChainsStayBelowTheParent) {
   std::string dir = qmtest::MakeTempDir("qm-chain");
   std::string outside = qmtest::MakeTempDir("qm-outside");

@@ -1,0 +1,166 @@
+#include "ui/app_ui.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QScreen>
+#include <QThread>
+
+#include <cstdlib>
+
+#include "engine/recovery/recovery.h"
+#include "engine/scanner/file_signature_database.h"
+#include "engine/volume/local_computer.h"
+#include "platform/system.h"
+#include "services/app.h"
+#include "services/log.h"
+#include "ui/commands.h"
+#include "ui/desktop_type_names.h"
+#include "ui/help_window.h"
+#include "ui/main_frame.h"
+#include "ui/ui_texts.h"
+
+namespace {
+
+CAppUi* g_appUi = nullptr;
+
+constexpr const char* kTitle = "Professional Quillmore";
+
+// The Try-to-open temporary files question, answered with the frame's boxes.
+class CExitQuestions : public IRecoveryQuestions {
+public:
+  CExitQuestions(IUserPrompts& prompts, QWidget* parent) : prompts_(prompts), parent_(parent) {}
+  bool ConfirmDeleteTemporaryFiles(const std::string& question, const std::string& caption) override {
+    return prompts_.AskYesNo(parent_, QString::fromStdString(question), QString::fromStdString(caption));
+  }
+  bool AskSelectAnotherDestination(const std::string&, const std::string&) override { return false; }
+  bool BrowseDestination(const std::string&, std::string&) override { return false; }
+
+private:
+  IUserPrompts& prompts_;
+  QWidget* parent_;
+};
+
+}  // namespace
+
+CAppUi& theAppUi() { return *g_appUi; }
+
+CAppUi::CAppUi() : messages_(std::make_unique<CWindowMessageTarget>()) { g_appUi = this; }
+
+CAppUi::~CAppUi() {
+  // Workers that outlive the interface post into nothing.
+  theApp().MainWindow = nullptr;
+  theApp().LogWindow = nullptr;
+  theComputer().SetScanAbortQuestion(nullptr);
+  if (frame_) delete frame_.data();
+  if (help_) delete help_.data();
+  if (g_appUi == this) g_appUi = nullptr;
+}
+
+void CAppUi::SetPrompts(IUserPrompts* prompts) { prompts_ = prompts ? prompts : &messageBoxes_; }
+
+bool CAppUi::Start(const QStringList& arguments, const std::function<bool()>& hasRights) {
+  firstStart_ = theApp().LoadSettings() == 0;
+  theComputer();  // the drive list and the log, its file opened as the settings say
+  if (!hasRights()) {
+    prompts_->ShowError(nullptr,
+                        "Administrator access necessary. Please run the program using an administrator's account "
+                        "on your computer.",
+                        "Error: Administrator access necessary");
+    return false;
+  }
+  InstallDesktopTypeNames();
+  theComputer().SetScanAbortQuestion(this);
+  SetUiLanguage(theApp().Settings.LanguageIndex);
+  LoadSignatureDatabase();
+  if (Run(kStartMode) != 0) return false;
+  for (const QString& argument : arguments)
+    if (!argument.startsWith('-')) {
+      frame_->OpenImage(argument);
+      break;
+    }
+  return true;
+}
+
+int CAppUi::Run(int mode) {
+  if (mode == -1) return mode_;
+  if (mode == 0) mode = mode_;
+  if (mode == ID_MODE_NONE) return 0;
+  // The wizards are not part of this program yet: the main window stands in.
+  if (!CommandAvailable(mode)) return -1;
+  if (frame_) {
+    CMainFrame* old = frame_;
+    frame_ = nullptr;
+    old->CloseForModeSwitch();
+  }
+  mode_ = mode;
+  theApp().Settings.UiMode = static_cast<uint32_t>(mode);
+  auto* frame = new CMainFrame(*this, mode);
+  frame_ = frame;
+  const CSettings& s = theApp().Settings;
+  QRect rect(s.WindowLeft, s.WindowTop, s.WindowWidth, s.WindowHeight);
+  if (firstStart_) {
+    // First start: 800 x 600, centred in the work area.
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    rect = QRect(area.center().x() - 400 + 1, area.center().y() - 300 + 1, 800, 600);
+    firstStart_ = false;
+  }
+  frame->resize(rect.size());
+  frame->move(rect.topLeft());
+  frame->setWindowTitle(kTitle);
+  frame->show();
+  frame->raise();
+  frame->activateWindow();
+  return 0;
+}
+
+bool CAppUi::ConfirmExit(QWidget* parent) {
+  if (theApp().Settings.ConfirmExit == 0) return true;
+  return prompts_->AskYesNo(parent, "Are you sure you want to exit the application?", "Confirmation");
+}
+
+void CAppUi::DeleteTemporaryFiles(QWidget* parent) {
+  CExitQuestions questions(*prompts_, parent);
+  theComputer().TryOpen().DeleteTemporaryFiles(&questions);
+}
+
+void CAppUi::Exit() {
+  exitRequested_ = true;
+  theApp().SaveIfChanged();
+  if (theApp().Settings.ExitProcessOnClose) {
+    theApp().MainWindow = nullptr;
+    theApp().LogWindow = nullptr;
+    std::_Exit(0);
+  }
+  QCoreApplication::quit();
+}
+
+void CAppUi::OpenHelp(int command) {
+  CHelpWindow* help = qobject_cast<CHelpWindow*>(help_.data());
+  if (!help) {
+    help = new CHelpWindow;
+    help_ = help;
+  }
+  switch (command) {
+    case ID_HELP_GUIDE: help->ShowTopic("files/basics.quickstart.html"); break;
+    case ID_HELP_SEARCH: help->ShowSearch(); break;
+    default: help->ShowTopic("index.html"); break;
+  }
+}
+
+void CAppUi::ShowAbout(QWidget* parent) {
+  QMessageBox::about(parent, "About Quillmore",
+                     QString("<b>%1</b><p>Version %2</p><p>Recovers deleted and lost files from FAT and NTFS drives "
+                             "and drive images.</p>")
+                         .arg(kTitle, QCoreApplication::applicationVersion()));
+}
+
+void CAppUi::ExploreDestination() { qm::ShellOpen(theApp().Settings.DestinationFolderText()); }
+
+bool CAppUi::ConfirmScanAbort(const std::string& question, const std::string& caption) {
+  // A worker ending its own analysis is no stop the user asked for; asking
+  // there could wait on an interface thread that waits on the worker.
+  if (QThread::currentThread() != thread()) return true;
+  return prompts_->AskYesNo(frame_, QString::fromStdString(question), QString::fromStdString(caption));
+}

@@ -1,0 +1,111 @@
+// The explorer view: the container of the drives pane, the folder tree, the
+// file list and search results, the search bar, the data viewer and the
+// legend. It shows what the catalog of the current volume holds, takes in
+// the objects found while an analysis runs, and handles the commands that
+// act on the selection.
+#pragma once
+
+#include <QWidget>
+
+#include <memory>
+#include <vector>
+
+#include "engine/catalog/search.h"
+#include "ui/window_message_target.h"
+
+class CVolume;
+class CMyComputerView;
+class CFilesTreeView;
+class CFilesListView;
+class CSearchBarView;
+class CHexViewer_Pane;
+class CLegendView;
+class IUserPrompts;
+class QSplitter;
+class QStackedWidget;
+class QTabWidget;
+
+class CVolumeExploreView : public QWidget {
+  Q_OBJECT
+public:
+  // `filesFirst`: the second layout (the file pane first).
+  CVolumeExploreView(IUserPrompts& prompts, QWidget* parent = nullptr);
+  ~CVolumeExploreView() override;
+
+  // The panes' proportions for the layout (message 32878).
+  void ApplyLayout(bool filesFirst);
+  void ShowLegend(bool show);
+  void ShowSearchBar(bool show);
+  bool SearchBarShown() const;
+
+  // --- Volumes ---
+  void RefreshDrives();
+  CVolume* CurrentVolume() const { return volume_; }
+  // Shows the volume's folder tree (command Select, or a click in the
+  // drives pane).
+  void SelectVolume(CVolume* volume);
+  // Forgets every pointer into the volume's catalog: called before an
+  // analysis clears it.
+  void PrepareForAnalysis(CVolume* volume);
+
+  // --- What the workers report (forwarded by the main window) ---
+  void OnFoundObjects(const std::vector<FoundObjectNotice>& notices);
+  void OnFileSystemDone(CVolume* volume);
+  void OnScanStarted(CVolume* volume);
+  void OnScanFinished(CVolume* volume);
+  // The 2,000 ms refresh while an analysis runs: only what is on screen.
+  void RefreshWhileBusy();
+
+  // --- Commands ---
+  void SelectAll();
+  void ResetSize();
+  void StartSearch();
+  void CancelSearch();
+  // Opens the folder in the tree and lists its objects.
+  void ShowFolder(CFoundObject* folder);
+  std::vector<CFoundObject*> Selection() const;
+  CFoundObject* CurrentFolder() const { return folder_; }
+  void Retranslate();
+
+  CMyComputerView& Drives() { return *drives_; }
+  CFilesTreeView& Tree() { return *tree_; }
+  CFilesListView& Files() { return *files_; }
+  CFilesListView& Results() { return *results_; }
+  CSearchBarView& SearchBar() { return *searchBar_; }
+  CHexViewer_Pane& DataViewer() { return *hex_; }
+  bool ResultsShown() const;
+
+signals:
+  // The user chose a volume for analysis, or a drive-pane command.
+  void AnalysisRequested(CVolume* volume);
+  void Command(int id);
+  // A search ended with this many results.
+  void SearchFinished(int results);
+
+private:
+  void ShowObjectData(CFoundObject* object);
+  void SearchDone(const std::vector<CFoundObject*>& results);
+  std::vector<CFoundObject*> VisibleChildren(CFoundObject* folder) const;
+  bool Shows(const CFoundObject* object) const;
+
+  IUserPrompts& prompts_;
+  CMyComputerView* drives_;
+  CFilesTreeView* tree_;
+  CFilesListView* files_;
+  CFilesListView* results_;
+  CSearchBarView* searchBar_;
+  CHexViewer_Pane* hex_;
+  CLegendView* legend_;
+  QSplitter* main_;
+  QSplitter* left_;
+  QSplitter* right_;
+  QStackedWidget* leftStack_;
+  QStackedWidget* listStack_;
+  QTabWidget* bottom_;
+
+  CVolume* volume_ = nullptr;
+  CFoundObject* folder_ = nullptr;
+  CViewFilter filter_;
+  CFindInFound find_;
+  CVolume* searchVolume_ = nullptr;
+};
