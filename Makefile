@@ -1,11 +1,15 @@
 # Quillmore: the two commands of the README.
-#   make run   installs what is missing, builds, runs the main job on the sample image
-#   make test  installs what is missing, builds, runs every test
+#   make run   installs what is missing, builds the program, runs the main job on the sample image
+#   make test  installs what is missing, builds everything, runs every test
+#   make install [PREFIX=/usr/local] [DESTDIR=]  installs the built program, its data,
+#              the manual page and the bash completion
 BUILD ?= build
 SAMPLE ?= data/samples/sample-fat32.img
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build test run sample clean sanitize gui
+PREFIX ?= /usr/local
+
+.PHONY: all deps build program test run sample clean sanitize install gui
 
 all: build
 
@@ -19,6 +23,11 @@ $(BUILD)/build.ninja:
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
+# The main job needs only the engine and the command line (and the data
+# beside them): tests and benchmarks are built by `make test` / `make build`.
+program: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target quillmore-cli qm_data
+
 # The sample image is kept compressed in the repository.
 sample: deps
 	@if [ ! -f $(SAMPLE) ] && [ -f $(SAMPLE).zst ]; then zstd -q -d -f $(SAMPLE).zst -o $(SAMPLE); fi
@@ -26,7 +35,7 @@ sample: deps
 test: build sample
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
 
-run: build sample
+run: program sample
 	@bash scripts/run-sample.sh $(BUILD) $(SAMPLE)
 
 # The desktop program on the sample image.
@@ -37,6 +46,10 @@ sanitize: deps sample
 	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=ON -DQM_WERROR=ON
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ctest --output-on-failure -j $(JOBS)
+
+install: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target quillmore-cli quillmore qm_data
+	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
 	rm -rf $(BUILD) build-asan

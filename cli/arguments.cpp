@@ -1,8 +1,9 @@
 #include "cli/arguments.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <string_view>
+
+#include "cli/report.h"
+#include "cli/terminal_text.h"
 
 namespace qmcli {
 
@@ -12,30 +13,36 @@ bool ParseCommandLine(const std::string& command, const std::string& usage, cons
   auto listed = [](std::initializer_list<const char*> names, const std::string& a) {
     return std::any_of(names.begin(), names.end(), [&](const char* n) { return a == n; });
   };
+  auto fail = [&](const std::string& why) {
+    ReportUsage(command, why);
+    return false;
+  };
+  bool optionsEnded = false;
   for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (listed(switches, a)) {
+    std::string a = args[i];
+    const bool option = !optionsEnded && a.size() > 1 && a[0] == '-';
+    if (option && a == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    // "--name=value" is "--name value".
+    const size_t equals = a.find('=');
+    if (option && a.rfind("--", 0) == 0 && equals != std::string::npos && listed(valued, a.substr(0, equals))) {
+      out.values[a.substr(0, equals)] = a.substr(equals + 1);
+    } else if (option && listed(switches, a)) {
       out.switches.insert(a);
-    } else if (listed(valued, a)) {
-      if (i + 1 >= args.size()) {
-        std::fprintf(stderr, "quillmore-cli %s: %s needs a value\n", command.c_str(), a.c_str());
-        return false;
-      }
+    } else if (option && listed(valued, a)) {
+      if (i + 1 >= args.size()) return fail(a + " needs a value");
       out.values[a] = args[++i];
-    } else if (!a.empty() && a[0] == '-' && a != "-") {
-      std::fprintf(stderr, "quillmore-cli %s: unknown option '%s'\n", command.c_str(), a.c_str());
-      return false;
+    } else if (option) {
+      return fail("unknown option " + Quoted(a));
     } else if (out.source.empty()) {
       out.source = a;
     } else {
-      std::fprintf(stderr, "quillmore-cli %s: only one SOURCE may be given\n", command.c_str());
-      return false;
+      return fail("only one SOURCE may be given (" + Quoted(out.source) + " and " + Quoted(a) + ")");
     }
   }
-  if (out.source.empty()) {
-    std::fprintf(stderr, "Usage: quillmore-cli %s\n", usage.c_str());
-    return false;
-  }
+  if (out.source.empty()) return fail("no SOURCE given\nUsage: quillmore-cli " + usage);
   return true;
 }
 

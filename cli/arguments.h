@@ -23,10 +23,12 @@ struct CommandLine {
   }
 };
 
-// Parses `args` of `command`. A missing SOURCE, a second SOURCE, an unknown
-// option or an option without its value prints one line on standard error
-// (with the usage for a missing SOURCE) and returns false: the caller then
-// exits with EXIT_USAGE. A later option of the same name replaces an earlier.
+// Parses `args` of `command`: options may come in any order around the
+// SOURCE, a valued option as "--to DIR" or "--to=DIR", and after a lone "--"
+// everything is taken as it stands (a SOURCE that starts with "-"). A missing
+// SOURCE, a second SOURCE, an unknown option or an option without its value
+// is reported as a usage error and gives false: the caller then exits with
+// EXIT_USAGE. A later option of the same name replaces an earlier.
 bool ParseCommandLine(const std::string& command, const std::string& usage, const std::vector<std::string>& args,
                       std::initializer_list<const char*> switches, std::initializer_list<const char*> valued,
                       CommandLine& out);

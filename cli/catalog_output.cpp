@@ -1,6 +1,11 @@
 #include "cli/catalog_output.h"
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <vector>
+
+#include "cli/terminal_text.h"
 
 #include "engine/catalog/found_object.h"
 #include "engine/catalog/found_object_tree.h"
@@ -45,10 +50,6 @@ bool ToCivil(uint64_t filetime, CivilTime& out) {
   return true;
 }
 
-std::string TypeColumn(const CFoundObjectTree& catalog, const CFoundObject& object) {
-  return catalog.GetTypeName(&object);
-}
-
 }  // namespace
 
 std::string FileTimeToIso(uint64_t filetime) {
@@ -69,34 +70,39 @@ std::string FileTimeToShort(uint64_t filetime) {
   return text;
 }
 
-nlohmann::json FoundObjectToJson(const CFoundObjectTree& catalog, const CFoundObject& object) {
+FoundObjectJson::FoundObjectJson(const CFoundObjectTree& catalog, std::string volumeName)
+    : catalog_(catalog), volume_(std::move(volumeName)) {
+  const std::vector<CFoundObject*> objects = catalog.CopyObjects();
+  ids_.reserve(objects.size());
+  for (size_t i = 0; i < objects.size(); ++i) {
+    ids_.emplace(objects[i], i + 1);
+    if (objects[i]->IsFolder()) folderIds_.emplace(objects[i]->ObjectID, i + 1);
+  }
+}
+
+nlohmann::json FoundObjectJson::operator()(const CFoundObject& object) const {
+  auto orNull = [](const std::string& text) { return text.empty() ? nlohmann::json(nullptr) : nlohmann::json(text); };
   nlohmann::json j;
-  const std::string folder = catalog.GetFullPath(&object);
-  j["path"] = folder + object.Name;
+  auto id = ids_.find(&object);
+  j["id"] = id == ids_.end() ? nlohmann::json(nullptr) : nlohmann::json(id->second);
+  auto parent = folderIds_.find(object.ParentID);
+  j["parent"] = parent == folderIds_.end() || (id != ids_.end() && parent->second == id->second)
+                    ? nlohmann::json(nullptr)
+                    : nlohmann::json(parent->second);
+  j["record"] = (object.Flags & FOF_SIGNATURE) ? nlohmann::json(nullptr) : nlohmann::json(object.ObjectID);
+  j["volume"] = volume_;
+  j["path"] = catalog_.GetFullPath(&object) + object.Name;
   j["name"] = object.Name;
-  if (object.SizeKnown())
-    j["size"] = object.Size;
-  else
-    j["size"] = nullptr;
+  j["size"] = object.SizeKnown() ? nlohmann::json(object.Size) : nlohmann::json(nullptr);
   j["deleted"] = object.IsDeleted();
   j["folder"] = object.IsFolder();
   j["lost"] = (object.Flags & FOF_SIGNATURE) != 0;
   j["possibly_incomplete"] = (object.Flags & FOF_CUT) != 0;
   j["offset"] = object.StartOffset;
-  j["type"] = TypeColumn(catalog, object);
+  j["type"] = catalog_.GetTypeName(&object);
   j["type_id"] = object.FileType;
-  j["id"] = object.ObjectID;
-  j["parent"] = object.ParentID;
-  const std::string modified = FileTimeToIso(object.ModificationTime);
-  if (modified.empty())
-    j["modified"] = nullptr;
-  else
-    j["modified"] = modified;
-  const std::string created = FileTimeToIso(object.CreationTime);
-  if (created.empty())
-    j["created"] = nullptr;
-  else
-    j["created"] = created;
+  j["modified"] = orNull(FileTimeToIso(object.ModificationTime));
+  j["created"] = orNull(FileTimeToIso(object.CreationTime));
   return j;
 }
 
@@ -106,37 +112,72 @@ std::string FormatSizeColumn(const CFoundObject& object) {
   return std::to_string(object.Size);
 }
 
-std::string FoundObjectTableHeader() {
-  char line[256];
-  std::snprintf(line, sizeof line, "%-40s %14s  %-20s %-16s  %s", "Name", "Size", "Type", "Modified", "In Folder");
+namespace {
+// Column widths in terminal cells; the name gets what the terminal has left
+// over, at least kNameWidth.
+constexpr size_t kNameWidth = 40, kSizeWidth = 14, kTypeWidth = 20, kTimeWidth = 16;
+constexpr size_t kFixedWidth = 1 + kSizeWidth + 2 + kTypeWidth + 1 + kTimeWidth + 2;
+}  // namespace
+
+FoundObjectTable::FoundObjectTable(const CFoundObjectTree& catalog, size_t terminalWidth)
+    : catalog_(catalog), width_(terminalWidth) {}
+
+std::string FoundObjectTable::Line(const std::string& name, const std::string& size, const std::string& type,
+                                   const std::string& modified, const std::string& folder) const {
+  std::string line;
+  if (width_ == 0) {
+    line = PadRight(name, kNameWidth) + " " + PadLeft(size, kSizeWidth) + "  " + PadRight(type, kTypeWidth) + " " +
+           PadRight(modified, kTimeWidth) + "  " + folder;
+  } else {
+    // On a terminal every row fits one line: the folder takes what is left
+    // beside a name column of fixed width.
+    const size_t rest = width_ > kNameWidth + kFixedWidth + 12 ? width_ - kNameWidth - kFixedWidth - 1 : 12;
+    line = PadRight(FitWidth(name, kNameWidth), kNameWidth) + " " + PadLeft(size, kSizeWidth) + "  " +
+           PadRight(FitWidth(type, kTypeWidth), kTypeWidth) + " " + PadRight(modified, kTimeWidth) + "  " +
+           FitWidth(folder, rest);
+  }
+  while (!line.empty() && line.back() == ' ') line.pop_back();
   return line;
 }
 
-std::string FoundObjectTableRow(const CFoundObjectTree& catalog, const CFoundObject& object) {
-  std::string name = object.Name;
-  if (object.IsDeleted()) name += " (deleted)";
-  // Names may be long; the columns after them simply move right.
-  std::string row = name;
-  if (row.size() < 40) row.append(40 - row.size(), ' ');
-  char rest[512];
-  std::snprintf(rest, sizeof rest, " %14s  %-20s %-16s  ", FormatSizeColumn(object).c_str(),
-                TypeColumn(catalog, object).c_str(), FileTimeToShort(object.ModificationTime).c_str());
-  row += rest;
-  row += catalog.GetFullPath(&object);
-  return row;
+std::string FoundObjectTable::Header() const { return Line("Name", "Size", "Type", "Modified", "In Folder"); }
+
+std::string FoundObjectTable::Row(const CFoundObject& object) const {
+  std::string name = TerminalSafe(object.Name);
+  if (object.IsDeleted()) {
+    // The mark stays whole when a long name is cut.
+    if (width_ != 0) name = FitWidth(name, kNameWidth - 10);
+    name += " (deleted)";
+  }
+  return Line(name, FormatSizeColumn(object), TerminalSafe(catalog_.GetTypeName(&object)),
+              FileTimeToShort(object.ModificationTime), TerminalSafe(catalog_.GetFullPath(&object)));
 }
 
-void JsonArrayPrinter::Add(const nlohmann::json& element) {
-  if (finished_) return;
-  std::string text = element.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-  std::fputs(count_++ == 0 ? "[\n" : ",\n", stdout);
-  std::fputs(text.c_str(), stdout);
+FoundObjectOutput::FoundObjectOutput(bool json) {
+  if (json) json_.emplace();
 }
 
-void JsonArrayPrinter::Finish() {
-  if (finished_) return;
-  finished_ = true;
-  std::fputs(count_ == 0 ? "[]\n" : "\n]\n", stdout);
+void FoundObjectOutput::Add(const CFoundObjectTree& catalog, const std::vector<CFoundObject*>& objects,
+                            const std::string& volumeName, const std::string& title) {
+  count_ += objects.size();
+  if (json_) {
+    FoundObjectJson toJson(catalog, volumeName);
+    for (const CFoundObject* o : objects) json_->Add(toJson(*o));
+    return;
+  }
+  if (objects.empty()) return;
+  FoundObjectTable table(catalog, TerminalColumns(STDOUT_FILENO));
+  if (!title.empty()) std::printf("== %s ==\n", TerminalSafe(title).c_str());
+  if (!header_ || !title.empty()) std::printf("%s\n", table.Header().c_str());
+  header_ = true;
+  for (const CFoundObject* o : objects) std::printf("%s\n", table.Row(*o).c_str());
+}
+
+void FoundObjectOutput::Finish(const std::string& counted) {
+  if (json_)
+    json_->Finish();
+  else if (count_ != 0)
+    std::printf("%zu %s\n", count_, counted.c_str());
 }
 
 }  // namespace qmcli

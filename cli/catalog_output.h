@@ -2,10 +2,16 @@
 // entry (`list --json`, `search --json`, ...) and a plain-text table.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "cli/json_output.h"
 
 struct CFoundObject;
 class CFoundObjectTree;
@@ -18,7 +24,14 @@ std::string FileTimeToIso(uint64_t filetime);
 // "YYYY-MM-DD HH:MM" (UTC) for the text table; empty for 0.
 std::string FileTimeToShort(uint64_t filetime);
 
-// The JSON form of one object:
+// The JSON form of the objects of one catalog:
+//   id       the object's number in this run: unique among the objects of
+//            one volume, lost files included (their file-system record is
+//            none)
+//   parent   the id of the folder it lies in, or null (the top)
+//   record   the file system's own number for it (FAT directory-entry
+//            position, NTFS MFT record), or null for a lost file
+//   volume   the volume it belongs to (the SOURCE, or the volume's name)
 //   path     the folder path (GetFullPath) followed by the name, "/"-separated
 //   name     the object's name
 //   size     bytes, or null when unknown
@@ -28,34 +41,60 @@ std::string FileTimeToShort(uint64_t filetime);
 //   offset   byte offset of its first byte on the volume
 //   type     the type name ("Folder", "JPG File", ...)
 //   type_id  the signature-database type id (0 = none)
-//   id       ObjectID
-//   parent   ParentID
 //   modified ModificationTime as ISO 8601 UTC, or null when not set
 //   created  CreationTime likewise
-nlohmann::json FoundObjectToJson(const CFoundObjectTree& catalog, const CFoundObject& object);
-
-// Prints a JSON array to standard output one element per line as it is
-// given, so a catalog of millions of objects is never built a second time
-// in memory. Text that is not valid UTF-8 is printed with U+FFFD.
-class JsonArrayPrinter {
+class FoundObjectJson {
 public:
-  JsonArrayPrinter() = default;
-  ~JsonArrayPrinter() { Finish(); }
-  JsonArrayPrinter(const JsonArrayPrinter&) = delete;
-  JsonArrayPrinter& operator=(const JsonArrayPrinter&) = delete;
-  void Add(const nlohmann::json& element);
-  // Closes the array; "[]" when nothing was added. Later calls do nothing.
-  void Finish();
+  // Numbers every object the catalog holds now (call after the analysis).
+  FoundObjectJson(const CFoundObjectTree& catalog, std::string volumeName);
+  nlohmann::json operator()(const CFoundObject& object) const;
 
 private:
-  size_t count_ = 0;
-  bool finished_ = false;
+  const CFoundObjectTree& catalog_;
+  std::string volume_;
+  std::unordered_map<const CFoundObject*, size_t> ids_;
+  std::unordered_map<int64_t, size_t> folderIds_;  // file-system identity -> id
 };
 
-// The text table: a header line and one line per object with the columns
-// Name, Size, Type, Modified and In Folder (no trailing newline).
-std::string FoundObjectTableHeader();
-std::string FoundObjectTableRow(const CFoundObjectTree& catalog, const CFoundObject& object);
+// The text table of found objects: columns Name, Size, Type, Modified and In
+// Folder, aligned by display width. Names are escaped (TerminalSafe). With a
+// terminal width the name and folder columns are cut with "…" to fit it;
+// with 0 (output to a pipe or file) they are printed whole.
+class FoundObjectTable {
+public:
+  FoundObjectTable(const CFoundObjectTree& catalog, size_t terminalWidth);
+  std::string Header() const;
+  std::string Row(const CFoundObject& object) const;
+
+private:
+  std::string Line(const std::string& name, const std::string& size, const std::string& type,
+                   const std::string& modified, const std::string& folder) const;
+  const CFoundObjectTree& catalog_;
+  size_t width_;
+};
+
+// The found objects of one or more volumes on standard output: one JSON
+// array for all of them, or a table per volume (a "== TITLE ==" line before
+// each volume of a whole disk) sized to the terminal.
+class FoundObjectOutput {
+public:
+  explicit FoundObjectOutput(bool json);
+  // The objects of one volume. `volumeName` goes into each JSON object's
+  // "volume"; `title` ("Partition 2 (NTFS, DATA)") is empty for a source
+  // worked on as a whole.
+  void Add(const CFoundObjectTree& catalog, const std::vector<CFoundObject*>& objects, const std::string& volumeName,
+           const std::string& title);
+  size_t Count() const { return count_; }
+  // Closes the JSON array, or prints "N " + `counted` ("3 object(s) found.")
+  // below the tables when there were objects.
+  void Finish(const std::string& counted);
+
+private:
+  std::optional<JsonArrayPrinter> json_;
+  size_t count_ = 0;
+  bool header_ = false;
+};
+
 // Size as shown in the table: bytes, "?" when unknown, empty for folders.
 std::string FormatSizeColumn(const CFoundObject& object);
 

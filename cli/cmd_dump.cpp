@@ -1,30 +1,20 @@
 // quillmore-cli dump SOURCE [--sector N] [--count K]: sectors of a source in
 // the data viewer's line format.
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "cli/arguments.h"
 #include "cli/command.h"
+#include "cli/number_parser.h"
+#include "cli/report.h"
 #include "cli/source.h"
+#include "cli/terminal_text.h"
 #include "engine/volume/volume.h"
 #include "services/format.h"
 
 namespace {
-
-// Decimal or 0x-prefixed hexadecimal, no sign, no trailing text.
-bool ParseNumber(const std::string& text, uint64_t* value) {
-  if (text.empty() || text[0] == '-' || text[0] == '+') return false;
-  errno = 0;
-  char* end = nullptr;
-  unsigned long long v = std::strtoull(text.c_str(), &end, 0);
-  if (errno != 0 || !end || *end != '\0') return false;
-  *value = v;
-  return true;
-}
 
 // One line of the data viewer: "%08X  " offset, 16 bytes " %02X" with one
 // extra blank after the eighth, then the bytes as characters.
@@ -45,10 +35,9 @@ int RunDump(const std::vector<std::string>& args) {
     return EXIT_USAGE;
   uint64_t sector = 0, count = 1;
   for (const auto& [name, value] : line.values) {
-    if (!ParseNumber(value, name == "--sector" ? &sector : &count)) {
-      std::fprintf(stderr, "quillmore-cli dump: %s needs a number\n", name.c_str());
-      return EXIT_USAGE;
-    }
+    if (!qmcli::ParseUnsigned(value, name == "--sector" ? sector : count))
+      return qmcli::ReportUsage("dump", name + " takes a whole number (decimal, or hexadecimal after 0x), not " +
+                                            qmcli::Quoted(value));
   }
   if (count == 0) return EXIT_OK;
 
@@ -57,13 +46,12 @@ int RunDump(const std::vector<std::string>& args) {
   if (!volume) return EXIT_FAILED;
   const uint64_t total = volume->TotalSectors;
   if (sector >= total) {
-    std::fprintf(stderr, "quillmore-cli: sector %llu is past the end of '%s' (%llu sectors)\n",
-                 static_cast<unsigned long long>(sector), source.c_str(), static_cast<unsigned long long>(total));
-    return EXIT_FAILED;
+    return qmcli::ReportError("sector " + std::to_string(sector) + " is past the end of " + qmcli::Quoted(source) +
+                              " (" + std::to_string(total) + " sectors)");
   }
   if (count > total - sector) {
-    std::fprintf(stderr, "quillmore-cli: '%s' ends after sector %llu; dumping up to there\n", source.c_str(),
-                 static_cast<unsigned long long>(total - 1));
+    qmcli::ReportWarning(qmcli::Quoted(source) + " ends after sector " + std::to_string(total - 1) +
+                         "; dumping up to there");
     count = total - sector;
   }
 
@@ -75,28 +63,36 @@ int RunDump(const std::vector<std::string>& args) {
     const uint64_t n = std::min(kBlockSectors, count - done);
     const uint64_t first = sector + done;
     const uint32_t got = volume->ReadSectors(buffer.data(), first, n);
-    if (got == 0) {
-      std::fprintf(stderr, "quillmore-cli: cannot read sector %llu of '%s'\n", static_cast<unsigned long long>(first),
-                   source.c_str());
-      return EXIT_FAILED;
-    }
+    if (got == 0)
+      return qmcli::ReportError("cannot read sector " + std::to_string(first) + " of " + qmcli::Quoted(source));
     for (uint64_t i = 0; i < got; i += 16)
       std::printf("%s\n", DumpLine(first * 512 + i, buffer.data() + i, std::min<uint64_t>(16, got - i)).c_str());
-    if (got < n * 512) {
-      std::fprintf(stderr, "quillmore-cli: only part of sector %llu could be read\n",
-                   static_cast<unsigned long long>(first + got / 512));
-      return EXIT_FAILED;
-    }
+    if (got < n * 512)
+      return qmcli::ReportError("only part of sector " + std::to_string(first + got / 512) + " could be read");
     done += n;
   }
   return EXIT_OK;
 }
 
+constexpr const char* kHelpText =
+    R"(Prints sectors of SOURCE as the data viewer shows them: the byte offset,
+sixteen bytes in hexadecimal, and the same bytes as characters ("." for those
+that are not printable ASCII).
+
+Options:
+  --sector N   the first sector (512 bytes each), default 0
+  --count K    how many sectors, default 1; a count past the end stops there
+N and K are whole numbers, decimal or hexadecimal after 0x (0x3F); no signs,
+blanks or other text.
+
+Exit status: 0 printed; 1 SOURCE cannot be read or N lies past its end;
+2 bad usage.
+)";
+
 const CliCommandRegistrar registrar({
     "dump",
     "dump SOURCE [--sector N] [--count K]",
     "print K sectors (default 1) from sector N (default 0) in hex and characters",
-    RunDump,
-});
+    RunDump, kHelpText});
 
 }  // namespace

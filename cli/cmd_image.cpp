@@ -8,7 +8,9 @@
 #include "cli/arguments.h"
 #include "cli/command.h"
 #include "cli/progress.h"
+#include "cli/report.h"
 #include "cli/source.h"
+#include "cli/terminal_text.h"
 #include "engine/volume/image_job.h"
 #include "engine/volume/local_computer.h"
 #include "engine/volume/volume.h"
@@ -25,8 +27,7 @@ int RunImage(const std::vector<std::string>& args) {
     return EXIT_USAGE;
   const std::string* target = cl.Value("--to");
   if (!target || target->empty()) {
-    std::fprintf(stderr, "quillmore-cli: image needs --to FILE (usage: quillmore-cli %s)\n", kUsage);
-    return EXIT_USAGE;
+    return ReportUsage("image", "no image file given (--to FILE)");
   }
   CVolume* source = StartAndOpenSource(cl.source);
   if (!source) return EXIT_FAILED;
@@ -41,8 +42,7 @@ int RunImage(const std::vector<std::string>& args) {
     std::string hint;
     if (!job.Resume && !job.OverwriteConfirmed && job.Reason.find("exists already") != std::string::npos)
       hint = " (--force replaces it, --resume goes on from its map)";
-    std::fprintf(stderr, "quillmore-cli: %s%s\n", job.Reason.c_str(), hint.c_str());
-    return EXIT_FAILED;
+    return ReportError(job.Reason + hint);
   }
 
   InstallInterruptHandler();
@@ -53,7 +53,7 @@ int RunImage(const std::vector<std::string>& args) {
       cancelled = true;
       job.Running = 0;
       bar.Finish();
-      std::fprintf(stderr, "Stopping after the block being copied...\n");
+      ReportNote("stopping after the block being copied...");
     }
     if (!cancelled) {
       const uint64_t bad = job.UnreadableBytes.load();
@@ -72,16 +72,35 @@ int RunImage(const std::vector<std::string>& args) {
     std::printf("%s.\n", summary.c_str());
     return EXIT_OK;
   }
-  std::fprintf(stderr, "quillmore-cli: %s.\n", summary.c_str());
+  std::string why = summary + ".";
   if (outcome == ImageOutcome::ReadFailed)
-    std::fprintf(stderr, "quillmore-cli: --continue-on-errors copies past unreadable sectors.\n");
+    why += "\n--continue-on-errors copies past unreadable sectors.";
   else if (outcome == ImageOutcome::Cancelled && (job.ContinueOnErrors || job.Resume))
-    std::fprintf(stderr, "quillmore-cli: --resume goes on from %s.\n", job.MapPath().c_str());
-  return EXIT_FAILED;
+    why += "\n--resume goes on from " + Quoted(job.MapPath()) + ".";
+  return ReportError(why);
 }
 
+constexpr const char* kHelpText =
+    R"(Copies SOURCE (a drive, a partition or an image) sector for sector into an
+image file, which every other command then reads in its place: work on the
+copy, not on a failing drive. A map file beside the image (FILE.map, in GNU
+ddrescue's mapfile form) records which parts were copied and which could
+not be read.
+
+Options:
+  --to FILE              the image file to write (required)
+  --continue-on-errors   copy past sectors that cannot be read (they are
+                         written as zeros and marked in the map)
+  --resume               go on from the map of an earlier, stopped run
+  --force                replace FILE when it exists
+
+Exit status: 0 the image is complete; 1 it is not (stopped, unreadable
+sectors without --continue-on-errors) or an error; 2 bad usage.
+)";
+
 const CliCommandRegistrar kRegistrar({"image", kUsage,
-                                      "copy a drive or image sector for sector into an image file", RunImage});
+                                      "copy a drive or image sector for sector into an image file", RunImage,
+                                      kHelpText});
 
 }  // namespace
 }  // namespace qmcli

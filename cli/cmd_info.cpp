@@ -8,8 +8,11 @@
 
 #include "cli/arguments.h"
 #include "cli/command.h"
+#include "cli/json_output.h"
 #include "cli/partition_list.h"
+#include "cli/report.h"
 #include "cli/source.h"
+#include "cli/terminal_text.h"
 #include "engine/filesystems/file_system.h"
 #include "engine/filesystems/file_system_exfat.h"
 #include "engine/filesystems/file_system_fat.h"
@@ -59,15 +62,17 @@ void ShowInfo(CVolume* volume, const std::string& source, const SourcePart& part
     j["size"] = volume->Size;
     j["serial_number"] = serial.empty() ? nlohmann::json(nullptr) : nlohmann::json(serial);
     j["label"] = label.empty() ? nlohmann::json(nullptr) : nlohmann::json(label);
-    if (array) array->push_back(j);
-    else std::printf("%s\n", j.dump(2).c_str());
+    if (array)
+      array->push_back(j);
+    else
+      PrintJson(j);
     return;
   }
   if (!part.title.empty()) {
-    std::printf("== %s ==\n", part.title.c_str());
+    std::printf("== %s ==\n", TerminalSafe(part.title).c_str());
     std::printf("Byte offset:         %llu\n", static_cast<unsigned long long>(volume->VolumeStartOffset));
   } else {
-    std::printf("Source:              %s\n", source.c_str());
+    std::printf("Source:              %s\n", TerminalSafe(source).c_str());
   }
   std::printf("File system:         %s (ID %u)\n", name.c_str(), id);
   std::printf("Bytes per sector:    %u\n", bytesPerSector);
@@ -77,7 +82,7 @@ void ShowInfo(CVolume* volume, const std::string& source, const SourcePart& part
   std::printf("Total clusters:      %llu\n", static_cast<unsigned long long>(clusters));
   std::printf("Size:                %llu bytes\n", static_cast<unsigned long long>(volume->Size));
   std::printf("Serial number:       %s\n", serial.empty() ? "-" : serial.c_str());
-  std::printf("Label:               %s\n", label.empty() ? "-" : label.c_str());
+  std::printf("Label:               %s\n", label.empty() ? "-" : TerminalSafe(label).c_str());
 }
 
 int RunInfo(const std::vector<std::string>& args) {
@@ -87,10 +92,12 @@ int RunInfo(const std::vector<std::string>& args) {
   const bool json = line.Has("--json");
   CVolume* volume = StartAndOpenSource(source);
   if (!volume) return EXIT_FAILED;
-  if (volume->Analyse_Boot() != 1) {
-    std::fprintf(stderr, "quillmore-cli: cannot read the boot sector of '%s'\n", source.c_str());
-    return EXIT_FAILED;
-  }
+  if (volume->Analyse_Boot() != 1) return ReportError("cannot read the boot sector of " + Quoted(source));
+  // Without a file system the first sector is read as a partition table,
+  // which ends in the signature 55 AA; without that there is nothing to show.
+  const uint8_t* boot = volume->BootBuffer.data();
+  if (volume->FileSystem().FileSystemType == 0 && !(boot[510] == 0x55 && boot[511] == 0xAA))
+    return ReportError("no file system or partition table found on " + Quoted(source));
   std::vector<SourcePart> parts;
   if (!SelectWorkVolumes(volume, line, parts)) return EXIT_USAGE;
   // A whole disk gives an array of its volumes; a volume gives one object.
@@ -100,12 +107,31 @@ int RunInfo(const std::vector<std::string>& args) {
     if (!json && i > 0) std::printf("\n");
     ShowInfo(parts[i].volume, source, parts[i], json, array);
   }
-  if (array) std::printf("%s\n", array->dump(2).c_str());
+  if (array) PrintJson(*array);
   return EXIT_OK;
 }
 
+constexpr const char* kHelpText =
+    R"(Reads the first sector of SOURCE and shows what its boot sector says: the
+file system (FAT12, FAT16, FAT32, NTFS), sector and cluster sizes, the number
+of sectors and clusters, the size, the serial number and the label.
+A first sector with no file system but a partition-table signature is shown
+as a partition table; with neither, the command fails.
+
+Options:
+  --json    print one JSON object: source, file_system (null for none),
+            file_system_id, bytes_per_sector, sectors_per_cluster,
+            bytes_per_cluster, total_sectors, total_clusters, size,
+            serial_number, label
+  --partition N  only partition N of a whole disk, as `quillmore-cli
+            partitions` numbers them (without it, every volume in turn)
+
+Exit status: 0 shown; 1 SOURCE cannot be read or holds no file system or
+partition table; 2 bad usage.
+)";
+
 CliCommandRegistrar registrar({"info", kInfoUsage,
-                               "show the file system, geometry, serial number and label of a source", RunInfo});
+                               "show the file system, geometry, serial number and label of a source", RunInfo, kHelpText});
 
 }  // namespace
 }  // namespace qmcli

@@ -9,12 +9,15 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/catalog_output.h"
 #include "cli/arguments.h"
+#include "cli/catalog_output.h"
 #include "cli/command.h"
+#include "cli/json_output.h"
 #include "cli/partition_list.h"
+#include "cli/report.h"
 #include "cli/scan_run.h"
 #include "cli/source.h"
+#include "cli/terminal_text.h"
 #include "engine/catalog/found_object_tree.h"
 #include "engine/filesystems/file_system.h"
 #include "engine/volume/volume.h"
@@ -47,7 +50,7 @@ public:
     std::vector<CFoundObject*> children;
     catalog_.GetChildren(top.ObjectID, children);
     if (children.empty()) return;
-    std::printf("%s/\n", title.c_str());
+    std::printf("%s/\n", TerminalSafe(title).c_str());
     expanded_.insert(top.ObjectID);
     PrintChildren(top.ObjectID, 1);
   }
@@ -75,6 +78,13 @@ private:
     return o->IsDeleted() || (o->IsFolder() && leadsToDeleted_.count(o->ObjectID));
   }
 
+public:
+  // What was listed: the totals speak of these, not of the whole volume
+  // (with --deleted-only, of the deleted objects alone).
+  size_t folders = 0, files = 0;
+
+private:
+
   void PrintChildren(int64_t id, int depth) {
     std::vector<CFoundObject*> children;
     catalog_.GetChildren(id, children);
@@ -87,14 +97,16 @@ private:
       const std::string indent(static_cast<size_t>(depth) * 2, ' ');
       const std::string mark = o->IsDeleted() ? "  [deleted]" : "";
       const std::string when = FileTimeToShort(o->ModificationTime);
+      const std::string name = TerminalSafe(o->Name);
+      if (!deletedOnly_ || o->IsDeleted()) ++(o->IsFolder() ? folders : files);
       if (o->IsFolder()) {
-        std::printf("%s%s/%s%s%s\n", indent.c_str(), o->Name.c_str(), when.empty() ? "" : "  ", when.c_str(),
+        std::printf("%s%s/%s%s%s\n", indent.c_str(), name.c_str(), when.empty() ? "" : "  ", when.c_str(),
                     mark.c_str());
         // A folder is opened once: damaged file systems can name a folder's
         // ancestors inside it.
         if (expanded_.insert(o->ObjectID).second) PrintChildren(o->ObjectID, depth + 1);
       } else {
-        std::printf("%s%s  %s%s%s%s\n", indent.c_str(), o->Name.c_str(), FormatSizeColumn(*o).c_str(),
+        std::printf("%s%s  %s%s%s%s\n", indent.c_str(), name.c_str(), FormatSizeColumn(*o).c_str(),
                     when.empty() ? "" : "  ", when.c_str(), mark.c_str());
       }
     }
@@ -130,46 +142,77 @@ int RunList(const std::vector<std::string>& args) {
   if (!SelectWorkVolumes(source, line, parts)) return EXIT_USAGE;
 
   // One array for every volume of a whole disk, each object naming its volume.
-  std::optional<JsonArrayPrinter> out;
-  if (options.json) out.emplace();
+  std::optional<JsonArrayPrinter> out;  // opened at the first volume listed
   int listed = 0;
+  size_t shown = 0;
   for (const SourcePart& part : parts) {
     CVolume* volume = part.volume;
     const std::string name = part.title.empty() ? options.source : part.title;
-    if (!options.json && !part.title.empty()) std::printf("== %s ==\n", part.title.c_str());
+    if (!options.json && !part.title.empty()) std::printf("== %s ==\n", TerminalSafe(part.title).c_str());
     if (options.scan) {
       // Ctrl-C stops the analysis; what was found so far is listed.
-      if (!RunFullAnalysis(volume)) std::fprintf(stderr, "Analysis stopped before the end.\n");
+      if (!RunFullAnalysis(volume)) ReportNote("analysis stopped before the end: listing what was found so far");
     }
     if (options.scan ? volume->FileSystem().RootObjectID() < 0 && volume->ScanFilesFound.load() == 0
                      : !RunFileSystemPhase(volume)) {
-      std::fprintf(stderr, "quillmore-cli: no file system detected on '%s'\n", name.c_str());
+      if (parts.size() == 1) return ReportError("no file system found on " + Quoted(name));
+      ReportNote("no file system found on " + Quoted(name));
       continue;
     }
     ++listed;
     CFoundObjectTree& catalog = volume->Catalog();
     if (options.json) {
+      if (!out) out.emplace();
+      FoundObjectJson toJson(catalog, name);
       for (const CFoundObject* o : catalog.CopyObjects()) {
         if (!Listable(volume, o)) continue;
         if (options.deletedOnly && !o->IsDeleted()) continue;
-        nlohmann::json j = FoundObjectToJson(catalog, *o);
-        TagWithVolume(j, part);
-        out->Add(j);
+        out->Add(toJson(*o));
+        ++shown;
       }
     } else {
       TreePrinter printer(volume, options.deletedOnly);
       printer.Print(catalog.Root(), catalog.Root().Name);
       printer.Print(catalog.LostFragments(), catalog.LostFragments().Name);
       if (options.scan) printer.Print(catalog.LostFiles(), catalog.LostFiles().Name);
-      std::printf("%u folder(s), %u file(s)\n", volume->FoldersFound.load(), volume->FilesFound.load());
-      if (options.scan) std::printf("%u lost file(s)\n", volume->ScanFilesFound.load());
+      // The totals count what was listed (with --deleted-only, the deleted
+      // objects alone), not the whole volume.
+      const char* deleted = options.deletedOnly ? "deleted " : "";
+      std::printf("%zu %sfolder(s), %zu %sfile(s)\n", printer.folders, deleted, printer.files, deleted);
+      shown += printer.folders + printer.files;
     }
   }
-  return listed > 0 ? EXIT_OK : EXIT_FAILED;
+  if (out) out->Finish();
+  if (listed == 0) return ReportError("no file system found on " + Quoted(options.source));
+  if (shown == 0)
+    return ReportNothingFound(options.deletedOnly ? "no deleted file or folder found" : "no file or folder found");
+  return EXIT_OK;
 }
 
+constexpr const char* kHelpText =
+    R"(Reads the file system of SOURCE and lists its live and deleted files and
+folders as a tree: each file with its size in bytes and modification time
+(UTC), deleted objects marked "[deleted]". The last line counts what was
+listed. Names are shown escaped where they hold control characters
+("\n", "\e", "\x01") so that a crafted disk cannot drive the terminal.
+
+Options:
+  --deleted-only  only deleted files and folders (and the folders that lead
+                  to them); the totals count the deleted objects
+  --scan          also scan every sector for lost files (files no directory
+                  entry names any more, found by their signatures); they are
+                  listed under "Lost files/<group>/"
+  --json          print a JSON array, one object per file or folder (the
+                  fields are described in the README and the manual page)
+  --partition N   only partition N of a whole disk, as `quillmore-cli
+                  partitions` numbers them (without it, every volume in turn)
+
+Exit status: 0 listed; 1 no file system found, or nothing to list;
+2 bad usage.
+)";
+
 CliCommandRegistrar registrar({"list", kListUsage,
-                               "list the live and deleted files and folders of the file system", RunList});
+                               "list the live and deleted files and folders of the file system", RunList, kHelpText});
 
 }  // namespace
 }  // namespace qmcli

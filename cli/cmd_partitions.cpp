@@ -9,9 +9,12 @@
 #include "cli/arguments.h"
 #include "cli/catalog_output.h"
 #include "cli/command.h"
+#include "cli/json_output.h"
 #include "cli/partition_list.h"
+#include "cli/report.h"
 #include "cli/scan_run.h"
 #include "cli/source.h"
+#include "cli/terminal_text.h"
 #include "engine/catalog/found_object.h"
 #include "engine/volume/volume.h"
 
@@ -59,9 +62,7 @@ int RunPartitions(const std::vector<std::string>& args) {
       j["confirmed"] = (v->Flags & FOF_CONFIRMED) != 0;
       out.Add(j);
     }
-  } else if (parts.empty()) {
-    std::printf("No partitions found on %s.\n", line.source.c_str());
-  } else {
+  } else if (!parts.empty()) {
     std::printf("%-5s %12s %14s %14s  %-40s %-6s %s\n", "Index", "Start sector", "Byte offset", "Size (bytes)",
                 "Table", "FS", "Label");
     for (const SourcePart& p : parts) {
@@ -74,18 +75,42 @@ int RunPartitions(const std::vector<std::string>& args) {
         std::snprintf(type, sizeof type, " 0x%02X", v->Origin.MbrType);
         table += type;
       }
-      std::printf("%-5u %12llu %14llu %14llu  %-40s %-6s %s\n", p.index,
+      std::printf("%-5u %12llu %14llu %14llu  %s %-6s %s\n", p.index,
                   static_cast<unsigned long long>(v->VolumeStartOffset / 512),
                   static_cast<unsigned long long>(v->VolumeStartOffset), static_cast<unsigned long long>(v->Size),
-                  table.c_str(), VolumeFileSystemText(v).c_str(), VolumeLabelText(v).c_str());
+                  PadRight(TerminalSafe(table), 40).c_str(), VolumeFileSystemText(v).c_str(),
+                  TerminalSafe(VolumeLabelText(v)).c_str());
     }
   }
-  if (!complete) std::fprintf(stderr, "Search stopped before the end.\n");
-  return complete ? EXIT_OK : EXIT_FAILED;
+  if (!complete) {
+    ReportNote("search stopped before the end");
+    return EXIT_FAILED;
+  }
+  if (parts.empty()) return ReportNothingFound("no partitions found on " + Quoted(line.source));
+  return EXIT_OK;
 }
 
+constexpr const char* kHelpText =
+    R"(Lists the volumes that the partition tables of SOURCE (a whole disk or a
+disk image) name: MBR primary and logical partitions and GPT entries, each
+with the number the other commands take as --partition N, its start sector,
+byte offset, size, table and type, file system and label.
+
+Options:
+  --search   also scan the disk for the boot sectors of lost partitions
+             (deleted or overwritten tables); each one found is added
+  --json     print a JSON array, one object per volume: index, volume,
+             start_sector, offset, sectors, size, table, mbr_type,
+             type_guid, name, file_system, label, backup_boot_sector,
+             confirmed
+
+Exit status: 0 volumes listed; 1 none found, the search was stopped, or an
+error; 2 bad usage.
+)";
+
 CliCommandRegistrar registrar({"partitions", kUsage,
-                               "list the partitions of a whole disk (with --search also lost ones)", RunPartitions});
+                               "list the partitions of a whole disk (with --search also lost ones)", RunPartitions,
+                               kHelpText});
 
 }  // namespace
 }  // namespace qmcli

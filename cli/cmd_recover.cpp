@@ -1,6 +1,7 @@
 // quillmore-cli recover SOURCE --to DIR: analyses the source, selects files
 // and recovers them into DIR with their folder paths.
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -14,11 +15,14 @@
 #include "cli/command.h"
 #include "cli/partition_list.h"
 #include "cli/progress.h"
+#include "cli/report.h"
 #include "cli/scan_run.h"
 #include "cli/source.h"
+#include "cli/terminal_text.h"
 #include "engine/catalog/found_object_tree.h"
 #include "engine/catalog/search.h"
 #include "engine/filesystems/file_system.h"
+#include "engine/recovery/destination_check.h"
 #include "engine/recovery/recovery.h"
 #include "engine/scanner/probable_size.h"
 #include "engine/volume/local_computer.h"
@@ -39,15 +43,11 @@ struct RecoverOptions {
   bool deletedOnly = false;
   std::string name;
   std::string under;
-  std::string lostSize;
+  const std::string* lostSize = nullptr;  // null when not given
   bool allowSameDrive = false;
 };
 
-int Usage(const std::string& why) {
-  if (!why.empty()) std::fprintf(stderr, "quillmore-cli recover: %s\n", why.c_str());
-  std::fprintf(stderr, "Usage: quillmore-cli %s\n", kUsage);
-  return EXIT_USAGE;
-}
+int Usage(const std::string& why) { return ReportUsage("recover", why); }
 
 std::string Trim(std::string_view path) {
   while (!path.empty() && path.front() == '/') path.remove_prefix(1);
@@ -63,22 +63,30 @@ bool IsFileSystemMetadata(CVolume& volume, const CFoundObject& object) {
   return volume.FileSystem().FileSystemType == 7 && ((object.ObjectID >= 0 && object.ObjectID < 24) || object.ParentID == 11);
 }
 
-std::vector<CFoundObject*> SelectFiles(CVolume& volume, const RecoverOptions& options) {
+struct Selection {
+  std::vector<CFoundObject*> files;
+  // NTFS system files the other options would have taken, left out.
+  std::vector<const CFoundObject*> metadata;
+};
+
+Selection SelectFiles(CVolume& volume, const RecoverOptions& options) {
   const CFoundObjectTree& catalog = volume.Catalog();
   const std::string under = Trim(options.under);
-  std::vector<CFoundObject*> out;
+  Selection out;
   for (CFoundObject* o : catalog.CopyObjects()) {
     if (!o || o == &volume || o->IsFolder()) continue;
     if (o->Flags & (FOF_FOUND_VOLUME | FOF_LOST_FOLDER)) continue;
     if ((o->Flags & FOF_SIGNATURE) && !options.scan) continue;
     if (options.deletedOnly && !o->IsDeleted()) continue;
-    if (IsFileSystemMetadata(volume, *o)) continue;
     if (!options.name.empty() && !WildcardMatch(options.name, o->Name, true)) continue;
     if (!under.empty()) {
       std::string path = Trim(catalog.GetFullPath(o) + o->Name);
       if (path != under && path.rfind(under + "/", 0) != 0) continue;
     }
-    out.push_back(o);
+    if (IsFileSystemMetadata(volume, *o))
+      out.metadata.push_back(o);
+    else
+      out.files.push_back(o);
   }
   return out;
 }
@@ -107,13 +115,13 @@ void RunWithProgress(CRecovery& recovery) {
     if (InterruptRequested() && !stopped) {
       stopped = true;
       bar.Finish();
-      std::fprintf(stderr, "Stopping after the current piece of the current file...\n");
+      ReportNote("stopping after the current piece of the current file...");
       recovery.Stop();
     }
     if (!stopped) {
       size_t index = static_cast<size_t>(recovery.CurrentIndex());
       const auto& list = recovery.List();
-      std::string label = index < list.size() ? list[index]->Name : std::string();
+      std::string label = index < list.size() ? TerminalSafe(list[index]->Name) : std::string();
       bar.Update(recovery.BytesWritten(), recovery.TotalBytes(), recovery.BytesWritten(), label);
     }
     // Short naps, so the end of the recovery is seen at once; the bar
@@ -122,6 +130,102 @@ void RunWithProgress(CRecovery& recovery) {
   }
   recovery.Wait();
   bar.Finish();
+}
+
+// What became of the selection, told plainly: the counts, the bytes
+// written, files cut short or written under another name, what was left
+// out and why. Gathered over every volume a whole disk is recovered from.
+struct Summary {
+  int recovered = 0, live = 0, deleted = 0, lost = 0;
+  // Lost files cut where their structure broke off into another file.
+  int lostCut = 0;
+  uint64_t recoveredBytes = 0, writtenBytes = 0;
+  size_t selected = 0, reached = 0;
+  std::map<std::string, int> skipped;
+  std::vector<std::string> failed, renamed, cut;  // lines of the summary
+  size_t metadata = 0;
+  std::string metadataNames;  // the first few
+
+  void Add(CVolume& volume, const std::string& title, const Selection& selection,
+           const std::vector<RecoveryOutcome>& outcomes);
+  void Print(const std::string& destination, double seconds) const;
+};
+
+void Summary::Add(CVolume& volume, const std::string& title, const Selection& selection,
+                  const std::vector<RecoveryOutcome>& outcomes) {
+  const CFoundObjectTree& catalog = volume.Catalog();
+  auto pathOf = [&](const CFoundObject* o) {
+    std::string path = o ? catalog.GetFullPath(o) + o->Name : std::string("?");
+    return TerminalSafe(title.empty() ? path : title + ":" + path);
+  };
+  selected += selection.files.size();
+  reached += outcomes.size();
+  for (const RecoveryOutcome& o : outcomes) {
+    writtenBytes += o.Bytes;
+    if (o.NameTaken && !o.Path.empty()) renamed.push_back(pathOf(o.Object) + " -> " + TerminalSafe(o.Path));
+    if (o.Result == RecoveryOutcome::Recovered) {
+      ++recovered;
+      recoveredBytes += o.Bytes;
+      if (o.Object && (o.Object->Flags & FOF_CUT)) ++lostCut;
+      if (o.Object && (o.Object->Flags & FOF_SIGNATURE))
+        ++lost;
+      else if (o.Object && o.Object->IsDeleted())
+        ++deleted;
+      else
+        ++live;
+    } else if (o.Result == RecoveryOutcome::Skipped) {
+      ++skipped[o.Reason];
+    } else if (o.Bytes != 0 && !o.Path.empty()) {
+      cut.push_back(pathOf(o.Object) + " -> " + TerminalSafe(o.Path) + " (" + HumanBytes(o.Bytes) + " of " +
+                    (o.Object ? HumanBytes(o.Object->Size) : std::string("?")) + ")");
+    } else {
+      failed.push_back(pathOf(o.Object) + ": " + o.Reason);
+    }
+  }
+  for (const CFoundObject* o : selection.metadata) {
+    if (metadata++ < 4) metadataNames += (metadataNames.empty() ? "" : ", ") + TerminalSafe(o->Name);
+    else if (metadata == 5) metadataNames += ", ...";
+  }
+}
+
+// Up to 20 lines of a list, then how many more there are.
+void PrintSome(const char* heading, const std::vector<std::string>& lines) {
+  if (lines.empty()) return;
+  std::printf(heading, lines.size());
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (i == 20) {
+      std::printf("  ... and %zu more\n", lines.size() - 20);
+      break;
+    }
+    std::printf("  %s\n", lines[i].c_str());
+  }
+}
+
+void Summary::Print(const std::string& destination, double seconds) const {
+  std::printf("Recovered %d file(s) (%d live, %d deleted, %d lost), %s, into %s in %.1f seconds.\n", recovered, live,
+              deleted, lost, HumanBytes(recoveredBytes).c_str(), TerminalSafe(destination).c_str(), seconds);
+  if (lostCut)
+    std::printf("%d lost file(s) possibly incomplete: cut where their content turns into another file's.\n", lostCut);
+  if (reached < selected || !cut.empty()) {
+    std::printf("Stopped before the end: %s written in all; %zu of %zu selected file(s) not reached.\n",
+                HumanBytes(writtenBytes).c_str(), selected - reached, selected);
+  }
+  PrintSome("Left incomplete (%zu), kept under a name that says so:\n", cut);
+  PrintSome("Written under another name, the name being taken (%zu):\n", renamed);
+  int skippedTotal = 0;
+  for (const auto& [reason, count] : skipped) skippedTotal += count;
+  if (skippedTotal) {
+    std::printf("Skipped %d file(s):\n", skippedTotal);
+    for (const auto& [reason, count] : skipped) {
+      std::string hint = reason == "lost file: no size chosen" ? " (give --lost-size to recover them)" : "";
+      std::printf("  %d %s%s\n", count, reason.c_str(), hint.c_str());
+    }
+  }
+  if (metadata != 0) {
+    std::printf("Left out %zu NTFS system file(s) (%s): the file system's own records, not user files.\n", metadata,
+                metadataNames.c_str());
+  }
+  PrintSome("Failed %zu file(s):\n", failed);
 }
 
 int RunRecover(const std::vector<std::string>& args) {
@@ -138,11 +242,13 @@ int RunRecover(const std::vector<std::string>& args) {
   options.to = text("--to");
   options.name = text("--name");
   options.under = text("--under");
-  options.lostSize = text("--lost-size");
+  options.lostSize = line.Value("--lost-size");
   if (options.to.empty()) return Usage("no destination folder given (--to DIR)");
   ProbableSizeAnswer sizeAnswer;
-  if (!options.lostSize.empty() && !ParseLostSizeOption(options.lostSize, sizeAnswer))
-    return Usage("--lost-size takes default, next, next-same or a size in KB, not '" + options.lostSize + "'");
+  if (options.lostSize && !ParseLostSizeOption(*options.lostSize, sizeAnswer))
+    return Usage("--lost-size takes default, next, next-same or a size in KB, not " + Quoted(*options.lostSize));
+  if (options.lostSize && !options.scan)
+    return Usage("--lost-size applies to lost files, which only --scan finds: give --scan too");
 
   std::error_code ec;
   std::string destination = std::filesystem::absolute(options.to, ec).lexically_normal().string();
@@ -153,25 +259,22 @@ int RunRecover(const std::vector<std::string>& args) {
   if (!volume) return EXIT_FAILED;
   if (IsDestinationOnSourceDrive(*volume, destination)) {
     if (!options.allowSameDrive) {
-      std::fprintf(stderr,
-                   "quillmore-cli recover: the destination folder %s is on the same drive as %s.\n"
-                   "Writing there can overwrite the very data being recovered. Choose a folder on another\n"
-                   "drive, or give --allow-same-drive to go on anyway.\n",
-                   destination.c_str(), options.source.c_str());
-      return EXIT_FAILED;
+      return ReportError("the destination folder " + Quoted(destination) + " is on the same drive as " +
+                         Quoted(options.source) +
+                         ".\nWriting there can overwrite the very data being recovered. Choose a folder on "
+                         "another\ndrive, or give --allow-same-drive to go on anyway.");
     }
-    std::fprintf(stderr, "Warning: the destination folder is on the same drive as the source.\n");
+    ReportWarning("the destination folder is on the same drive as the source");
   }
+  if (std::string problem = DestinationProblem(destination); !problem.empty())
+    return ReportError("cannot recover into " + Quoted(destination) + ": " + TerminalSafe(problem));
 
   std::vector<SourcePart> parts;
   if (!SelectWorkVolumes(volume, line, parts)) return EXIT_USAGE;
 
   const auto started = std::chrono::steady_clock::now();
-  int recovered = 0, live = 0, deleted = 0, lost = 0, cut = 0;
-  uint64_t bytes = 0;
-  size_t selected = 0;
-  std::map<std::string, int> skipped;
-  std::vector<std::string> failed;  // "path: reason"
+  Summary summary;
+  bool anyFileSystem = false;
   CRecovery& recovery = theComputer().Recovery();
   CFixedSizeAnswer fixed(sizeAnswer);
   for (const SourcePart& part : parts) {
@@ -179,73 +282,71 @@ int RunRecover(const std::vector<std::string>& args) {
     CVolume* partVolume = part.volume;
     bool analysed = options.scan ? RunFullAnalysis(partVolume) : RunFileSystemAnalysis(partVolume);
     ResetInterrupt();
-    if (!analysed) std::fprintf(stderr, "Analysis stopped: recovering what was found so far.\n");
+    if (!analysed) ReportNote("analysis stopped: recovering what was found so far");
+    anyFileSystem = anyFileSystem || partVolume->FileSystem().RootObjectID() >= 0;
 
-    std::vector<CFoundObject*> selection = SelectFiles(*partVolume, options);
-    selected += selection.size();
-    recovery.SizeDialog = options.lostSize.empty() ? nullptr : &fixed;
+    const Selection selection = SelectFiles(*partVolume, options);
+    recovery.SizeDialog = options.lostSize ? &fixed : nullptr;
     recovery.Destination = part.title.empty() ? destination : destination + "/" + part.title;
     recovery.SourceVolume = partVolume;
     InstallInterruptHandler();
-    if (!selection.empty() && recovery.StartRecovery(selection, false)) RunWithProgress(recovery);
+    const bool ran = !selection.files.empty() && recovery.StartRecovery(selection.files, false);
+    if (ran) RunWithProgress(recovery);
     recovery.SizeDialog = nullptr;
-
-    for (const RecoveryOutcome& o : recovery.Outcomes()) {
-      if (o.Result == RecoveryOutcome::Recovered) {
-        ++recovered;
-        bytes += o.Bytes;
-        if (o.Object && (o.Object->Flags & FOF_CUT)) ++cut;
-        if (o.Object && (o.Object->Flags & FOF_SIGNATURE))
-          ++lost;
-        else if (o.Object && o.Object->IsDeleted())
-          ++deleted;
-        else
-          ++live;
-      } else if (o.Result == RecoveryOutcome::Skipped) {
-        ++skipped[o.Reason];
-      } else {
-        std::string name =
-            o.Object ? partVolume->Catalog().GetFullPath(o.Object) + o.Object->Name : std::string();
-        if (!part.title.empty()) name = part.title + ":" + name;
-        failed.push_back(name + ": " + o.Reason);
-      }
-    }
+    summary.Add(*partVolume, part.title, selection, ran ? recovery.Outcomes() : std::vector<RecoveryOutcome>());
     if (InterruptRequested()) break;
   }
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-
-  int skippedTotal = 0;
-  for (const auto& [reason, count] : skipped) skippedTotal += count;
-
-  std::printf("Recovered %d file(s) (%d live, %d deleted, %d lost), %s, into %s in %.1f seconds.\n", recovered,
-              live, deleted, lost, HumanBytes(bytes).c_str(), destination.c_str(), seconds);
-  if (cut)
-    std::printf("%d lost file(s) possibly incomplete: cut where their content turns into another file's.\n", cut);
-  if (selected == 0) std::printf("No file matched the selection.\n");
-  if (skippedTotal) {
-    std::printf("Skipped %d file(s):\n", skippedTotal);
-    for (const auto& [reason, count] : skipped) {
-      std::string hint = reason == "lost file: no size chosen" ? " (give --lost-size to recover them)" : "";
-      std::printf("  %d %s%s\n", count, reason.c_str(), hint.c_str());
-    }
+  if (!anyFileSystem && summary.selected == 0) {
+    return ReportError("no file system found on " + Quoted(options.source) +
+                       (options.scan ? " and the sector scan found no lost file"
+                                     : " (give --scan to look for lost files by their signatures)"));
   }
-  if (!failed.empty()) {
-    std::printf("Failed %zu file(s):\n", failed.size());
-    size_t shown = 0;
-    for (const std::string& line : failed) {
-      if (++shown > 20) {
-        std::printf("  ... and %zu more\n", failed.size() - 20);
-        break;
-      }
-      std::printf("  %s\n", line.c_str());
-    }
-  }
-  return recovered > 0 && failed.empty() ? EXIT_OK : EXIT_FAILED;
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  summary.Print(destination, seconds);
+  if (summary.selected == 0) return ReportNothingFound("no file matched the selection");
+  return summary.recovered > 0 && summary.failed.empty() && summary.cut.empty() &&
+                 summary.reached == summary.selected
+             ? EXIT_OK
+             : EXIT_FAILED;
 }
 
+constexpr const char* kHelpText =
+    R"(Reads the file system of SOURCE, selects files and writes each below DIR
+with its folder path. Nothing is overwritten: when a name is taken the file
+is written as "name (2).ext" and the summary says so. A file that could not
+be written whole (Ctrl-C, a read error) is kept as "name (incomplete).ext".
+DIR must be on another drive than SOURCE (see --allow-same-drive); it is
+created when missing and checked before anything is read.
+
+Options:
+  --to DIR            the destination folder (required)
+  --scan              also scan every sector for lost files and recover them
+                      into "Lost files/<group>/" (see --lost-size)
+  --deleted-only      deleted files only
+  --name PATTERN      files whose name matches PATTERN ("*" any run, "?" one
+                      character, case ignored for every alphabet)
+  --under PATH        files below the folder PATH of the source ("/Pictures")
+  --lost-size SIZE    how much to write for a lost file, whose size is not
+                      known: "default" (the type's default size), "next" (up
+                      to the next file found on the volume), "next-same" (up
+                      to the next file of the same type), or a number of KB.
+                      Without it lost files are skipped. Only with --scan.
+  --allow-same-drive  recover onto the drive being read all the same (this
+                      can overwrite the data being recovered)
+
+NTFS system files ($MFT, $Bitmap, ...) are never recovered; the summary says
+how many were left out.
+  --partition N       only partition N of a whole disk, as `quillmore-cli
+                      partitions` numbers them; without it every volume of a
+                      whole disk is recovered, each into DIR/Partition N (...)/
+
+Exit status: 0 files recovered and none failed or was cut short; 1 a file
+failed or was cut short, nothing was recovered, no file system was found, or
+an error; 2 bad usage.
+)";
+
 CliCommandRegistrar registrar({"recover", kUsage,
-                               "recover live and deleted files (and with --scan lost files) into a folder", RunRecover});
+                               "recover live and deleted files (and with --scan lost files) into a folder", RunRecover, kHelpText});
 
 }  // namespace
 }  // namespace qmcli

@@ -1,16 +1,16 @@
 // quillmore-cli scan SOURCE: the sector scan for lost files alone.
 #include <cstdio>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
-#include "cli/catalog_output.h"
 #include "cli/arguments.h"
+#include "cli/catalog_output.h"
 #include "cli/command.h"
 #include "cli/partition_list.h"
 #include "cli/progress.h"
+#include "cli/report.h"
 #include "cli/scan_run.h"
 #include "cli/source.h"
 #include "engine/analysis/analysis_driver.h"
@@ -35,7 +35,7 @@ bool WaitWithProgress(CVolume* volume) {
       stopped = true;
       theApp().Settings.AnalyseOnReady = 0;
       bar.Finish();
-      std::fprintf(stderr, "Stopping... (what was found so far is kept)\n");
+      ReportNote("stopping... (what was found so far is kept)");
       theComputer().StopAnalysis(volume, 1);
       continue;
     }
@@ -107,37 +107,44 @@ int RunScan(const std::vector<std::string>& args) {
   std::vector<SourcePart> parts;
   if (!SelectWorkVolumes(source, line, parts)) return EXIT_USAGE;
 
-  std::optional<JsonArrayPrinter> out;
-  if (json) out.emplace();
-  size_t files = 0;
+  FoundObjectOutput out(json);
   bool complete = true;
   for (const SourcePart& part : parts) {
     CVolume* volume = part.volume;
     if (!RunSectorScan(volume)) complete = false;
     const CFoundObjectTree& catalog = volume->Catalog();
-    if (!json) {
-      if (!part.title.empty()) std::printf("== %s ==\n", part.title.c_str());
-      std::printf("%s\n", FoundObjectTableHeader().c_str());
-    }
-    for (const CFoundObject* o : catalog.CopyObjects()) {
-      if (!(o->Flags & FOF_SIGNATURE)) continue;
-      ++files;
-      if (json) {
-        nlohmann::json j = FoundObjectToJson(catalog, *o);
-        TagWithVolume(j, part);
-        out->Add(j);
-      } else {
-        std::printf("%s\n", FoundObjectTableRow(catalog, *o).c_str());
-      }
-    }
+    std::vector<CFoundObject*> objects = catalog.CopyObjects();
+    std::erase_if(objects, [](const CFoundObject* o) { return !(o->Flags & FOF_SIGNATURE); });
+    out.Add(catalog, objects, part.title.empty() ? line.source : part.title, part.title);
     if (!complete) break;
   }
-  if (!complete) std::fprintf(stderr, "Scan stopped before the end: %zu lost file(s) found so far.\n", files);
-  return complete ? EXIT_OK : EXIT_FAILED;
+  out.Finish("lost file(s) found.");
+  if (!complete) {
+    ReportNote("scan stopped before the end: " + std::to_string(out.Count()) + " lost file(s) found so far");
+    return EXIT_FAILED;
+  }
+  if (out.Count() == 0) return ReportNothingFound("no lost file found");
+  return EXIT_OK;
 }
 
+constexpr const char* kHelpText =
+    R"(Scans every sector of SOURCE for the start of a file of a known type (see
+"quillmore-cli types") without reading the file system, and lists the lost
+files found, named after their type and the byte offset where they start
+("Jpeg_677376.jpg"). Their size is not known. Ctrl-C stops the scan and lists
+what was found so far.
+
+Options:
+  --json    print a JSON array, one object per lost file
+  --partition N  only partition N of a whole disk, as `quillmore-cli
+            partitions` numbers them (without it, every volume in turn)
+
+Exit status: 0 lost files found; 1 none found, the scan was stopped, or an
+error; 2 bad usage.
+)";
+
 CliCommandRegistrar registrar({"scan", kScanUsage,
-                               "scan every sector for lost files of known types (no file-system analysis)", RunScan});
+                               "scan every sector for lost files of known types (no file-system analysis)", RunScan, kHelpText});
 
 }  // namespace
 }  // namespace qmcli

@@ -6,7 +6,10 @@
 #include <vector>
 
 #include "cli/command.h"
+#include "cli/json_output.h"
+#include "cli/report.h"
 #include "cli/source.h"
+#include "cli/terminal_text.h"
 #include "engine/scanner/file_signature_database.h"
 #include "engine/volume/local_computer.h"
 
@@ -51,8 +54,7 @@ int RunTypes(const std::vector<std::string>& args) {
       if (a == "--import") imports.push_back(args[++i]);
       else switches.emplace_back(a == "--enable", args[++i]);
     } else {
-      std::fprintf(stderr, "quillmore-cli types: unexpected argument '%s'\n", a.c_str());
-      return EXIT_USAGE;
+      return qmcli::ReportUsage("types", "unexpected argument " + qmcli::Quoted(a));
     }
   }
 
@@ -63,16 +65,17 @@ int RunTypes(const std::vector<std::string>& args) {
   for (const auto& path : imports) {
     std::string message;
     CFileType* type = db.ImportSignatureFile(path, &message);
-    std::fprintf(type ? stdout : stderr, "%s\n", message.c_str());
-    if (!type) status = EXIT_FAILED;
+    if (type)
+      std::printf("%s\n", message.c_str());
+    else
+      status = qmcli::ReportError(message);
   }
 
   if (!switches.empty()) {
     for (const auto& [enable, what] : switches) {
       std::vector<CFileType*> selected = Select(db, what);
       if (selected.empty()) {
-        std::fprintf(stderr, "quillmore-cli types: no file type or group '%s'\n", what.c_str());
-        status = EXIT_FAILED;
+        status = qmcli::ReportError("no file type or group " + qmcli::Quoted(what));
         continue;
       }
       for (CFileType* t : selected) CFileSignatureDatabase::SetSearchEnable(*t, enable);
@@ -80,8 +83,7 @@ int RunTypes(const std::vector<std::string>& args) {
                   what.c_str());
     }
     if (!db.SaveAll()) {
-      std::fprintf(stderr, "quillmore-cli types: the registry store could not be written\n");
-      status = EXIT_FAILED;
+      status = qmcli::ReportError("the registry store could not be written");
     }
   }
 
@@ -89,11 +91,9 @@ int RunTypes(const std::vector<std::string>& args) {
     bool numeric = !what.empty() && what.find_first_not_of("0123456789") == std::string::npos && what.size() < 10;
     const CFileType* type = numeric ? db.FindById(std::stoi(what)) : nullptr;
     if (!type) {
-      std::fprintf(stderr, "quillmore-cli types: no file type '%s'\n", what.c_str());
-      status = EXIT_FAILED;
+      status = qmcli::ReportError("no file type " + qmcli::Quoted(what));
     } else if (!CFileSignatureDatabase::ExportSignatureFile(*type, path)) {
-      std::fprintf(stderr, "quillmore-cli types: cannot write '%s'\n", path.c_str());
-      status = EXIT_FAILED;
+      status = qmcli::ReportError("cannot write " + qmcli::Quoted(path));
     } else {
       std::printf("File type %d written to '%s'.\n", type->Id, path.c_str());
     }
@@ -112,22 +112,44 @@ int RunTypes(const std::vector<std::string>& args) {
                       {"extensions", t->FileExtensions},
                       {"search", CFileSignatureDatabase::GetSearchEnable(*t) != 0}});
     }
-    std::printf("%s\n", list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    qmcli::PrintJson(list);
     return status;
   }
-  std::printf("%6s  %-12s  %-36s  %-28s  %s\n", "ID", "GROUP", "TITLE", "EXTENSIONS", "SEARCH");
-  for (const auto& t : db.Types()) {
-    std::string title = t->Title.size() > 36 ? t->Title.substr(0, 35) + "~" : t->Title;
-    std::string ext = t->FileExtensions.size() > 28 ? t->FileExtensions.substr(0, 27) + "~" : t->FileExtensions;
-    std::printf("%6d  %-12s  %-36s  %-28s  %s\n", t->Id, t->Group.c_str(), title.c_str(), ext.c_str(),
-                CFileSignatureDatabase::GetSearchEnable(*t) ? "on" : "off");
-  }
+  auto row = [](const std::string& id, const std::string& group, const std::string& title, const std::string& ext,
+                const std::string& search) {
+    std::printf("%6s  %s  %s  %s  %s\n", id.c_str(), qmcli::PadRight(qmcli::FitWidth(group, 12), 12).c_str(),
+                qmcli::PadRight(qmcli::FitWidth(title, 36), 36).c_str(),
+                qmcli::PadRight(qmcli::FitWidth(ext, 28), 28).c_str(), search.c_str());
+  };
+  row("ID", "GROUP", "TITLE", "EXTENSIONS", "SEARCH");
+  for (const auto& t : db.Types())
+    row(std::to_string(t->Id), qmcli::TerminalSafe(t->Group), qmcli::TerminalSafe(t->Title),
+        qmcli::TerminalSafe(t->FileExtensions), CFileSignatureDatabase::GetSearchEnable(*t) ? "on" : "off");
   return status;
 }
+
+constexpr const char* kHelpText =
+    R"(Lists the file types the sector scan knows (id, group, title, extensions and
+whether the scan looks for them), switches types on or off, and imports and
+exports signature files (.filesig). Changes are kept in the registry store
+(~/.config/quillmore/registry).
+
+Options:
+  --json                    print the list as a JSON array
+  --enable ID|GROUP         let the scan look for one type (by id) or every
+                            type of a group ("Images"; case ignored)
+  --disable ID|GROUP        the opposite
+  --import FILE.filesig     add the type a signature file describes
+  --export ID FILE.filesig  write one type to a signature file
+Options may be repeated.
+
+Exit status: 0 done; 1 a type or group was not found or a file could not be
+read or written; 2 bad usage.
+)";
 
 CliCommandRegistrar registrar({"types", "types [--json] [--enable ID|GROUP] [--disable ID|GROUP] [--import FILE.filesig] [--export ID FILE.filesig]",
                                "list the file types the sector scan knows, switch their search on or off, import "
                                "signature files",
-                               RunTypes});
+                               RunTypes, kHelpText});
 
 }  // namespace

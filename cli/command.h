@@ -10,6 +10,9 @@ struct CliCommand {
   std::string usage;    // one line: "dump SOURCE [--sector N] [--count K]"
   std::string summary;  // what it does, one line
   std::function<int(const std::vector<std::string>& args)> run;  // args after the name
+  // `quillmore-cli help NAME` and `NAME --help`: what the command does and
+  // each option explained, lines of at most 80 columns.
+  std::string help = {};
 };
 
 std::vector<CliCommand>& CliCommands();
@@ -20,5 +23,5 @@ struct CliCommandRegistrar {
 
 // Exit statuses.
 constexpr int EXIT_OK = 0;
-constexpr int EXIT_FAILED = 1;
+constexpr int EXIT_FAILED = 1;  // an error, or nothing found / recovered
 constexpr int EXIT_USAGE = 2;

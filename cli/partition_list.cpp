@@ -6,6 +6,9 @@
 #include <set>
 
 #include "cli/arguments.h"
+#include "cli/number_parser.h"
+#include "cli/report.h"
+#include "cli/terminal_text.h"
 #include "engine/filesystems/file_system.h"
 #include "engine/filesystems/file_system_fat.h"
 #include "engine/volume/volume.h"
@@ -63,10 +66,9 @@ bool SelectWorkVolumes(CVolume* source, const CommandLine& line, std::vector<Sou
   out.clear();
   uint32_t only = 0;
   if (const std::string* text = line.Value("--partition")) {
-    char* end = nullptr;
-    const unsigned long n = std::strtoul(text->c_str(), &end, 10);
-    if (text->empty() || *end != '\0' || n == 0 || n > 0xFFFF) {
-      std::fprintf(stderr, "quillmore-cli: --partition takes a partition number as `partitions` prints it\n");
+    uint64_t n = 0;
+    if (!ParseUnsigned(*text, n) || n == 0 || n > 0xFFFF) {
+      ReportUsage("", "--partition takes a partition number as `partitions` prints it, not " + Quoted(*text));
       return false;
     }
     only = static_cast<uint32_t>(n);
@@ -75,8 +77,7 @@ bool SelectWorkVolumes(CVolume* source, const CommandLine& line, std::vector<Sou
   if (source->FileSystem().FileSystemType == 0) parts = SourcePartitions(source);
   if (parts.empty()) {
     if (only != 0) {
-      std::fprintf(stderr, "quillmore-cli: '%s' holds no partitions (see `quillmore-cli partitions`)\n",
-                   line.source.c_str());
+      ReportUsage("", Quoted(line.source) + " holds no partitions (see `quillmore-cli partitions`)");
       return false;
     }
     out.push_back({source, 0, {}});
@@ -85,8 +86,8 @@ bool SelectWorkVolumes(CVolume* source, const CommandLine& line, std::vector<Sou
   for (const SourcePart& part : parts)
     if (only == 0 || part.index == only) out.push_back(part);
   if (out.empty()) {
-    std::fprintf(stderr, "quillmore-cli: '%s' has no partition %u (see `quillmore-cli partitions`)\n",
-                 line.source.c_str(), only);
+    ReportUsage("", Quoted(line.source) + " has no partition " + std::to_string(only) +
+                        " (see `quillmore-cli partitions`)");
     return false;
   }
   return true;

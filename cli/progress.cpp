@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cli/terminal_text.h"
+
 namespace qmcli {
 
 namespace {
@@ -61,46 +63,42 @@ CProgressBar::~CProgressBar() { Finish(); }
 
 std::string CProgressBar::Render(uint64_t done, uint64_t total, double bytesPerSecond, double secondsLeft,
                                  const std::string& label, int width) {
-  double fraction = total ? static_cast<double>(std::min(done, total)) / static_cast<double>(total) : 0.0;
-  char tail[96];
-  std::string speed;
-  if (bytesPerSecond > 0) {
-    char s[32];
-    std::snprintf(s, sizeof s, "  %.1f MB/s", bytesPerSecond / 1e6);
-    speed = s;
-  }
-  std::snprintf(tail, sizeof tail, " %3d%%%s  %s left", static_cast<int>(fraction * 100), speed.c_str(),
+  const double fraction = total ? static_cast<double>(std::min(done, total)) / static_cast<double>(total) : 0.0;
+  // Every field has a fixed width, so the line never jumps as the numbers
+  // change: "[####......]  45%   120.3 MB/s     0:12 left  label".
+  char fields[96];
+  char speed[32] = "";
+  if (bytesPerSecond > 0) std::snprintf(speed, sizeof speed, "%7.1f MB/s", std::min(bytesPerSecond / 1e6, 99999.9));
+  std::snprintf(fields, sizeof fields, " %3d%%  %12s  %8s left", static_cast<int>(fraction * 100), speed,
                 Duration(secondsLeft).c_str());
-  std::string text = tail;
-  if (!label.empty()) text += "  " + label;
-  int barWidth = width - static_cast<int>(text.size()) - 3;
-  if (barWidth > 40) barWidth = 40;
-  std::string bar;
-  if (barWidth >= 5) {
-    int filled = static_cast<int>(fraction * barWidth);
-    bar = "[" + std::string(static_cast<size_t>(filled), '#') + std::string(static_cast<size_t>(barWidth - filled), '.') + "]";
-  }
-  std::string line = bar + text;
-  if (static_cast<int>(line.size()) > width - 1) line.resize(static_cast<size_t>(width - 1));
+  const int fieldsWidth = static_cast<int>(std::strlen(fields));
+  const int barWidth = std::clamp(width - 1 - fieldsWidth - 2 - 20, 10, 40);
+  const int filled = static_cast<int>(fraction * barWidth);
+  std::string line = "[" + std::string(static_cast<size_t>(filled), '#') +
+                     std::string(static_cast<size_t>(barWidth - filled), '.') + "]" + fields;
+  const int room = width - 1 - static_cast<int>(line.size()) - 2;
+  if (!label.empty() && room > 0) line += "  " + FitWidth(label, static_cast<size_t>(room));
   return line;
 }
 
 void CProgressBar::Update(uint64_t done, uint64_t total, uint64_t bytesDone, const std::string& label) {
   auto now = std::chrono::steady_clock::now();
-  if (label != label_) {
-    label_ = label;
+  // The measurement runs over a whole task: it starts again only when the
+  // task changes (another total) or its count goes back, not with each new
+  // file name in the label.
+  if (total != total_ || done < lastDone_) {
+    total_ = total;
     start_ = now;
     startBytes_ = bytesDone;
     startDone_ = done;
-  } else if (now - lastDraw_ < std::chrono::milliseconds(200)) {
-    return;
   }
-  if (!enabled_) return;
+  lastDone_ = done;
+  if (!enabled_ || (drawn_ && now - lastDraw_ < std::chrono::milliseconds(200))) return;
   lastDraw_ = now;
   double seconds = std::chrono::duration<double>(now - start_).count();
   double speed = (seconds > 0.2 && bytesDone > startBytes_) ? (bytesDone - startBytes_) / seconds : 0;
   double left = -1;
-  if (seconds > 0.5 && done > startDone_ && total >= done)
+  if (seconds > 1.0 && done > startDone_ && total >= done)
     left = seconds * static_cast<double>(total - done) / static_cast<double>(done - startDone_);
   std::string line = Render(done, total, speed, left, label, TerminalWidth());
   std::fprintf(stderr, "\r\033[K%s", line.c_str());

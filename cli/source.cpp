@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "cli/report.h"
+#include "cli/terminal_text.h"
 #include "engine/scanner/file_signature_database.h"
 #include "engine/volume/local_computer.h"
 #include "engine/volume/volume.h"
@@ -26,7 +28,7 @@ void CliStartup() {
 
 CVolume* OpenSourceVolume(const std::string& path, std::string* error) {
   auto fail = [&](const std::string& why) -> CVolume* {
-    if (error) *error = "cannot open '" + path + "': " + why;
+    if (error) *error = "cannot open " + qmcli::Quoted(path) + ": " + why;
     return nullptr;
   };
   if (path.empty()) return fail("no source given");
@@ -48,6 +50,6 @@ CVolume* StartAndOpenSource(const std::string& path) {
   CliStartup();
   std::string error;
   CVolume* volume = OpenSourceVolume(path, &error);
-  if (!volume) std::fprintf(stderr, "quillmore-cli: %s\n", error.c_str());
+  if (!volume) qmcli::ReportError(error);
   return volume;
 }

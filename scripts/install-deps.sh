@@ -17,6 +17,7 @@ packages=(
   qt6-base-dev xvfb x11-apps
   7zip ghostscript libimage-exiftool-perl
   exfatprogs exfat-fuse
+  libunistring-dev
 )
 missing=()
 for p in "${packages[@]}"; do

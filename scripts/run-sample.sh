@@ -21,18 +21,49 @@ fi
 if has recover; then
   echo
   echo "== Recovering the live, deleted and lost files of $sample into ./recovered"
-  # A ./recovered left by an earlier run of this script is replaced; any
-  # other ./recovered is kept (recovered files never replace files there:
-  # they take a free name beside them).
-  marker=recovered/.made-by-make-run
-  if [ -f "$marker" ]; then rm -rf recovered; fi
-  made_here=0
-  [ -e recovered ] || made_here=1
+  # ./recovered may hold files of the user's own: they are never touched.
+  # What the last run of this script wrote is listed in a manifest with each
+  # file's checksum; those files, if unchanged since, are removed before the
+  # new run (and the folders it made, when they are left empty), so running
+  # again does not pile up "name (2)" copies.
+  manifest=recovered/.written-by-make-run
+  rm -f recovered/.made-by-make-run  # the marker of older versions of this script
+  if [ -f "$manifest" ]; then
+    dirs=()
+    while IFS= read -r -d '' kind && IFS= read -r -d '' path; do
+      if [ "$kind" = dir ]; then
+        dirs+=("$path")
+      elif [ -f "$path" ] && [ ! -L "$path" ] && [ "$(sha256sum <"$path" | cut -d' ' -f1)" = "$kind" ]; then
+        rm -f -- "$path"
+      fi
+    done <"$manifest"
+    # Folders deepest first; rmdir leaves any that still hold something.
+    if [ ${#dirs[@]} -gt 0 ]; then
+      printf '%s\0' "${dirs[@]}" | LC_ALL=C sort -rz | xargs -0 rmdir -- 2>/dev/null || true
+    fi
+    rm -f -- "$manifest"
+  fi
+  listing() { if [ -d recovered ]; then find recovered -print0 | LC_ALL=C sort -z; fi; }
+  before=$(mktemp)
+  written=$(mktemp)
+  trap 'rm -f "$before" "$written"' EXIT
+  listing >"$before"
   # The sample is an image file, so writing beside it cannot overwrite the
   # data being recovered. Lost files found by the sector scan get the size up
   # to the next file found on the volume.
   status=0
   "$cli" recover "$sample" --to recovered --scan --lost-size next --allow-same-drive || status=$?
-  if [ "$made_here" = 1 ] && [ -d recovered ]; then : >"$marker"; fi
+  # The manifest: every file and folder this run added, files with their
+  # checksum.
+  if [ -d recovered ]; then
+    LC_ALL=C comm -z -13 "$before" <(listing) | while IFS= read -r -d '' path; do
+      if [ -d "$path" ]; then
+        printf 'dir\0%s\0' "$path"
+      elif [ -f "$path" ]; then
+        printf '%s\0%s\0' "$(sha256sum <"$path" | cut -d' ' -f1)" "$path"
+      fi
+    done >"$written"
+    cp -- "$written" "$manifest"
+  fi
   exit "$status"
 fi

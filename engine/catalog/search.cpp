@@ -1,8 +1,13 @@
 #include "engine/catalog/search.h"
 
+#include <unicase.h>
+#include <uninorm.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 
 #include "engine/catalog/found_object_tree.h"
 #include "engine/scanner/file_signature_database.h"
@@ -55,11 +60,26 @@ std::u32string Decode(std::string_view text) {
   return out;
 }
 
-bool SameChar(char32_t a, char32_t b, bool ignoreCase) {
-  if (a == b) return true;
-  if (!ignoreCase) return false;
-  auto fold = [](char32_t c) -> char32_t { return (c >= 'A' && c <= 'Z') ? c | 0x20 : c; };
-  return fold(a) == fold(b);
+bool IsAscii(std::u32string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char32_t c) { return c < 0x80; });
+}
+
+// Unicode case folding (U+00DC and U+00FC, "STRASSE" and "straße" compare
+// equal), composed into NFC so that a name stored decomposed matches a
+// pattern typed composed. ASCII text takes the short way.
+std::u32string FoldCase(std::u32string text) {
+  if (IsAscii(text)) {
+    for (char32_t& c : text)
+      if (c >= 'A' && c <= 'Z') c |= 0x20;
+    return text;
+  }
+  static_assert(sizeof(char32_t) == sizeof(uint32_t));
+  size_t length = 0;
+  uint32_t* folded = u32_casefold(reinterpret_cast<const uint32_t*>(text.data()), text.size(), nullptr,
+                                  UNINORM_NFC, nullptr, &length);
+  if (!folded) return text;  // out of memory: compare as given
+  std::unique_ptr<uint32_t, decltype(&std::free)> owner(folded, &std::free);
+  return std::u32string(reinterpret_cast<const char32_t*>(folded), length);
 }
 
 constexpr uint64_t kTicksPerSecond = 10000000ull;
@@ -69,15 +89,15 @@ constexpr uint64_t kLastSecond = 265046774399ull;
 }  // namespace
 
 bool WildcardMatch(std::string_view patternText, std::string_view nameText, bool ignoreCase) {
-  const std::u32string pattern = Decode(patternText);
-  const std::u32string name = Decode(nameText);
+  const std::u32string pattern = ignoreCase ? FoldCase(Decode(patternText)) : Decode(patternText);
+  const std::u32string name = ignoreCase ? FoldCase(Decode(nameText)) : Decode(nameText);
   size_t p = 0, n = 0;
   size_t star = std::u32string::npos, mark = 0;
   while (n < name.size()) {
     if (p < pattern.size() && pattern[p] == U'*') {
       star = p++;
       mark = n;
-    } else if (p < pattern.size() && (pattern[p] == U'?' || SameChar(pattern[p], name[n], ignoreCase))) {
+    } else if (p < pattern.size() && (pattern[p] == U'?' || pattern[p] == name[n])) {
       ++p;
       ++n;
     } else if (star != std::u32string::npos) {

@@ -20,8 +20,9 @@ class CFoundObjectTree;
 
 // "*" matches any run of characters, "?" any one character (a character is
 // one code point of the UTF-8 text); the whole name must match. With
-// ignoreCase the ASCII letters compare without regard to case; other
-// characters must be equal.
+// ignoreCase both sides are case-folded over all of Unicode ("*MÜLLER*"
+// finds "Brief an Müller.txt", "СНЕГ*" finds "снег.jpg") and composed to
+// NFC first.
 bool WildcardMatch(std::string_view pattern, std::string_view name, bool ignoreCase);
 
 // Which time of an object the date tests look at. The search pane and the

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
@@ -98,6 +99,22 @@ std::string FolderPath(const CFoundObject& object) {
     const CFoundObject* parent = catalog.FindByID(object.ParentID, cursor);
     if (!parent) break;
     if (parent->IsFolder() && parent != &object && !parent->Name.empty()) return parent->Name + "/";
+  }
+  return path;
+}
+
+// A file that holds only part of its data must not pass for the whole one:
+// it is renamed "name (incomplete).ext" (never over an existing file).
+// Returns the path it ends up at.
+std::string MarkIncomplete(int dir, const std::string& folder, const std::string& name, const std::string& path) {
+  for (unsigned n = 1; n <= 100; ++n) {
+    const std::string suffix = n == 1 ? " (incomplete)" : " (incomplete " + std::to_string(n) + ")";
+    const std::string marked = qm::recovery::SuffixedName(name, suffix);
+    if (::renameat2(dir, name.c_str(), dir, marked.c_str(), RENAME_NOREPLACE) == 0) {
+      theLog().Message("FileRecovery: '%s' is incomplete and was renamed '%s'", path, marked);
+      return folder + marked;
+    }
+    if (errno != EEXIST) break;
   }
   return path;
 }
@@ -279,9 +296,10 @@ void CRecovery::RunList(bool tryOpen) {
       break;
     }
     CFoundObject* object = list_[static_cast<size_t>(currentIndex_.load())];
-    // Folders and empty files hold no data to write.
-    if (object->Size != 0 && !object->IsFolder()) {
+    // Folders hold no data to write; empty files are created empty.
+    if (!object->IsFolder()) {
       lastKind_ = RecoveryOutcome::Failed;
+      nameTaken_ = false;
       lastReason_ = "unexpected failure";
       uint64_t before = bytesWritten_.load();
       int done = 0;
@@ -297,13 +315,7 @@ void CRecovery::RunList(bool tryOpen) {
       if (!done) outcome.Reason = lastReason_;
       outcome.Path = CurrentDestinationPath();
       outcome.Bytes = bytesWritten_.load() - before;
-      std::lock_guard lock(pathMutex_);
-      outcomes_.push_back(std::move(outcome));
-    } else if (!object->IsFolder()) {
-      ++skippedCount_;
-      RecoveryOutcome outcome;
-      outcome.Object = object;
-      outcome.Reason = "empty file";
+      outcome.NameTaken = nameTaken_;
       std::lock_guard lock(pathMutex_);
       outcomes_.push_back(std::move(outcome));
     }
@@ -382,8 +394,8 @@ int CRecovery::RecoverFile(CFoundObjectReader& reader, const CFoundObject* catal
     return 0;
   }
   theLog().Message("FileRecovery: Recovering file: %s [from '%s' to '%s']", object.Name, folderPath, targetFolder_);
-  uint64_t written = FileRecovery(reader);
-  if (written == 0) return 0;
+  FileRecovery(reader);
+  if (!fileComplete_) return 0;
   ++recoveredCount_;
   return 1;
 }
@@ -415,6 +427,7 @@ uint64_t CRecovery::FileRecovery(CFoundObjectReader& reader) {
 }
 
 uint64_t CRecovery::FileRecovery(CFoundObject& object, const ReadFunction& read) {
+  fileComplete_ = false;
   if (object.CheckBounds() != 0) {
     NoteFailure(RecoveryOutcome::Failed, "lies beyond the end of the volume");
     return 0;
@@ -437,13 +450,14 @@ uint64_t CRecovery::FileRecovery(CFoundObject& object, const ReadFunction& read)
     return 0;
   }
   if (existed) theLog().Error("File: %s exists", targetFolder_ + targetName_);
+  nameTaken_ = existed;
   if (rawFd < 0) {
     theLog().Error("CRecovery::FileRecovery.CreateFile '%s' failed", targetFolder_ + targetName_);
     NoteFailure(RecoveryOutcome::Failed, "file could not be created");
     return 0;
   }
   UniqueFd fd(rawFd);
-  const std::string path = targetFolder_ + chosen;
+  std::string path = targetFolder_ + chosen;
   SetCurrentDestination(path);
   if (existed) theLog().Message("FileRecovery: writing to '%s'", path);
 
@@ -490,14 +504,19 @@ uint64_t CRecovery::FileRecovery(CFoundObject& object, const ReadFunction& read)
   // Linux keeps no creation time; modification and access times are
   // restored where the object has them.
   const timespec times[2] = {ToTimespec(object.AccessTime), ToTimespec(object.ModificationTime)};
-  if (written != 0 && (object.AccessTime != 0 || object.ModificationTime != 0)) ::futimens(fd.Get(), times);
+  if ((written != 0 || complete) && (object.AccessTime != 0 || object.ModificationTime != 0))
+    ::futimens(fd.Get(), times);
   fd.Reset();
 
-  if (written == 0) {
+  if (written == 0 && !complete) {
     theLog().Error("CRecovery::FileRecovery of '%s' failed because file size == 0", path);
     ::unlinkat(targetDir_.Get(), chosen.c_str(), 0);
     NoteFailure(RecoveryOutcome::Failed, "nothing could be read");
     return 0;
+  }
+  if (!complete) {
+    path = MarkIncomplete(targetDir_.Get(), targetFolder_, chosen, path);
+    SetCurrentDestination(path);
   }
   {
     std::lock_guard lock(pathMutex_);
@@ -509,6 +528,7 @@ uint64_t CRecovery::FileRecovery(CFoundObject& object, const ReadFunction& read)
     NoteFailure(RecoveryOutcome::Failed, stopRequested_.load() ? "stopped before the end" : "incomplete: read or write failed");
     return 0;
   }
+  fileComplete_ = true;
   return position;
 }
 

@@ -55,6 +55,7 @@ struct RecoveryOutcome {
   std::string Reason;  // empty for Recovered
   std::string Path;    // the file written, when one was
   uint64_t Bytes = 0;
+  bool NameTaken = false;  // the object's own name was taken: Path has another
 };
 
 // Result of opening a recovered file with the desktop's program for it.
@@ -104,12 +105,16 @@ public:
   // The same on a reader the caller made.
   int RecoverFile(CFoundObjectReader& reader, const CFoundObject* catalogObject, const std::string& root);
   // Creates the destination file chosen by RecoverFile and fills it from the
-  // reader; returns the bytes written, or 0.
+  // reader; returns the bytes written, or 0 (an empty file is created empty:
+  // LastFileComplete() tells it from a failure). A file cut short by a stop
+  // is renamed "name (incomplete).ext".
   uint64_t FileRecovery(CFoundObjectReader& reader);
   // The same with any source of data: `read(buffer, bytes)` returns the bytes
   // it put into the buffer, 0 at the end or on failure.
   using ReadFunction = std::function<uint32_t(void* buffer, uint32_t bytes)>;
   uint64_t FileRecovery(CFoundObject& object, const ReadFunction& read);
+  // Whether the last FileRecovery wrote the whole file.
+  bool LastFileComplete() const { return fileComplete_; }
   // Chooses where FileRecovery writes: the folder (created level by level
   // below the root) and the file name. False when the folder cannot be made.
   bool PrepareDestination(const std::string& root, const std::string& folderPath, const std::string& name);
@@ -183,6 +188,8 @@ private:
   const CFoundObject* currentObject_ = nullptr;
   RecoveryOutcome::Kind lastKind_ = RecoveryOutcome::Skipped;
   std::string lastReason_;
+  bool fileComplete_ = false;
+  bool nameTaken_ = false;
   std::vector<RecoveryOutcome> outcomes_;
 
   // The folder and name PrepareDestination chose for the next file.
@@ -197,8 +204,11 @@ OpenResult OpenWithDesktop(const std::string& path, int* error);
 
 // True when the destination folder lies on the device the volume is read
 // from: the same block device, a partition of the whole disk being read, or
-// the file system that holds the image being read.
-bool IsDestinationOnSourceDrive(const CVolume& volume, const std::string& destination);
+// the file system that holds the image being read, and for a loop device the
+// file system that holds its backing file (unless `followLoopFile` is off:
+// a copy of the loop device's blocks may lie beside its file, as a copy of
+// an image may lie beside it).
+bool IsDestinationOnSourceDrive(const CVolume& volume, const std::string& destination, bool followLoopFile = true);
 
 // The Recover dialog's same-drive check: while the destination is on the
 // source drive, asks whether to choose another folder; No keeps the folder,

@@ -57,16 +57,19 @@ std::string SafeComponent(std::string_view name) {
   return FitName(out);
 }
 
-std::string NumberedName(std::string_view name, unsigned n) {
+std::string SuffixedName(std::string_view name, std::string_view suffix) {
   size_t ext = ExtensionStart(name);
   std::string_view extension = name.substr(ext);
-  std::string suffix = " (" + std::to_string(n) + ")";
   if (extension.size() + suffix.size() + 1 > kMaxNameBytes) extension = {};
   std::string_view stem = name.substr(0, name.size() - extension.size());
   std::string out(CutUtf8(stem, kMaxNameBytes - extension.size() - suffix.size()));
   out += suffix;
   out.append(extension);
   return out;
+}
+
+std::string NumberedName(std::string_view name, unsigned n) {
+  return SuffixedName(name, " (" + std::to_string(n) + ")");
 }
 
 std::vector<std::string> SafeFolderComponents(std::string_view path) {

@@ -28,6 +28,9 @@ std::string FitName(std::string_view name, size_t maxBytes = kMaxNameBytes);
 
 // "name (n).ext" for the n-th candidate (n >= 2), fitted to kMaxNameBytes.
 std::string NumberedName(std::string_view name, unsigned n);
+// `suffix` put between the name's stem and its extension ("photo.jpg",
+// " (incomplete)": "photo (incomplete).jpg"), fitted to kMaxNameBytes.
+std::string SuffixedName(std::string_view name, std::string_view suffix);
 
 // The folders of a "/"-separated folder path as safe components; empty
 // components (leading, trailing and doubled separators) are dropped.

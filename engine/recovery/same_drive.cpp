@@ -72,6 +72,24 @@ void AddMountSource(dev_t dev, std::set<dev_t>& out) {
   }
 }
 
+// A loop device (or a partition of one) stores its blocks in a backing
+// file: the file system holding that file is where writes would land.
+void AddLoopBackingFile(dev_t dev, std::set<dev_t>& out) {
+  std::error_code ec;
+  fs::path node = fs::canonical(SysPath(dev), ec);
+  if (ec) return;
+  if (fs::exists(node / "partition", ec)) node = node.parent_path();
+  std::ifstream in(node / "loop" / "backing_file");
+  std::string file;
+  if (!std::getline(in, file) || file.empty()) return;
+  // As for an image file: the file system's own device (a backing file
+  // deleted since reads "... (deleted)" and is not found).
+  struct stat st {};
+  if (::stat(file.c_str(), &st) != 0) return;
+  out.insert(st.st_dev);
+  if (major(st.st_dev) == 0) AddMountSource(st.st_dev, out);
+}
+
 // Every device the file system holding `path` lives on.
 std::set<dev_t> FileSystemDevices(const std::string& path) {
   std::set<dev_t> out;
@@ -90,7 +108,7 @@ std::set<dev_t> FileSystemDevices(const std::string& path) {
 
 }  // namespace
 
-bool IsDestinationOnSourceDrive(const CVolume& volume, const std::string& destination) {
+bool IsDestinationOnSourceDrive(const CVolume& volume, const std::string& destination, bool followLoopFile) {
   // A found volume lives inside the device of the volume it was found in.
   const CVolume* top = &volume;
   for (int i = 0; i < 64 && top->Parent && top->Parent != top; ++i) top = top->Parent;
@@ -100,11 +118,13 @@ bool IsDestinationOnSourceDrive(const CVolume& volume, const std::string& destin
   if (id != 0) {
     source.insert(static_cast<dev_t>(id));
     if (major(static_cast<dev_t>(id)) == 0) AddMountSource(static_cast<dev_t>(id), source);
+    if (followLoopFile) AddLoopBackingFile(static_cast<dev_t>(id), source);
   } else if (!top->DevicePath.empty()) {
     struct stat st {};
     if (::stat(top->DevicePath.c_str(), &st) == 0) {
       if (S_ISBLK(st.st_mode)) {
         source.insert(st.st_rdev);
+        if (followLoopFile) AddLoopBackingFile(st.st_rdev, source);
       } else {
         source.insert(st.st_dev);
         if (major(st.st_dev) == 0) AddMountSource(st.st_dev, source);

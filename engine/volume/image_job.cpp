@@ -225,10 +225,10 @@ bool CheckImageTarget(ImageJob& job) {
   if (exists && !S_ISREG(st.st_mode)) return refuse(job.TargetPath + " is not a regular file");
   // Writing the image onto the drive being imaged would overwrite the very
   // data it copies. An image file as the source is safe to copy beside
-  // itself, only not onto itself.
+  // itself, only not onto itself; so is a loop device beside its file.
   CVolume& source = *job.Source;
   if (source.IsBlockDevice || source.Kind == VolumePhysical || source.Kind == VolumeLogical) {
-    if (IsDestinationOnSourceDrive(source, FolderOf(job.TargetPath)))
+    if (IsDestinationOnSourceDrive(source, FolderOf(job.TargetPath), false))
       return refuse("the image file would be written onto the drive being imaged");
   } else if (exists && SameFile(job.TargetPath, const_cast<CVolume&>(source).GetDevicePath())) {
     return refuse("the image file would be written over the image being copied");

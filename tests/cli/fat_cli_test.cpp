@@ -44,9 +44,19 @@ TEST(CliInfo, ExitCodes) {
   EXPECT_EQ(Cli("info a b", &out), 2);
   EXPECT_EQ(Cli("info --bogus x", &out), 2);
   EXPECT_EQ(Cli("info /nonexistent/quillmore.img", &out), 1);
-  // No file system: the sector is read as a partition table.
-  std::string blank = qmtest::WriteTempFile("blank.img", std::vector<uint8_t>(64 * 1024, 0));
-  ASSERT_EQ(Cli("info --json " + blank, &out), 0);
+  // No file system and no partition-table signature: nothing to show, and
+  // with --json the error comes as JSON.
+  std::vector<uint8_t> sectors(64 * 1024, 0);
+  std::string blank = qmtest::WriteTempFile("blank.img", sectors);
+  ASSERT_EQ(Cli("info --json " + blank, &out), 1);
+  EXPECT_EQ(nlohmann::json::parse(out)["exit_status"], 1);
+  EXPECT_NE(nlohmann::json::parse(out)["error"].get<std::string>().find("no file system"), std::string::npos);
+  EXPECT_EQ(Cli("info /dev/zero", &out), 1);
+  // With the signature the sector is read as a partition table.
+  sectors[510] = 0x55;
+  sectors[511] = 0xAA;
+  std::string table = qmtest::WriteTempFile("table.img", sectors);
+  ASSERT_EQ(Cli("info --json " + table, &out), 0);
   EXPECT_TRUE(nlohmann::json::parse(out)["file_system"].is_null());
   EXPECT_EQ(Cli("list " + blank, &out), 1);
   EXPECT_EQ(Cli("list", &out), 2);

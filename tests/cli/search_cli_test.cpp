@@ -98,8 +98,10 @@ TEST(SearchCli, DeletedOnlyFilesOnlyAndSize) {
 TEST(SearchCli, DatesTextOutputAndUsage) {
   if (SearchImage().empty()) GTEST_SKIP() << "mkfs.fat or mtools missing";
   std::string out;
-  EXPECT_EQ(Search("--modified 1990-01-01..1990-12-31", &out), 1);
-  EXPECT_NE(out.find("No files found"), std::string::npos);
+  // Nothing found: said on standard error, exit status 1.
+  EXPECT_EQ(qmtest::RunCommand(qmtest::CliPath() + " search " + SearchImage() +
+                                   " --modified 1990-01-01..1990-12-31 2>&1", &out), 1);
+  EXPECT_EQ(out, "quillmore-cli: No files found\n");
   // The image was written a moment ago.
   const nlohmann::json recent = SearchJson("--modified 2000-01-01..");
   ASSERT_TRUE(recent.is_array());
@@ -112,6 +114,14 @@ TEST(SearchCli, DatesTextOutputAndUsage) {
 
   EXPECT_EQ(Search("--size huge", &out), 2);
   EXPECT_EQ(Search("--modified yesterday", &out), 2);
+  // Dates that do not exist, odd spellings and reversed ranges are refused.
+  for (const char* bad : {"2023-02-29..", "..2024-13-01", "2024-04-31..", "2024-1-01..", " 2024-01-01..",
+                          "+2024-01-01..", "2024-01-01T24:00..", "2024-02-01..2024-01-01"})
+    EXPECT_EQ(Search(std::string("--modified '") + bad + "'", &out), 2) << bad;
+  EXPECT_EQ(Search("--modified 2024-02-29..", &out), 0);  // a leap day exists
+  EXPECT_EQ(Search("--size eq:4KB", &out), 1);
+  EXPECT_EQ(Search("--size 'lt: 4'", &out), 2);
+  EXPECT_EQ(Search("--size lt:", &out), 2);
   EXPECT_EQ(Search("--bogus", &out), 2);
   EXPECT_EQ(qmtest::RunCommand(qmtest::CliPath() + " search /nonexistent/image.img 2>/dev/null", &out), 1);
 }

@@ -64,7 +64,14 @@ TEST(WildcardMatch, StarsQuestionMarksAndCase) {
       {"[", "{", true, false},               // only letters fold
       {"@", "`", true, false},
       {"caf?.txt", "café.txt", false, true}, // "?" is one character, not one byte
-      {"CAFÉ", "café", true, false},         // non-ASCII letters are compared as they are
+      {"CAFÉ", "café", true, true},          // case folds over all of Unicode
+      {"CAFÉ", "café", false, false},
+      {"*MÜLLER*", "Brief an Müller.txt", true, true},
+      {"СНЕГ*", "снег.jpg", true, true},
+      {"ΣΟΦΙΑ.TXT", "σοφια.txt", true, true},
+      {"straße", "STRASSE", true, true},      // full folding: ß is "ss"
+      {"café", "cafe\xCC\x81", true, true},  // decomposed é matches composed
+      {"*Ü*", "u", true, false},
       {"*é*", "résumé", false, true},
   };
   for (const auto& c : cases)

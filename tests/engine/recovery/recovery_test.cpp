@@ -124,7 +124,22 @@ TEST_F(RecoveryTest, AnExistingFileIsNeverOverwritten) {
   EXPECT_EQ(text(dest + "/same.txt"), "one");
   EXPECT_EQ(text(dest + "/same (2).txt"), "two");
   EXPECT_EQ(text(dest + "/same (3).txt"), "3rd");
+
   EXPECT_EQ(recovery.CurrentDestinationPath(), dest + "/same (3).txt");
+  // A read that ends early leaves a file marked as incomplete.
+  CFoundObject cut = MakeFile(volume.get(), "same.txt", 0, 3000);
+  ASSERT_TRUE(recovery.PrepareDestination(dest, "/", "same.txt"));
+  bool first = true;
+  EXPECT_EQ(recovery.FileRecovery(cut, [&](void* buffer, uint32_t) {
+    if (!first) return 0u;
+    first = false;
+    std::memset(buffer, 'x', 512);
+    return 512u;
+  }), 0u);
+  EXPECT_FALSE(recovery.LastFileComplete());
+  EXPECT_EQ(text(dest + "/same (4) (incomplete).txt"), std::string(512, 'x'));
+  EXPECT_FALSE(fs::exists(dest + "/same (4).txt"));
+  EXPECT_EQ(recovery.CurrentDestinationPath(), dest + "/same (4) (incomplete).txt");
 }
 
 TEST_F(RecoveryTest, FragmentedFileThroughItsRunsWithTimesRestored) {
@@ -344,7 +359,12 @@ TEST_F(RecoveryTest, AbortDuringAFileKeepsWhatWasWrittenAndLogsBothLines) {
   recovery.Wait();
 
   EXPECT_EQ(recovery.RecoveredCount(), 0);
+  // The cut file never passes for the whole one.
   std::string path = recovery.WrittenFiles().at(0);
+  EXPECT_EQ(path, dest + "/big (incomplete).bin");
+  EXPECT_FALSE(fs::exists(dest + "/big.bin"));
+  EXPECT_EQ(recovery.Outcomes().at(0).Path, path);
+  EXPECT_EQ(recovery.Outcomes().at(0).Bytes, 16 * MiB);
   EXPECT_EQ(fs::file_size(path), 16 * MiB);
   EXPECT_EQ(qmtest::ReadFileBytes(path), std::vector<uint8_t>(disk.begin(), disk.begin() + 16 * MiB));
   EXPECT_EQ(recovery.WrittenFiles().size(), 1u);
@@ -355,12 +375,13 @@ TEST_F(RecoveryTest, AbortDuringAFileKeepsWhatWasWrittenAndLogsBothLines) {
   EXPECT_FALSE(recovery.IsWorking());
 }
 
-TEST_F(RecoveryTest, RecoveryThreadWritesEveryFileAndSkipsFoldersAndEmptyFiles) {
+TEST_F(RecoveryTest, RecoveryThreadWritesEveryFileEmptyOnesTooAndSkipsFolders) {
   std::vector<uint8_t> disk = Pattern(64 * 1024, 13);
   auto volume = MakeMemoryVolume(disk);
   CFoundObject a = MakeFile(volume.get(), "a.txt", 0, 700);
   CFoundObject b = MakeFile(volume.get(), "b.txt", 4096, 5000);
   CFoundObject empty = MakeFile(volume.get(), "empty.txt", 0, 0);
+  empty.ModificationTime = kFileTime;
   CFoundObject folder = MakeFile(volume.get(), "folder", 8192, 0);
   folder.Flags = FOF_FOLDER | FOF_NAMED;
   CRecovery recovery;
@@ -370,13 +391,20 @@ TEST_F(RecoveryTest, RecoveryThreadWritesEveryFileAndSkipsFoldersAndEmptyFiles) 
   LogMark mark;
   ASSERT_TRUE(recovery.Start());
   recovery.Wait();
-  EXPECT_EQ(recovery.RecoveredCount(), 2);
+  EXPECT_EQ(recovery.RecoveredCount(), 3);
   EXPECT_EQ(recovery.CurrentIndex(), 4);
   EXPECT_EQ(recovery.TotalBytes(), 5700u);
   auto written = recovery.WrittenFiles();
-  ASSERT_EQ(written.size(), 2u);
+  ASSERT_EQ(written.size(), 3u);
   EXPECT_EQ(qmtest::ReadFileBytes(written[0]), std::vector<uint8_t>(disk.begin(), disk.begin() + 700));
-  EXPECT_EQ(qmtest::ReadFileBytes(written[1]), std::vector<uint8_t>(disk.begin() + 4096, disk.begin() + 4096 + 5000));
+  EXPECT_EQ(written[1], dest + "/out/empty.txt");
+  EXPECT_EQ(fs::file_size(written[1]), 0u);
+  struct stat st {};
+  ASSERT_EQ(::stat(written[1].c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, kUnixTime);
+  EXPECT_EQ(recovery.Outcomes().at(1).Result, RecoveryOutcome::Recovered);
+  EXPECT_FALSE(mark.Has("file size == 0"));
+  EXPECT_EQ(qmtest::ReadFileBytes(written[2]), std::vector<uint8_t>(disk.begin() + 4096, disk.begin() + 4096 + 5000));
   EXPECT_EQ(written[0].rfind(dest + "/out/", 0), 0u);
   EXPECT_TRUE(mark.Has("FileRecovery: Recovering file: a.txt [from '"));
   EXPECT_FALSE(mark.Has("Recovery aborted."));
@@ -539,6 +567,30 @@ TEST(SameDrive, WholeDiskMatchesItsPartitions) {
   EXPECT_TRUE(IsDestinationOnSourceDrive(disk, fs::temp_directory_path()));
   disk.SourceDeviceId = makedev(maj, min + 200);
   EXPECT_FALSE(IsDestinationOnSourceDrive(disk, fs::temp_directory_path()));
+}
+
+TEST(SameDrive, LoopDeviceLeadsToTheFileSystemOfItsBackingFile) {
+  // A loop device over an image in the destination's own file system: the
+  // loop device's blocks are that file's, so writing there is writing to it.
+  std::string dir = qmtest::MakeTempDir("qm-loop");
+  std::string image = dir + "/disk.img";
+  { std::ofstream(image) << std::string(1024 * 1024, '\0'); }
+  std::string device;
+  if (qmtest::RunCommand("losetup -f --show " + image + " 2>/dev/null", &device) != 0 || device.empty()) {
+    fs::remove_all(dir);
+    GTEST_SKIP() << "losetup is not allowed here";
+  }
+  while (!device.empty() && device.back() == '\n') device.pop_back();
+  CVolume loop(VolumePhysical);
+  loop.DevicePath = device;
+  EXPECT_TRUE(IsDestinationOnSourceDrive(loop, dir + "/out"));
+  struct stat st {};
+  ASSERT_EQ(::stat(device.c_str(), &st), 0);
+  loop.SourceDeviceId = st.st_rdev;
+  EXPECT_TRUE(IsDestinationOnSourceDrive(loop, dir + "/out"));
+  EXPECT_FALSE(IsDestinationOnSourceDrive(loop, "/proc"));
+  qmtest::RunCommand("losetup -d " + device);
+  fs::remove_all(dir);
 }
 
 TEST(OpenWithDesktop, ExitStatusOfTheOpenerTellsWhatHappened) {
