@@ -18,6 +18,7 @@ void CliStartup() {
   if (started) return;
   started = true;
   theApp().LoadSettings();
+  theApp().LoadLanguage();
   theComputer();  // creates the log, which opens its file as the settings say
   // ---- The signature database is loaded here (one line, added by its owner).
   LoadSignatureDatabase();

@@ -101,6 +101,32 @@ std::string SystemErrorText(int error) {
   return text ? text : "Unknown error";
 }
 
+std::string ExecutableDir() {
+  char buf[4096];
+  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return {};
+  std::string path(buf, static_cast<size_t>(n));
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+std::string FindDataPath(const std::string& name) {
+  std::vector<std::string> candidates;
+  const std::string exe = ExecutableDir();
+  if (!exe.empty()) {
+    candidates.push_back(exe + "/data/" + name);
+    candidates.push_back(exe + "/../data/" + name);
+    candidates.push_back(exe + "/../share/quillmore/" + name);
+  }
+  const std::string self = __FILE__;
+  const std::string tail = "platform/system.cpp";
+  if (self.size() > tail.size() && self.compare(self.size() - tail.size(), tail.size(), tail) == 0)
+    candidates.push_back(self.substr(0, self.size() - tail.size()) + "data/" + name);
+  for (const auto& c : candidates)
+    if (::access(c.c_str(), F_OK) == 0) return c;
+  return {};
+}
+
 bool HasDiskAccessRights() {
   if (::geteuid() == 0) return true;
   struct group gr {};

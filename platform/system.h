@@ -51,6 +51,14 @@ std::string GetHomePath();
 // The system's text for an errno value ("No such file or directory").
 std::string SystemErrorText(int error);
 
+// The folder of the running executable (no trailing "/"); empty when unknown.
+std::string ExecutableDir();
+// A shipped data file or folder ("Languages", "signatures.reg"): in "data/"
+// beside the executable or one folder up (the build), in
+// "../share/quillmore/" relative to it (an installed program), else in the
+// source tree's "data/". Empty when none exists.
+std::string FindDataPath(const std::string& name);
+
 // Reading raw disks needs effective uid 0 or membership in the group "disk".
 bool HasDiskAccessRights();
 

@@ -41,6 +41,11 @@ int CApp::LoadSettings() {
   return loaded;
 }
 
+void CApp::LoadLanguage() {
+  Settings.LanguageIndex = Languages.StartUp(Settings.LanguageIndex);
+  SaveIfChanged();
+}
+
 void CApp::ResetSettings() {
   Settings.SetDefaults();
   SaveSettings();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/message_target.h"
+#include "services/languages.h"
 #include "services/settings.h"
 
 class CRegistryStore;
@@ -19,6 +20,9 @@ public:
   CApp& operator=(const CApp&) = delete;
 
   CSettings Settings;
+  // The interface languages: created with the application object, before
+  // the settings are loaded.
+  CLanguages Languages;
   // 1 while an analysis may run; clearing it asks the parsers and the scanner
   // to stop at their next test.
   std::atomic<uint32_t> AnalysisRunning{0};
@@ -31,6 +35,10 @@ public:
   // 1 when a valid stored record was loaded; else 0 (defaults set and
   // stored). Sets JustLoaded in every case.
   int LoadSettings();
+  // The interface language of this run, after LoadSettings: the stored
+  // LanguageIndex, or at a first start the desktop's language (else
+  // English), whose index is then stored.
+  void LoadLanguage();
   // Every field to its default, stored at once.
   void ResetSettings();
   // Stores the record (with its checksum brought up to date); 1 on success.

@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <optional>
 
 #include "services/text.h"
 
@@ -94,7 +95,82 @@ std::string FormatInteger(const FormatArg& arg, char conv, const Field& field) {
   return s;
 }
 
+// One conversion directive: its fields and conversion character, and the
+// index of that character. Null when the format ends inside the directive.
+struct Directive {
+  Field field;
+  bool star = false;
+  char conv = 0;
+  size_t end = 0;
+};
+
+std::optional<Directive> ParseDirective(std::string_view format, size_t i) {
+  Directive d;
+  Field& field = d.field;
+  const size_t n = format.size();
+  size_t j = i + 1;
+  for (; j < n; ++j) {
+    char f = format[j];
+    if (f == '-') field.left = true;
+    else if (f == '0') field.zero = true;
+    else if (f == '+') field.plus = true;
+    else if (f == ' ') field.blank = true;
+    else if (f == '#') {}
+    else break;
+  }
+  while (j < n && (format[j] >= '0' && format[j] <= '9')) {
+    field.width = std::min(field.width * 10 + (format[j] - '0'), 4096);
+    ++j;
+  }
+  if (j < n && format[j] == '*') { d.star = true; ++j; }
+  if (j < n && format[j] == '.') {
+    ++j;
+    field.precision = 0;
+    while (j < n && format[j] >= '0' && format[j] <= '9') {
+      field.precision = std::min(field.precision * 10 + (format[j] - '0'), 4096);
+      ++j;
+    }
+    if (j < n && format[j] == '*') { d.star = true; ++j; }
+  }
+  // Length modifiers.
+  if (j + 2 < n && format[j] == 'I' && format[j + 1] == '6' && format[j + 2] == '4') {
+    field.bits = 64;
+    j += 3;
+  } else if (j + 2 < n && format[j] == 'I' && format[j + 1] == '3' && format[j + 2] == '2') {
+    j += 3;
+  } else {
+    while (j < n && (format[j] == 'l' || format[j] == 'h' || format[j] == 'z' || format[j] == 'j' ||
+                     format[j] == 't' || format[j] == 'w' || format[j] == 'L' || format[j] == 'q')) {
+      if (format[j] == 'l' || format[j] == 'z' || format[j] == 'j' || format[j] == 't' || format[j] == 'q') field.bits = 64;
+      ++j;
+    }
+  }
+  if (j >= n) return std::nullopt;
+  d.conv = format[j];
+  d.end = j;
+  return d;
+}
+
 }  // namespace
+
+std::vector<std::string> FormatDirectives(std::string_view format) {
+  std::vector<std::string> directives;
+  for (size_t i = 0; i < format.size(); ++i) {
+    if (format[i] != '%') continue;
+    if (i + 1 < format.size() && format[i + 1] == '%') {
+      ++i;
+      continue;
+    }
+    auto d = ParseDirective(format, i);
+    if (!d) {
+      directives.emplace_back(format.substr(i));
+      break;
+    }
+    directives.emplace_back(format.substr(i, d->end + 1 - i));
+    i = d->end;
+  }
+  return directives;
+}
 
 std::string FormatV(std::string_view format, std::span<const FormatArg> args) {
   std::string out;
@@ -113,48 +189,12 @@ std::string FormatV(std::string_view format, std::span<const FormatArg> args) {
       ++i;
       continue;
     }
-    Field field;
-    size_t j = i + 1;
-    for (; j < n; ++j) {
-      char f = format[j];
-      if (f == '-') field.left = true;
-      else if (f == '0') field.zero = true;
-      else if (f == '+') field.plus = true;
-      else if (f == ' ') field.blank = true;
-      else if (f == '#') {}
-      else break;
-    }
-    bool star = false;
-    while (j < n && (format[j] >= '0' && format[j] <= '9')) {
-      field.width = std::min(field.width * 10 + (format[j] - '0'), 4096);
-      ++j;
-    }
-    if (j < n && format[j] == '*') { star = true; ++j; }
-    if (j < n && format[j] == '.') {
-      ++j;
-      field.precision = 0;
-      while (j < n && format[j] >= '0' && format[j] <= '9') {
-        field.precision = std::min(field.precision * 10 + (format[j] - '0'), 4096);
-        ++j;
-      }
-      if (j < n && format[j] == '*') { star = true; ++j; }
-    }
-    // Length modifiers.
-    if (j + 2 < n && format[j] == 'I' && format[j + 1] == '6' && format[j + 2] == '4') {
-      field.bits = 64;
-      j += 3;
-    } else if (j + 2 < n && format[j] == 'I' && format[j + 1] == '3' && format[j + 2] == '2') {
-      j += 3;
-    } else {
-      while (j < n && (format[j] == 'l' || format[j] == 'h' || format[j] == 'z' || format[j] == 'j' ||
-                       format[j] == 't' || format[j] == 'w' || format[j] == 'L' || format[j] == 'q')) {
-        if (format[j] == 'l' || format[j] == 'z' || format[j] == 'j' || format[j] == 't' || format[j] == 'q') field.bits = 64;
-        ++j;
-      }
-    }
-    if (j >= n) break;
-    const char conv = format[j];
-    i = j;
+    auto directive = ParseDirective(format, i);
+    if (!directive) break;
+    const Field& field = directive->field;
+    const bool star = directive->star;
+    const char conv = directive->conv;
+    i = directive->end;
     if (star) continue;  // widths from arguments are not supported
     if (conv == 'n') continue;  // never honoured
     const FormatArg* arg = next < args.size() ? &args[next] : nullptr;

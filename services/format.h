@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <vector>
 
 namespace qm {
 
@@ -50,6 +51,10 @@ private:
 // flags (-, 0, +, blank), field width and precision (given as digits; "*" is
 // not supported and prints nothing).
 std::string FormatV(std::string_view format, std::span<const FormatArg> args);
+
+// The conversion directives of a format in order ("%d", "%I64d", "%-4s"),
+// "%%" left out. A translated format must keep those of its original.
+std::vector<std::string> FormatDirectives(std::string_view format);
 
 template <class... Args>
 std::string Format(std::string_view format, const Args&... args) {

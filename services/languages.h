@@ -9,11 +9,17 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "services/translation_targets.h"
 
 class CLanguageFile;
+
+// The escapes of a language file's values: the two-character sequences "\n",
+// "\t" and "\r" stand for line feed, tab and carriage return.
+std::string UnescapeLanguageText(std::string_view text);
+std::string EscapeLanguageText(std::string_view text);
 
 class CLanguages {
 public:
@@ -73,23 +79,25 @@ public:
   static std::string LanguageForLocale(const std::string& locale);
 
 private:
+  using FilePtr = std::shared_ptr<const CLanguageFile>;
   void ListFolder();
+  int IndexOf(const std::string& name) const;
+  FilePtr ActiveLanguageFile() const;
   void TranslateAll();
-  void TranslateWindow(const std::string& section, ITranslatableWindow& window);
-  void TranslateMenu(const std::string& section, ITranslatableMenu& menu);
-  void TranslateToolBar(const std::string& section, ITranslatableToolBar& toolBar);
-  // The value of `key` in `section` of the active file, else `fallback`.
-  std::string Lookup(const std::string& section, const std::string& key, const std::string& fallback) const;
+  void TranslateWindow(const CLanguageFile* file, const std::string& section, ITranslatableWindow& window);
+  void TranslateMenu(const CLanguageFile* file, const std::string& section, ITranslatableMenu& menu);
+  void TranslatePopup(const CLanguageFile* file, const std::string& section, ITranslatableMenu& popup, int depth);
+  void TranslateToolBar(const CLanguageFile* file, const std::string& section, ITranslatableToolBar& toolBar);
 
   std::string folder_;
-  std::vector<std::string> list_;
+  std::vector<std::string> list_;  // fixed after construction
+
+  // The active index and file, and the parsed file, replaced whole by
+  // SetLanguage and read by any thread under the lock.
+  mutable std::mutex mutex_;
   int active_ = 0;
   std::string activeFile_;
-
-  // The parsed active file, replaced whole by SetLanguage; read by any
-  // thread under the lock.
-  mutable std::mutex fileMutex_;
-  std::shared_ptr<const CLanguageFile> file_;
+  FilePtr file_;
 
   std::map<std::string, std::shared_ptr<ITranslatableWindow>> windows_;
   std::map<std::string, std::shared_ptr<ITranslatableMenu>> menus_;

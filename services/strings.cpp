@@ -1,27 +1,141 @@
 #include "services/strings.h"
 
-#include <unordered_map>
+#include <algorithm>
+
+#include "services/app.h"
 
 namespace {
-const std::unordered_map<uint32_t, const char*>& BuiltInEnglish() {
-  static const std::unordered_map<uint32_t, const char*> table = {
-      {163, "Search"},
-      {182, "No files found"},
-      {4301, "Filesystem (lost fragments)"},
-      {4355, "lost_file_%I64d"},
-      {5200, "Lost files"},
-      {5300, "lost_folder_%d"},
-      {57112, "Aborting..."},
-      {57118, "Folder"},
-      {57211, "Analyzing file system."},
-      {57311, "Analyzing drive sectors."},
-  };
-  return table;
+
+// The built-in English string table, sorted by number. Numbers of the
+// command identifiers (32776 and up) hold the status-bar prompt of the
+// command, with "\n" before its tool-tip.
+constexpr BuiltInString kStrings[] = {
+    // Log lines of the analysis.
+    {134, "Found file: %s"},
+    {135, "Analysis duration: %d minute(s), %d second(s)."},
+    {136, "Analysis completed. Found %d folder(s) and %d file(s)."},
+    // Titles of the nine-step wizard's steps.
+    {144, "Step 1 of 9: Select drive"},
+    {145, "Step 2 of 9: Select File Types"},
+    {146, "Step 3 of 9: Choose sector-by-sector scanning mode"},
+    {147, "Step 4 of 9: Let the computer do all the work for you!"},
+    {148, "Step 5 of 9: Scanning the file system..."},
+    {149, "Step 6 of 9: View and recover after file system scan"},
+    {150, "Step 7 of 9: Scanning drive sectors..."},
+    {151, "Step 8 of 9: View and recover after sectors scan"},
+    {152, "Step 9 of 9: Recovery completed"},
+    // The search, and the columns of the file list and the search results.
+    {163, "Search"},
+    {164, "Name"},
+    {165, "Size"},
+    {166, "Type"},
+    {167, "Date Modified"},
+    {168, "In Folder"},
+    // The probable-size dialog and the NTFS analysis.
+    {175, "KBytes"},
+    {176, "Deleted"},
+    {177, "Live"},
+    {178, "Analyzing MFT table"},
+    {182, "No files found"},
+    // The FAT analysis.
+    {193, "Can't allocate memory!"},
+    {194, "FAT Root directory not read!"},
+    // The recovery of lost files.
+    {202, "FileRecovery: File '%s' recovery skipped"},
+    {203, "FileRecovery: File '%s' recovery cancelled"},
+    // The NTFS clusters bitmap.
+    {277, "Loading clusters bitmap start"},
+    {278, "Loading clusters bitmap complete"},
+    // Titles of the four-step wizard's steps.
+    {403, "Step 1 of 4: Select drive"},
+    {404, "Step 2 of 4: Select path to recovery and Search file types"},
+    {405, "Step 3 of 4: Analysing drive"},
+    {406, "Step 4 of 4: View and recover"},
+    {407, "Finish: Recovery completed"},
+    // Names the catalog gives.
+    {4301, "Filesystem (lost fragments)"},
+    {4355, "lost_file_%I64d"},
+    {5200, "Lost files"},
+    {5300, "lost_folder_%d"},
+    // Prompts of commands.
+    {32776, "Show or hide log\nToggle log"},
+    {32831, "Change file size"},
+    {32845, "Set file size as 'unknown'"},
+    // Status texts, the type name of folders, the sector scan's first line.
+    {57112, "Aborting..."},
+    {57118, "Folder"},
+    {57211, "Analyzing file system."},
+    {57311, "Analyzing drive sectors."},
+    {57313, "Starting drive sector analysis, searching for lost files."},
+    {57345, "Ready"},
+    // The desktop program's own texts (pane titles, drives pane columns).
+    {61001, "State"},
+    {61002, "File System"},
+    {61007, "Legend"},
+    {61008, "Data viewer"},
+};
+
+// The main menu: pop-up titles of the menu bar by position, items by
+// command identifier.
+constexpr BuiltInSectionEntry kMainMenu[] = {
+    {"0", "&Disk"},
+    {"1", "&File"},
+    {"2", "&View"},
+    {"3", "Options"},
+    {"4", "&Help"},
+    {"32774", "Start Analyzing"},
+    {"32775", "Stop Analyzing"},
+    {"32782", "Create Drive Image..."},
+    {"32783", "Load Drive Image..."},
+    {"32781", "Rescan Drives"},
+    {"32862", "Search Lost Drives"},
+    {"57665", "&Exit"},
+    {"57642", "Select all\tCtrl+A"},
+    {"32787", "Recover... \tCtrl+R"},
+    {"32809", "Try To Open..."},
+    {"32845", "R&eset Size"},
+    {"32831", "Set &New Size..."},
+    {"32797", "&Information...\tCtrl+I"},
+    {"32791", "&Search"},
+    {"32803", "Filters..."},
+    {"32794", "Legend"},
+    {"59392", "&Tool bar"},
+    {"59393", "&Status Bar"},
+    {"32798", "Settings..."},
+    {"32802", "Common Settings..."},
+    {"32799", "Confirmations..."},
+    {"32810", "Temporary Folder..."},
+    {"32800", "Drive Access..."},
+    {"32801", "Interface Language..."},
+    {"32811", "Logging..."},
+    {"32829", "File Types..."},
+    {"57670", "Contents\tF1"},
+    {"32817", "Recovery Guide"},
+    {"32818", "Search for Help on..."},
+    {"57664", "&About..."},
+};
+
+constexpr BuiltInSection kSections[] = {
+    {"MainMenu", kMainMenu},
+};
+
+constexpr bool SortedByNumber() {
+  for (size_t i = 1; i < std::size(kStrings); ++i)
+    if (kStrings[i - 1].Number >= kStrings[i].Number) return false;
+  return true;
 }
+static_assert(SortedByNumber(), "the string table must stay sorted by number, without repeats");
+
 }  // namespace
 
-std::string GetString(uint32_t number) {
-  const auto& table = BuiltInEnglish();
-  auto it = table.find(number);
-  return it == table.end() ? std::string() : std::string(it->second);
+std::span<const BuiltInString> BuiltInStrings() { return kStrings; }
+
+std::span<const BuiltInSection> BuiltInSections() { return kSections; }
+
+const char* FindBuiltInString(uint32_t number) {
+  auto it = std::lower_bound(std::begin(kStrings), std::end(kStrings), number,
+                             [](const BuiltInString& s, uint32_t n) { return s.Number < n; });
+  return it != std::end(kStrings) && it->Number == number ? it->Text : nullptr;
 }
+
+std::string GetString(uint32_t number) { return theApp().Languages.GetString(number); }

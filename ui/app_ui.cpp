@@ -72,7 +72,9 @@ bool CAppUi::Start(const QStringList& arguments, const std::function<bool()>& ha
   }
   InstallDesktopTypeNames();
   theComputer().SetScanAbortQuestion(this);
-  SetUiLanguage(theApp().Settings.LanguageIndex);
+  // The stored language (at a first start the desktop's), stored back; the
+  // windows are translated as they register.
+  theApp().Settings.LanguageIndex = theApp().Languages.StartUp(theApp().Settings.LanguageIndex);
   LoadSignatureDatabase();
   if (Run(kStartMode) != 0) return false;
   for (const QString& argument : arguments)

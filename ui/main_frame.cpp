@@ -76,7 +76,7 @@ CMainFrame::CMainFrame(CAppUi& app, int mode) : app_(app), mode_(mode) {
 
   RegisterMainMenu(menuBar());
   RegisterToolBar(kSectionToolBar, toolBar_);
-  RegisterView(kSectionMainFrame, this, 0, [this] { OnLanguageChanged(); });
+  RegisterFrame(kSectionMainFrame, this, [this] { OnLanguageChanged(); });
 }
 
 CMainFrame::~CMainFrame() {

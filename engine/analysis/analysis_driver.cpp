@@ -26,11 +26,6 @@
 
 namespace {
 
-std::string Text(uint32_t number, const char* fallback) {
-  std::string s = GetString(number);
-  return s.empty() ? std::string(fallback) : s;
-}
-
 uint64_t Ticks() {
   return static_cast<uint64_t>(
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -186,10 +181,8 @@ uint32_t CVolume::AnalyseSectors() {
   Post(WM_SCAN_FINISHED, reinterpret_cast<uintptr_t>(this));
   State = StateReady;
   ScanRunning = 0;
-  theLog().Message(Text(136, "Analysis completed. Found %d folder(s) and %d file(s)."), ScanFoldersFound.load(),
-                   ScanFilesFound.load());
-  theLog().Message(Text(135, "Analysis duration: %d minute(s), %d second(s)."), elapsed / 60000,
-                   (elapsed / 1000) % 60);
+  theLog().Message(GetString(136), ScanFoldersFound.load(), ScanFilesFound.load());
+  theLog().Message(GetString(135), elapsed / 60000, (elapsed / 1000) % 60);
   Close();
   return 0;
 }
@@ -265,6 +258,6 @@ void CVolume::AcceptScanObject(std::unique_ptr<CFoundObject> object) {
   if (kept->Flags & FOF_FOLDER) {
     ++ScanFoldersFound;
   } else if (theApp().Settings.ShowFoundNames) {
-    theLog().Message(Text(134, "Found file: %s"), kept->Name);
+    theLog().Message(GetString(134), kept->Name);
   }
 }

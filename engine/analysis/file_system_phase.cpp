@@ -11,6 +11,7 @@
 #include "platform/messages.h"
 #include "services/app.h"
 #include "services/log.h"
+#include "services/strings.h"
 
 uint32_t CVolume::AnalyseFileSystem(bool addBootObject) {
   FoldersFound = 0;
@@ -57,9 +58,8 @@ uint32_t CVolume::AnalyseFileSystem(bool addBootObject) {
   State = StateReady;
   ChangedFlag = 0;
   if (tookRunningFlag) theApp().AnalysisRunning = 0;
-  theLog().Message("Analysis duration: %d minute(s), %d second(s).", static_cast<int64_t>(elapsed / 60000),
-                   static_cast<int64_t>((elapsed / 1000) % 60));
-  theLog().Message("Analysis completed. Found %d folder(s) and %d file(s).", FoldersFound.load(), FilesFound.load());
+  theLog().Message(GetString(135), static_cast<int64_t>(elapsed / 60000), static_cast<int64_t>((elapsed / 1000) % 60));
+  theLog().Message(GetString(136), FoldersFound.load(), FilesFound.load());
   return 0;
 }
 

@@ -46,9 +46,7 @@ void CFoundObject::MakeLostFileName() {
     else
       name = qm::Format("%s_%I64d.%s", type->Prefix, StartOffset, extension);
   } else {
-    std::string format = GetString(4355);
-    if (format.empty()) format = "lost_file_%I64d";
-    name = qm::Format(format, StartOffset);
+    name = qm::Format(GetString(4355), StartOffset);
   }
   SetName(name);
 }

@@ -248,11 +248,6 @@ struct PendingPosts {
   }
 };
 
-std::string NameOrDefault(uint32_t number, const char* fallback) {
-  std::string s = GetString(number);
-  return s.empty() ? std::string(fallback) : s;
-}
-
 }  // namespace
 
 struct CFoundObjectTree::Impl {
@@ -293,13 +288,13 @@ struct CFoundObjectTree::Impl {
     root.ParentID = VolumeId();
     root.Volume = volume;
     lostFragments.Initialize();
-    lostFragments.SetName(NameOrDefault(4301, "Filesystem (lost fragments)"));
+    lostFragments.SetName(GetString(4301));
     lostFragments.Flags |= FOF_DELETED | FOF_FOLDER | FOF_HAS_DELETED;
     lostFragments.ObjectID = LOST_FRAGMENTS_ID;
     lostFragments.ParentID = VolumeId();
     lostFragments.Volume = volume;
     lostFiles.Initialize();
-    lostFiles.SetName(NameOrDefault(5200, "Lost files"));
+    lostFiles.SetName(GetString(5200));
     lostFiles.Flags |= FOF_DELETED | FOF_FOLDER | FOF_HAS_DELETED;
     lostFiles.ObjectID = LOST_FILES_ID;
     lostFiles.ParentID = VolumeId();
@@ -442,7 +437,7 @@ struct CFoundObjectTree::Impl {
     folder->ObjectID = object.ParentID;
     folder->ParentID = LOST_FRAGMENTS_ID;
     folder->Volume = volume;
-    folder->SetName(qm::Format(NameOrDefault(5300, "lost_folder_%d"), static_cast<int32_t>(object.ParentID)));
+    folder->SetName(qm::Format(GetString(5300), static_cast<int32_t>(object.ParentID)));
     CFoundObject* raw = folder.release();
     InsertLocked(raw, true);
     posts.Add(raw, FOUND_PLACEHOLDER_CREATED);
@@ -796,7 +791,7 @@ std::string CFoundObjectTree::GetFullPath(const CFoundObject* object) const {
 
 std::string CFoundObjectTree::GetTypeName(const CFoundObject* object) const {
   if (!object) return {};
-  if (object->IsFolder()) return NameOrDefault(57118, "Folder");
+  if (object->IsFolder()) return GetString(57118);
   const std::string& name = object->Name;
   const size_t dot = name.find_last_of('.');
   const std::string extension = dot == std::string::npos ? std::string() : name.substr(dot + 1);

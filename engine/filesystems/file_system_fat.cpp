@@ -19,12 +19,6 @@ uint32_t U32(const uint8_t* p) {
          (static_cast<uint32_t>(p[3]) << 24);
 }
 
-// A numbered text, or the built-in English when the language has none.
-std::string Text(uint32_t number, const char* english) {
-  std::string s = GetString(number);
-  return s.empty() ? std::string(english) : s;
-}
-
 bool IsPowerOfTwo(uint32_t v) { return v && !(v & (v - 1)); }
 
 // Clusters visited by one chain walk, kept as intervals so that a loop is
@@ -188,7 +182,7 @@ bool CFileSystem_FAT::LoadFat() {
     if (compare) second.assign(sectors * 512, 0);
   } catch (const std::bad_alloc&) {
     FatCopy.clear();
-    log.AddError(Text(193, "Can't allocate memory!"));
+    log.AddError(GetString(193));
     return false;
   }
   bool readFailed = false, secondFailed = false;
@@ -397,7 +391,7 @@ int CFileSystem_FAT::Initialize() {
   try {
     directoryClusters_.assign(static_cast<size_t>(LastCluster) + 1, false);
   } catch (const std::bad_alloc&) {
-    theLog().AddError(Text(193, "Can't allocate memory!"));
+    theLog().AddError(GetString(193));
     return 0;
   }
 
@@ -414,7 +408,7 @@ int CFileSystem_FAT::Initialize() {
     const uint64_t sectors = FirstDataSector - FirstRootSector;
     std::vector<uint8_t> root(sectors * 512, 0);
     if (sectors && Volume->ReadSectors(root.data(), FirstRootSector, sectors) == 0) {
-      theLog().AddError(Text(194, "FAT Root directory not read!"));
+      theLog().AddError(GetString(194));
       parsingRoot_ = false;
       return 0;
     }

@@ -21,11 +21,6 @@ constexpr uint32_t kMaxDamageLines = 50;
 // Records examined after one found by the sector scan.
 constexpr int kFoundRecordsExamined = 10;
 
-std::string Text(uint32_t number, const char* english) {
-  std::string s = GetString(number);
-  return s.empty() ? std::string(english) : s;
-}
-
 bool PowerOfTwo(uint64_t v) { return v && !(v & (v - 1)); }
 }  // namespace
 
@@ -223,7 +218,7 @@ bool CFileSystem_NTFS::LoadMFT() {
 }
 
 bool CFileSystem_NTFS::LoadClustersBitmap() {
-  theLog().AddMessage(Text(277, "Loading clusters bitmap start"));
+  theLog().AddMessage(GetString(277));
   std::vector<uint8_t> record(RecordSize);
   if (ReadRecord(6, record.data()) == 0 || Le32(record.data()) != kFileSignature) return false;
   MftRecord bitmap(this);
@@ -254,7 +249,7 @@ bool CFileSystem_NTFS::LoadClustersBitmap() {
   }
   // A run that reaches the last cluster is in use too.
   if (inRun) UsedAreas.emplace_back(runStart * sectorsPerCluster_, (limit - runStart) * sectorsPerCluster_);
-  theLog().AddMessage(Text(278, "Loading clusters bitmap complete"));
+  theLog().AddMessage(GetString(278));
   return true;
 }
 
@@ -287,7 +282,7 @@ int CFileSystem_NTFS::Analyse() {
       return 0;
     }
     LoadClustersBitmap();
-    theLog().AddMessage(Text(178, "Analyzing MFT table"));
+    theLog().AddMessage(GetString(178));
     Volume->EndPosition(RecordCount - 1);
     std::vector<uint8_t> buffer(RecordSize);
     CFoundObject object;

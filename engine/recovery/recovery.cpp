@@ -21,6 +21,7 @@
 #include "platform/messages.h"
 #include "services/app.h"
 #include "services/log.h"
+#include "services/strings.h"
 
 extern char** environ;
 
@@ -372,7 +373,7 @@ int CRecovery::RecoverFile(CFoundObjectReader& reader, const CFoundObject* catal
     KeepWithinVolume(object);
   }
   if (!object.SizeKnown()) {
-    theLog().Error("FileRecovery: File '%s' recovery skipped", object.Name);
+    theLog().Error(GetString(202), object.Name);
     NoteFailure(RecoveryOutcome::Skipped, "size unknown");
     return 0;
   }

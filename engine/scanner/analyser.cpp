@@ -22,11 +22,6 @@ namespace {
 // zeroes what it cannot read).
 using ScanBuffer = LargeBuffer;
 
-std::string Text(uint32_t number, const char* fallback) {
-  std::string s = GetString(number);
-  return s.empty() ? std::string(fallback) : s;
-}
-
 void LowestPriority() { setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19); }
 
 uint64_t Ticks() {
@@ -252,17 +247,15 @@ uint32_t CAnalyser::ScanVolume() {
   volume_->ScanFoldersFound = 0;
   volume_->State = StateScanningSectors;
   theComputer().SetCurrentVolume(volume_);
-  theLog().AddMessage(Text(57313, "Starting drive sector analysis, searching for lost files."));
+  theLog().AddMessage(GetString(57313));
   uint64_t start = Ticks();
   volume_->Catalog().ReIndex();
   Analyse_Start();
   uint64_t elapsed = Ticks() - start;
   volume_->State = StateReady;
   PostToMainWindow(WM_SCAN_FINISHED, 0);
-  theLog().Message(Text(136, "Analysis completed. Found %d folder(s) and %d file(s)."),
-                   volume_->ScanFoldersFound.load(), volume_->ScanFilesFound.load());
-  theLog().Message(Text(135, "Analysis duration: %d minute(s), %d second(s)."), elapsed / 60000,
-                   (elapsed / 1000) % 60);
+  theLog().Message(GetString(136), volume_->ScanFoldersFound.load(), volume_->ScanFilesFound.load());
+  theLog().Message(GetString(135), elapsed / 60000, (elapsed / 1000) % 60);
   volume_->Close();
   return 0;
 }
@@ -374,8 +367,7 @@ void CAnalyser::Analyse_Cycle() {
   if (volume_) volume_->State = StateReady;
   PostToMainWindow(WM_SCAN_FINISHED, 0);
   if (volume_)
-    theLog().Message(Text(136, "Analysis completed. Found %d folder(s) and %d file(s)."),
-                     volume_->ScanFoldersFound.load(), volume_->ScanFilesFound.load());
+    theLog().Message(GetString(136), volume_->ScanFoldersFound.load(), volume_->ScanFilesFound.load());
 
   parser->Quit();
   std::thread t = parser->TakeThread();

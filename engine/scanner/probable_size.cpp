@@ -14,11 +14,6 @@
 
 namespace {
 
-std::string Text(uint32_t number, const char* fallback) {
-  std::string s = GetString(number);
-  return s.empty() ? std::string(fallback) : s;
-}
-
 const CFileType* TypeOf(const CFoundObject& object, const CFileSignatureDatabase& db) {
   const CFileType* type = object.FileType != 0 ? db.FindById(object.FileType) : nullptr;
   if (!type) type = db.FindTypeForObject(object);
@@ -35,7 +30,7 @@ const CFoundObjectTree* CatalogOf(const CFoundObject& object, const CFoundObject
 }
 
 // "%s KBytes" with the number grouped by threes.
-std::string KBytes(int64_t kb) { return GroupThousands(kb) + " " + Text(175, "KBytes"); }
+std::string KBytes(int64_t kb) { return GroupThousands(kb) + " " + GetString(175); }
 
 int64_t DistanceKB(const CFoundObject& from, const CFoundObject* next) {
   if (!next || next->StartOffset < from.StartOffset) return 0;
@@ -134,7 +129,7 @@ void CProbableFileSizeDlg::Prepare() {
       "know the exact size of this particular file.",
       s.TypeName);
   s.OffsetText = qm::Format("%I64d", object_->StartOffset);
-  s.ConditionText = (object_->Flags & FOF_DELETED) ? Text(176, "Deleted") : Text(177, "Live");
+  s.ConditionText = (object_->Flags & FOF_DELETED) ? GetString(176) : GetString(177);
 
   // The custom field starts from the current size, compared as signed.
   int64_t z = static_cast<int64_t>(object_->Size);
@@ -153,13 +148,13 @@ void CProbableFileSizeDlg::Prepare() {
   }
 
   const CFileType* type = TypeOf(*object_, *db_);
-  s.DefaultSizeText = type ? KBytes(type->DefaultSize) : "0 " + Text(175, "KBytes");
+  s.DefaultSizeText = type ? KBytes(type->DefaultSize) : "0 " + GetString(175);
   if (catalog_) {
     s.NextAny = catalog_->FindNext(object_->StartOffset);
     s.NextSame = catalog_->FindNextSameType(object_);
   }
-  s.NextAnyText = s.NextAny ? KBytes(DistanceKB(*object_, s.NextAny)) : "0 " + Text(175, "KBytes");
-  s.NextSameText = s.NextSame ? KBytes(DistanceKB(*object_, s.NextSame)) : "0 " + Text(175, "KBytes");
+  s.NextAnyText = s.NextAny ? KBytes(DistanceKB(*object_, s.NextAny)) : "0 " + GetString(175);
+  s.NextSameText = s.NextSame ? KBytes(DistanceKB(*object_, s.NextSame)) : "0 " + GetString(175);
 }
 
 int CProbableFileSizeDlg::DoModal(IProbableSizeDialog* dialog) {
@@ -201,11 +196,11 @@ ProbableSizeResult DecideProbableSize(CFoundObject& object, CRecoveryChoices& ch
     CProbableFileSizeDlg dlg(&object, catalog, &database);
     int button = dlg.DoModal(dialog);
     if (button == SIZE_DLG_SKIP) {
-      theLog().Message("FileRecovery: File '%s' recovery skipped", object.Name);
+      theLog().Message(GetString(202), object.Name);
       return ProbableSizeResult::Skip;
     }
     if (button != SIZE_DLG_OK) {
-      theLog().Message("FileRecovery: File '%s' recovery cancelled", object.Name);
+      theLog().Message(GetString(203), object.Name);
       return ProbableSizeResult::Cancel;
     }
     uint32_t rule = static_cast<uint32_t>(dlg.Answer.Option) + 1;
@@ -223,7 +218,7 @@ ProbableSizeResult DecideProbableSize(CFoundObject& object, CRecoveryChoices& ch
     }
   }
   if (object.Size == SIZE_UNKNOWN) {
-    theLog().Message("FileRecovery: File '%s' recovery skipped", object.Name);
+    theLog().Message(GetString(202), object.Name);
     return ProbableSizeResult::Skip;
   }
   return ProbableSizeResult::SizeSet;
