@@ -77,11 +77,18 @@ bool CAppUi::Start(const QStringList& arguments, const std::function<bool()>& ha
   theApp().Settings.LanguageIndex = theApp().Languages.StartUp(theApp().Settings.LanguageIndex);
   LoadSignatureDatabase();
   if (Run(kStartMode) != 0) return false;
-  for (const QString& argument : arguments)
-    if (!argument.startsWith('-')) {
+  for (const QString& argument : arguments) {
+    if (argument.startsWith('-')) continue;
+    if (argument.endsWith(".filesig", Qt::CaseInsensitive)) {
+      // A signature file opened from the desktop: imported into the database.
+      std::string message;
+      theComputer().Signatures().ImportSignatureFile(argument.toStdString(), &message);
+      if (!message.empty()) prompts_->ShowMessage(frame_, QString::fromStdString(message), "Quillmore");
+    } else {
       frame_->OpenImage(argument);
-      break;
     }
+    break;
+  }
   return true;
 }
 
