@@ -72,14 +72,23 @@ bool CAppUi::Start(const QStringList& arguments, const std::function<bool()>& ha
   }
   InstallDesktopTypeNames();
   theComputer().SetScanAbortQuestion(this);
-  SetUiLanguage(theApp().Settings.LanguageIndex);
+  // The stored language (at a first start the desktop's), stored back; the
+  // windows are translated as they register.
+  theApp().Settings.LanguageIndex = theApp().Languages.StartUp(theApp().Settings.LanguageIndex);
   LoadSignatureDatabase();
   if (Run(kStartMode) != 0) return false;
-  for (const QString& argument : arguments)
-    if (!argument.startsWith('-')) {
+  for (const QString& argument : arguments) {
+    if (argument.startsWith('-')) continue;
+    if (argument.endsWith(".filesig", Qt::CaseInsensitive)) {
+      // A signature file opened from the desktop: imported into the database.
+      std::string message;
+      theComputer().Signatures().ImportSignatureFile(argument.toStdString(), &message);
+      if (!message.empty()) prompts_->ShowMessage(frame_, QString::fromStdString(message), "Quillmore");
+    } else {
       frame_->OpenImage(argument);
-      break;
     }
+    break;
+  }
   return true;
 }
 

@@ -76,7 +76,7 @@ CMainFrame::CMainFrame(CAppUi& app, int mode) : app_(app), mode_(mode) {
 
   RegisterMainMenu(menuBar());
   RegisterToolBar(kSectionToolBar, toolBar_);
-  RegisterView(kSectionMainFrame, this, 0, [this] { OnLanguageChanged(); });
+  RegisterFrame(kSectionMainFrame, this, [this] { OnLanguageChanged(); });
 }
 
 CMainFrame::~CMainFrame() {
@@ -260,6 +260,7 @@ void CMainFrame::OnIdle() {
 }
 
 void CMainFrame::RescanDrives() {
+  theComputer().Rescan();
   explorer_->RefreshDrives();
   if (!explorer_->CurrentVolume()) {
     const std::vector<CVolume*> volumes = theComputer().Volumes.Snapshot();

@@ -5,7 +5,6 @@
 #include <QDockWidget>
 #include <QGroupBox>
 #include <QLabel>
-#include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMetaObject>
@@ -14,8 +13,22 @@
 namespace {
 
 const char* const kIdProperty = "qmId";
+const char* const kDesignTextProperty = "qmDesignText";
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// The text a control or menu item was made with. The languages object takes
+// the current text as the default of a missing key; handing it the designed
+// (English) text instead lets a switch back to a language without the key
+// restore the English text rather than keep the previous language's.
+std::string DesignText(QObject* object, const QString& current) {
+  QVariant stored = object->property(kDesignTextProperty);
+  if (!stored.isValid()) {
+    object->setProperty(kDesignTextProperty, current);
+    return current.toStdString();
+  }
+  return stored.toString().toStdString();
+}
 
 // A child control seen through the window interface, for one visit.
 class CControlTarget : public ITranslatableWindow {
@@ -25,10 +38,10 @@ public:
   int GetId() const override { return ControlId(control_); }
   std::string GetClassName() const override { return control_->metaObject()->className(); }
   std::string GetText() const override {
-    if (auto* l = qobject_cast<QLabel*>(control_)) return l->text().toStdString();
-    if (auto* b = qobject_cast<QAbstractButton*>(control_)) return b->text().toStdString();
-    if (auto* g = qobject_cast<QGroupBox*>(control_)) return g->title().toStdString();
-    return control_->windowTitle().toStdString();
+    if (auto* l = qobject_cast<QLabel*>(control_)) return DesignText(l, l->text());
+    if (auto* b = qobject_cast<QAbstractButton*>(control_)) return DesignText(b, b->text());
+    if (auto* g = qobject_cast<QGroupBox*>(control_)) return DesignText(g, g->title());
+    return DesignText(control_, control_->windowTitle());
   }
   void SetText(const std::string& text) override {
     if (auto* l = qobject_cast<QLabel*>(control_)) return l->setText(Q(text));
@@ -77,10 +90,9 @@ void CQtTranslatableWindow::ForEachChild(const std::function<void(ITranslatableW
 }
 
 ITranslatableMenu* CQtTranslatableWindow::GetMenuBar() {
-  auto* main = qobject_cast<QMainWindow*>(window_.data());
-  if (!main || !main->menuWidget()) return nullptr;
-  if (!menuBar_) menuBar_ = std::make_unique<CQtTranslatableMenu>(main->menuWidget());
-  return menuBar_.get();
+  // The one window with a menu bar, the main window, registers it as the
+  // main menu ("MainMenu").
+  return nullptr;
 }
 
 void CQtTranslatableWindow::PostMessage(uint32_t, uintptr_t, intptr_t) {
@@ -113,7 +125,7 @@ int CQtTranslatableMenu::GetItemId(int position) const {
 
 std::string CQtTranslatableMenu::GetItemText(int position) const {
   QAction* a = ItemAt(position);
-  return a ? a->text().toStdString() : std::string();
+  return a ? DesignText(a, a->text()) : std::string();
 }
 
 void CQtTranslatableMenu::SetItemText(int position, const std::string& text) {
@@ -151,8 +163,12 @@ int CQtTranslatableToolBar::GetButtonId(int position) const {
 }
 
 std::string CQtTranslatableToolBar::GetButtonText(int position) const {
+  // The tool bar's text is the action's icon text; the menu's is its text.
   QAction* a = ButtonAt(position);
-  return a ? a->iconText().toStdString() : std::string();
+  if (!a) return {};
+  QVariant stored = a->property("qmDesignIconText");
+  if (!stored.isValid()) a->setProperty("qmDesignIconText", a->iconText());
+  return a->property("qmDesignIconText").toString().toStdString();
 }
 
 void CQtTranslatableToolBar::SetButtonText(int position, const std::string& text) {

@@ -46,7 +46,6 @@ private:
   int id_;
   std::string className_;
   std::function<void()> languageChanged_;
-  std::unique_ptr<ITranslatableMenu> menuBar_;
 };
 
 class CQtTranslatableMenu : public ITranslatableMenu {

@@ -38,19 +38,17 @@ enum UiStringNumber : uint32_t {
   STR_COLUMN_FOLDER = 168,
   STR_DRIVES_STATE = 61001,
   STR_DRIVES_FILE_SYSTEM = 61002,
-  STR_PANE_DRIVES = 61003,
-  STR_PANE_FOLDERS = 61004,
-  STR_PANE_FILES = 61005,
-  STR_PANE_SEARCH_RESULTS = 61006,
   STR_PANE_LEGEND = 61007,
   STR_PANE_DATA_VIEWER = 61008,
-  STR_READY = 61009,
 };
 
 // Registers a view (a "CFormView": its controls with identifiers are
 // translated) and translates it now; `languageChanged` runs after every
 // translation so the view can rebuild the texts it makes itself.
 void RegisterView(const char* section, QWidget* view, int id, std::function<void()> languageChanged);
+// Registers a top-level window whose own controls are not translated (the
+// main window: its views register themselves).
+void RegisterFrame(const char* section, QWidget* frame, std::function<void()> languageChanged);
 void RegisterMenu(const char* section, QMenu* menu);
 void RegisterMainMenu(QMenuBar* menuBar);
 void RegisterToolBar(const char* section, QToolBar* toolBar);
