@@ -85,7 +85,7 @@ CVolume* CLocalComputer::AddFoundVolume(const CFoundObject& record, const Partit
           break;
         }
 
-      const uint64_t parentBytes = parent->TotalSectors * 512;
+      const uint64_t parentBytes = parent->SizeInSectors() * 512;
       if (!known) {
         if (record.StartOffset >= parentBytes) return nullptr;
         room = parentBytes - record.StartOffset;

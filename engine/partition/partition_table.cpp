@@ -29,6 +29,9 @@ namespace {
 // partitions on a disk).
 constexpr uint32_t kMaxExtendedTables = 256;
 constexpr uint8_t kProtectiveGpt = 0xEE;
+// Tables inside found volumes inside found volumes: real disks nest a level
+// or two (a disk image kept as a partition).
+constexpr int kMaxFoundNesting = 8;
 
 bool IsExtended(uint8_t type) { return type == 0x05 || type == 0x0F; }
 
@@ -90,7 +93,7 @@ private:
   // volume holds is still used, and AddFoundVolume cuts its size to what
   // the device holds.
   bool Fits(const MbrEntry& e, uint64_t start) {
-    const uint64_t total = volume_.TotalSectors;
+    const uint64_t total = volume_.SizeInSectors();
     if (start >= total) return false;
     const uint64_t sectors = static_cast<uint64_t>(e.Sectors) * units_;
     if (sectors > total - start) theLog().AddInternal("pPartition->NumberSectors > TotalSectors");
@@ -119,7 +122,7 @@ private:
           // Links count from the first extended partition; only the first
           // link of a table is followed.
           const uint64_t link = firstExtended + static_cast<uint64_t>(e.Start) * units_;
-          if (next == 0 && link < volume_.TotalSectors) next = link;
+          if (next == 0 && link < volume_.SizeInSectors()) next = link;
           continue;
         }
         const uint64_t start = table + static_cast<uint64_t>(e.Start) * units_;
@@ -136,7 +139,7 @@ private:
     auto read = [this](void* buffer, uint64_t first, uint64_t count) {
       return volume_.ReadSectors(buffer, first, count);
     };
-    if (!ReadGuidPartitionTable(read, volume_.TotalSectors, volume_.Geometry.BytesPerSector, gpt)) {
+    if (!ReadGuidPartitionTable(read, volume_.SizeInSectors(), volume_.Geometry.BytesPerSector, gpt)) {
       theLog().Error("No valid GUID partition table behind the protective MBR entry (%s)", gpt.PrimaryProblem);
       return;
     }
@@ -144,7 +147,7 @@ private:
       theLog().Error("GPT primary header damaged (%s): using the backup header at LBA %I64d", gpt.PrimaryProblem,
                      gpt.HeaderLba);
     const uint64_t units = gpt.SectorSize / 512;
-    const uint64_t total = volume_.TotalSectors;
+    const uint64_t total = volume_.SizeInSectors();
     for (const GptPartitionEntry& entry : gpt.Entries) {
       if (entry.LastLba < entry.FirstLba || entry.FirstLba == 0 || entry.FirstLba >= total / units) {
         theLog().Error("GPT entry %d skipped: its sectors lie outside the disk", entry.Slot + 1);
@@ -178,7 +181,7 @@ private:
     origin.Scheme = scheme;
     origin.EntryNumber = number;
     origin.MbrType = e.Type;
-    origin.SectorCount = std::min<uint64_t>(static_cast<uint64_t>(e.Sectors) * units_, volume_.TotalSectors - start);
+    origin.SectorCount = std::min<uint64_t>(static_cast<uint64_t>(e.Sectors) * units_, volume_.SizeInSectors() - start);
     AddFound(start, e.Type, origin);
   }
 
@@ -207,6 +210,17 @@ private:
 
 void CVolume::WalkPartitionTable(uint32_t baseSector) {
   try {
+    // A table inside a found volume is walked in turn; tables that name a
+    // volume holding another table, sector after sector, would nest without
+    // end, so the nesting is bounded.
+    int depth = 0;
+    for (const CVolume* v = this; v->Kind == VolumeFound && v->Parent && v->Parent != v; v = v->Parent) {
+      if (++depth > kMaxFoundNesting) {
+        theLog().Error("Partition table of the volume at %I64d not read: found volumes nested more than %d deep",
+                       VolumeStartOffset, kMaxFoundNesting);
+        return;
+      }
+    }
     CPartitionWalk(*this).WalkPrimary(baseSector);
   } catch (...) {
     theLog().AddError("CVolume::WalkPartitionTable except");

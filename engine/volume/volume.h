@@ -121,6 +121,10 @@ public:
   uint64_t Position(uint64_t value = ~0ull);
   uint64_t EndPosition(uint64_t value = ~0ull);
   uint64_t SectorsToClusters(uint64_t sectors) const;
+  // The volume's length in 512-byte sectors: from Size, which counts bytes
+  // for every kind of volume (TotalSectors counts a disk's own sectors,
+  // 4096 bytes on some disks), or TotalSectors while Size is not known.
+  uint64_t SizeInSectors() const { return Size != 0 && Size != SIZE_UNKNOWN ? Size / 512 : TotalSectors; }
   uint64_t ClustersToSectors(uint64_t clusters) const;
 
   // --- Medium presence ---

@@ -197,6 +197,17 @@ TEST_F(WalkTest, HostileChainsAreCut) {
   EXPECT_TRUE(Found(b).empty());
   EXPECT_EQ(LogCount(mark, "links back to a table already read"), 2);
 
+  // Tables that each name a partition starting one sector on, which holds
+  // the next table: the nesting stops at 8 levels.
+  Disk nest(64);
+  for (uint32_t s = 0; s < 40; ++s) nest.Entry(s, 0, 0x83, 1, 20);
+  CVolume* n = Load(nest);
+  n->Analyse_Boot();
+  int levels = 0;
+  for (CVolume* v = n; !Found(v).empty(); v = Found(v)[0]) ++levels;
+  EXPECT_EQ(levels, 9);
+  EXPECT_EQ(LogCount(mark, "found volumes nested more than 8 deep"), 1);
+
   // A chain that runs on: 600 tables, each linking to the next.
   Disk chain(1400);
   chain.Entry(0, 0, 0x05, 100, 1200);
