@@ -206,6 +206,8 @@ int RunRecover(const std::vector<std::string>& args) {
   std::printf("Recovered %d file(s) (%d live, %d deleted, %d lost), %s, into %s in %.1f seconds.\n", recovered,
               live, deleted, lost, HumanBytes(bytes).c_str(), destination.c_str(), seconds);
   if (selection.empty()) std::printf("No file matched the selection.\n");
+  for (const RecoveryOutcome& o : outcomes)
+    if (o.Result == RecoveryOutcome::Recovered && o.UnreadableBytes != 0) std::printf("  %s: %s\n", o.Path.c_str(), o.Reason.c_str());
   if (skippedTotal) {
     std::printf("Skipped %d file(s):\n", skippedTotal);
     for (const auto& [reason, count] : skipped) {

@@ -12,6 +12,7 @@ packages=(
   libgsf-bin
   bc time
   gpg openssl
+  clang libfuzzer-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -82,7 +82,10 @@ void CFileSystem::GetRuns(const CFoundObject& object, std::vector<FoundObjectRun
 
 uint32_t CFileSystem::ReadClusters(void* buffer, uint64_t cluster, uint64_t count) {
   if (!Volume || !buffer || count == 0) return 0;
-  return Volume->ReadSectors(buffer, ClusterToSector(cluster), count * SectorsPerClusterOfVolume());
+  // A bad sector costs that sector (zeros), not the clusters around it.
+  const SalvagedRead got = Volume->ReadSectorsSalvaging(buffer, ClusterToSector(cluster), count * SectorsPerClusterOfVolume());
+  if (got.Unreadable >= got.Sectors) return 0;
+  return static_cast<uint32_t>(got.Sectors * 512);
 }
 
 uint64_t CFileSystem::ClusterToSector(uint64_t cluster) const { return cluster * SectorsPerClusterOfVolume(); }
