@@ -452,7 +452,7 @@ std::unique_ptr<CFileType> CFileSignatureDatabase::UnpackType(const std::vector<
         size_t n = c.DataLength;
         if (n > SIG_SECTOR_BYTES) { broken = true; break; }
         std::vector<uint8_t> mask(n, 0xFF);
-        if (bytes == 2 * n) std::memcpy(mask.data(), data + n, n);
+        if (bytes == 2 * n && n != 0) std::memcpy(mask.data(), data + n, n);
         else if (bytes != n) { broken = true; break; }
         c = CSignatureCondition::Masked(c.Kind, c.Offset, data, mask.data(), n);
         c.Repeat = GetU16(in, at + 12);

@@ -462,3 +462,14 @@ TEST_F(SignatureDatabase, OversizedSignaturesAreNeitherImportedNorTested) {
 }
 
 }  // namespace
+
+// Found by the signature-file fuzz target: a pattern/mask condition of
+// length 0 with no data (a null copy under the sanitizers).
+TEST(SignatureFileRegression, EmptyMaskedConditionIsReadSafely) {
+  auto image = qmtest::ReadFileBytes(qmtest::SourcePath("tests/data/fuzz/signature_file-empty-mask.filesig"));
+  ASSERT_FALSE(image.empty());
+  auto type = CFileSignatureDatabase::UnpackType(image);
+  ASSERT_NE(type, nullptr);
+  uint8_t sector[512] = {};
+  CFileSignatureDatabase::MatchSector(*type, sector, 512);
+}
