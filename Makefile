@@ -9,7 +9,7 @@ JOBS ?= $(shell nproc)
 
 PREFIX ?= /usr/local
 
-.PHONY: all deps build program test run sample clean sanitize install gui
+.PHONY: all deps build program test run sample clean sanitize install gui fuzz tsan
 
 all: build
 
@@ -51,5 +51,21 @@ install: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS) --target quillmore-cli quillmore qm_data
 	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)
 
+# The fuzz targets under fuzz/ (clang + libFuzzer), each run FUZZ_SECONDS.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_FUZZ=ON \
+	  -DQM_WERROR=ON -DQM_BUILD_TESTS=OFF -DQM_BUILD_BENCH=OFF
+	cmake --build build-fuzz -j $(JOBS)
+	bash scripts/run-fuzzers.sh build-fuzz $(FUZZ_SECONDS)
+
+# The tests with threads in them under ThreadSanitizer.
+TSAN_TESTS ?= DriverTest|QueueTest|Catalog|FoundObjectTree|Reader|Signature|Scanner|Analyser|Recovery|LogTest
+tsan: deps sample
+	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_TSAN=ON -DQM_WERROR=ON -DQM_BUILD_BENCH=OFF
+	cmake --build build-tsan -j $(JOBS)
+	cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+	  ctest --output-on-failure -j $(JOBS) --timeout 900 -R '$(TSAN_TESTS)'
+
 clean:
-	rm -rf $(BUILD) build-asan
+	rm -rf $(BUILD) build-asan build-fuzz build-tsan

@@ -142,7 +142,7 @@ struct Summary {
   uint64_t recoveredBytes = 0, writtenBytes = 0;
   size_t selected = 0, reached = 0;
   std::map<std::string, int> skipped;
-  std::vector<std::string> failed, renamed, cut;  // lines of the summary
+  std::vector<std::string> failed, renamed, cut, unreadable;  // lines of the summary
   size_t metadata = 0;
   std::string metadataNames;  // the first few
 
@@ -167,6 +167,7 @@ void Summary::Add(CVolume& volume, const std::string& title, const Selection& se
       ++recovered;
       recoveredBytes += o.Bytes;
       if (o.Object && (o.Object->Flags & FOF_CUT)) ++lostCut;
+      if (o.UnreadableBytes != 0) unreadable.push_back(pathOf(o.Object) + " -> " + TerminalSafe(o.Path) + ": " + o.Reason);
       if (o.Object && (o.Object->Flags & FOF_SIGNATURE))
         ++lost;
       else if (o.Object && o.Object->IsDeleted())
@@ -211,6 +212,7 @@ void Summary::Print(const std::string& destination, double seconds) const {
                 HumanBytes(writtenBytes).c_str(), selected - reached, selected);
   }
   PrintSome("Left incomplete (%zu), kept under a name that says so:\n", cut);
+  PrintSome("Recovered with unreadable sectors, written as zeros (%zu):\n", unreadable);
   PrintSome("Written under another name, the name being taken (%zu):\n", renamed);
   int skippedTotal = 0;
   for (const auto& [reason, count] : skipped) skippedTotal += count;

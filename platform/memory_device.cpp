@@ -19,6 +19,16 @@ void CMemoryDevice::AddBadRange(uint64_t offset, uint64_t bytes) {
   core_->bad.emplace_back(offset, bytes);
 }
 
+void CMemoryDevice::SetEveryReadHangs(bool hangs) {
+  std::lock_guard lock(core_->mutex);
+  core_->hangAll = hangs;
+}
+
+void CMemoryDevice::VanishAfter(size_t reads) {
+  std::lock_guard lock(core_->mutex);
+  core_->vanishAt = core_->reads.size() + reads;
+}
+
 void CMemoryDevice::SetCompleteAtOnce(bool atOnce) {
   std::lock_guard lock(core_->mutex);
   core_->atOnce = atOnce;
@@ -62,8 +72,12 @@ size_t CMemoryDevice::Copy(void* buffer, size_t bytes, uint64_t offset) {
 IoResult CMemoryDevice::StartRead(void* buffer, size_t bytes, uint64_t offset) {
   bool atOnce = false;
   bool bad = false;
+  bool gone = false;
+  bool hang = false;
   {
     std::lock_guard lock(core_->mutex);
+    gone = core_->reads.size() >= core_->vanishAt;
+    hang = core_->hangAll;
     core_->reads.push_back({offset, bytes});
     if (!core_->script.empty()) {
       current_ = core_->script.front();
@@ -76,6 +90,8 @@ IoResult CMemoryDevice::StartRead(void* buffer, size_t bytes, uint64_t offset) {
       if (offset < start + length && start < offset + bytes) bad = true;
   }
   if (bad && current_.kind == MemoryReadBehaviour::Kind::Succeed) current_ = MemoryReadBehaviour::Fail(5);
+  if (hang) current_ = MemoryReadBehaviour::HangFor();
+  if (gone) current_ = MemoryReadBehaviour::Fail(19);  // ENODEV
   buffer_ = buffer;
   bytes_ = bytes;
   offset_ = offset;

@@ -68,6 +68,10 @@ public:
   void Push(MemoryReadBehaviour behaviour);
   // Every read touching [offset, offset + bytes) fails with EIO (bad sectors).
   void AddBadRange(uint64_t offset, uint64_t bytes);
+  // Every read from now on times out at every wait (a drive that stalls).
+  void SetEveryReadHangs(bool hangs);
+  // After `reads` more reads, every read fails with ENODEV (media removed).
+  void VanishAfter(size_t reads);
   // Reads complete at once from StartRead (no wait) while this is set.
   void SetCompleteAtOnce(bool atOnce);
 
@@ -96,6 +100,8 @@ private:
     std::vector<uint32_t> waits;
     size_t cancels = 0;
     bool atOnce = false;
+    bool hangAll = false;
+    size_t vanishAt = SIZE_MAX;  // index of the first read that finds no device
   };
   explicit CMemoryDevice(std::shared_ptr<Core> core) : core_(std::move(core)) {}
   size_t Copy(void* buffer, size_t bytes, uint64_t offset);

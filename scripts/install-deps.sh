@@ -18,6 +18,7 @@ packages=(
   7zip ghostscript libimage-exiftool-perl
   exfatprogs exfat-fuse
   libunistring-dev
+  clang libfuzzer-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -165,6 +165,12 @@ int CLog::ShowLogFile() {
   return 1;
 }
 
+void CLog::ClearLines() {
+  std::lock_guard lock(mutex_);
+  if (app_.LogWindow.load()) return;
+  lines_.clear();
+}
+
 std::vector<std::string> CLog::Lines() const {
   std::lock_guard lock(mutex_);
   std::vector<std::string> out;

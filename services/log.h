@@ -50,6 +50,10 @@ public:
   // it; 1 on success.
   int ShowLogFile();
 
+  // Forgets the lines kept so far (long unattended runs such as the fuzz
+  // targets); does nothing while a log pane is registered, since the pane
+  // holds the lines it was posted.
+  void ClearLines();
   // A copy of the lines so far, oldest first.
   std::vector<std::string> Lines() const;
   size_t LineCount() const;

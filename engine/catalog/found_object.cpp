@@ -126,7 +126,8 @@ namespace {
 
 // Reads `sectors` sectors of one run at `index` sectors into it; returns the
 // bytes delivered (at most sectors * 512).
-uint64_t ReadFromRun(CVolume* volume, const FoundObjectRun& run, uint64_t index, uint64_t sectors, uint8_t* out) {
+uint64_t ReadFromRun(CVolume* volume, const FoundObjectRun& run, uint64_t index, uint64_t sectors, uint8_t* out,
+                     uint64_t& unreadableBytes) {
   const uint64_t bytes = sectors * kSector;
   switch (run.Kind) {
     case FoundObjectRun::Source::Zeros:
@@ -148,7 +149,14 @@ uint64_t ReadFromRun(CVolume* volume, const FoundObjectRun& run, uint64_t index,
     default:
       if (!volume) return 0;
       if (run.StartSector > ~0ull - index) return 0;
-      return std::min<uint64_t>(volume->ReadSectors(out, run.StartSector + index, sectors), bytes);
+      {
+        const SalvagedRead got = volume->ReadSectorsSalvaging(out, run.StartSector + index, sectors);
+        // A drive that stalls or is gone ends the object here; nothing read
+        // at all is a failure, not a run of zeros.
+        if (got.DeviceLost || got.Unreadable >= got.Sectors) return 0;
+        unreadableBytes += got.Unreadable * kSector;
+        return std::min<uint64_t>(got.Sectors * kSector, bytes);
+      }
   }
 }
 
@@ -173,11 +181,11 @@ uint32_t CFoundObjectReader::ReadNext(void* buffer, uint32_t bytes) {
 
   uint64_t delivered = 0;
   const uint64_t direct = std::min(take, whole);
-  if (direct > 0) delivered = ReadFromRun(Object.Volume, run, SectorsDone, direct, out);
+  if (direct > 0) delivered = ReadFromRun(Object.Volume, run, SectorsDone, direct, out, UnreadableBytes);
   if (take > direct && delivered == direct * kSector) {
     // The last sector only partly fits: read it aside and hand out its head.
     uint8_t sector[kSector];
-    const uint64_t got = ReadFromRun(Object.Volume, run, SectorsDone + direct, 1, sector);
+    const uint64_t got = ReadFromRun(Object.Volume, run, SectorsDone + direct, 1, sector, UnreadableBytes);
     const uint64_t tail = bytes % kSector;
     const uint64_t n = std::min(got, tail);
     std::memcpy(out + delivered, sector, n);

@@ -117,4 +117,7 @@ public:
   std::vector<FoundObjectRun> Runs;
   int32_t CurrentRun = 0;
   uint64_t SectorsDone = 0;
+  // Bytes handed out as zeros because their sectors could not be read (a
+  // failed read is read again sector by sector, so the rest still comes).
+  uint64_t UnreadableBytes = 0;
 };

@@ -88,11 +88,13 @@ void CFileSystem::GetRuns(const CFoundObject& object, std::vector<FoundObjectRun
 uint32_t CFileSystem::ReadClusters(void* buffer, uint64_t cluster, uint64_t count) {
   if (!Volume || !buffer || count == 0) return 0;
   const uint64_t first = ClusterToSector(cluster), sectors = count * SectorsPerClusterOfVolume();
-  uint32_t got = Volume->ReadSectors(buffer, first, sectors);
+  // A bad sector costs that sector (zeros), not the clusters around it.
+  SalvagedRead got = Volume->ReadSectorsSalvaging(buffer, first, sectors);
   // While an analysis runs, a medium taken out is waited for, not skipped.
-  while (got == 0 && Volume->WaitForMedium([] { return theApp().AnalysisRunning.load() != 0; }))
-    got = Volume->ReadSectors(buffer, first, sectors);
-  return got;
+  while (got.Unreadable >= got.Sectors && Volume->WaitForMedium([] { return theApp().AnalysisRunning.load() != 0; }))
+    got = Volume->ReadSectorsSalvaging(buffer, first, sectors);
+  if (got.Unreadable >= got.Sectors) return 0;
+  return static_cast<uint32_t>(got.Sectors * 512);
 }
 
 uint64_t CFileSystem::ClusterToSector(uint64_t cluster) const { return cluster * SectorsPerClusterOfVolume(); }

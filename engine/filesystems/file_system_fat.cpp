@@ -186,8 +186,10 @@ bool CFileSystem_FAT::LoadFat() {
   bool readFailed = false, secondFailed = false;
   for (uint64_t done = 0; done < sectors; done += kFatReadSectors) {
     uint64_t n = std::min(kFatReadSectors, sectors - done);
-    if (Volume->ReadSectors(FatCopy.data() + done * 512, ReservedSectors + done, n) == 0) readFailed = true;
-    if (compare && Volume->ReadSectors(second.data() + done * 512, ReservedSectors + FatSectors + done, n) == 0)
+    // A bad sector of the table costs its own entries only.
+    auto whole = [n](const SalvagedRead& r) { return r.Sectors == n && r.Unreadable == 0; };
+    if (!whole(Volume->ReadSectorsSalvaging(FatCopy.data() + done * 512, ReservedSectors + done, n))) readFailed = true;
+    if (compare && !whole(Volume->ReadSectorsSalvaging(second.data() + done * 512, ReservedSectors + FatSectors + done, n)))
       secondFailed = true;
   }
   if (readFailed) log.AddError("CFileSystem_FAT.Initialize.ReadFAT");

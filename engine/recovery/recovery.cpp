@@ -21,6 +21,7 @@
 #include "engine/volume/volume.h"
 #include "platform/messages.h"
 #include "services/app.h"
+#include "services/format.h"
 #include "services/log.h"
 #include "services/strings.h"
 
@@ -301,6 +302,7 @@ void CRecovery::RunList(bool tryOpen) {
       lastKind_ = RecoveryOutcome::Failed;
       nameTaken_ = false;
       lastReason_ = "unexpected failure";
+      lastUnreadable_ = 0;
       uint64_t before = bytesWritten_.load();
       int done = 0;
       try {
@@ -313,6 +315,9 @@ void CRecovery::RunList(bool tryOpen) {
       outcome.Object = object;
       outcome.Result = done ? RecoveryOutcome::Recovered : lastKind_;
       if (!done) outcome.Reason = lastReason_;
+      outcome.UnreadableBytes = lastUnreadable_;
+      if (done && lastUnreadable_ != 0)
+        outcome.Reason = qm::Format("recovered with %I64d unreadable bytes", lastUnreadable_);
       outcome.Path = CurrentDestinationPath();
       outcome.Bytes = bytesWritten_.load() - before;
       outcome.NameTaken = nameTaken_;
@@ -423,7 +428,16 @@ bool CRecovery::PrepareDestination(const std::string& root, const std::string& f
 }
 
 uint64_t CRecovery::FileRecovery(CFoundObjectReader& reader) {
-  return FileRecovery(reader.Object, [&reader](void* buffer, uint32_t bytes) { return reader.ReadNext(buffer, bytes); });
+  reader.UnreadableBytes = 0;
+  const uint64_t written =
+      FileRecovery(reader.Object, [&reader](void* buffer, uint32_t bytes) { return reader.ReadNext(buffer, bytes); });
+  // Sectors that could not be read were written as zeros at their place;
+  // the file counts as recovered, and says how much of it is missing.
+  lastUnreadable_ = std::min(reader.UnreadableBytes, reader.Object.Size);
+  if (written != 0 && lastUnreadable_ != 0)
+    theLog().Error("FileRecovery: '%s' recovered with %I64d unreadable bytes", CurrentDestinationPath(),
+                   lastUnreadable_);
+  return written;
 }
 
 uint64_t CRecovery::FileRecovery(CFoundObject& object, const ReadFunction& read) {

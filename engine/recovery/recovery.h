@@ -56,6 +56,9 @@ struct RecoveryOutcome {
   std::string Path;    // the file written, when one was
   uint64_t Bytes = 0;
   bool NameTaken = false;  // the object's own name was taken: Path has another
+  // Bytes written as zeros because their sectors could not be read; a file
+  // recovered with such bytes says so in Reason.
+  uint64_t UnreadableBytes = 0;
 };
 
 // Result of opening a recovered file with the desktop's program for it.
@@ -164,6 +167,7 @@ private:
   void SetCurrentDestination(const std::string& path);
   // Why the current file was not recovered (set by the per-file steps).
   void NoteFailure(RecoveryOutcome::Kind kind, const std::string& reason);
+  uint64_t lastUnreadable_ = 0;  // of the file being recovered
 
   std::atomic<int32_t> running_{0};
   std::atomic<bool> stopRequested_{false};

@@ -175,7 +175,10 @@ private:
       ctx.Volume = owner_->volume_;
       ctx.VolumeBytes = owner_->volume_ ? owner_->volume_->Size : 0;
       CAnalyser* owner = owner_;
-      ctx.Read = [owner](void* b, uint64_t f, uint32_t c) { return owner->ReadForScan(b, f, c); };
+      ctx.Read = [owner](void* b, uint64_t f, uint32_t c) {
+        const SalvagedRead got = owner->ReadForScan(b, f, c);
+        return got.Unreadable >= got.Sectors ? 0u : static_cast<uint32_t>(got.Sectors * 512);
+      };
       ctx.Running = [this, owner] { return owner->Running() && !Abandoned.load(); };
       ctx.Accept = [this, owner](std::unique_ptr<CFoundObject> o) { owner->Deliver(*this, std::move(o)); };
       if (buffer && count <= buffer->size() / 512) ParseBlock(buffer->data(), first, count, ctx);
@@ -224,10 +227,10 @@ bool CAnalyser::Running() const {
   return true;
 }
 
-uint32_t CAnalyser::ReadForScan(void* buffer, uint64_t first, uint32_t count) {
-  if (!volume_ || count == 0) return 0;
+SalvagedRead CAnalyser::ReadForScan(void* buffer, uint64_t first, uint32_t count) {
+  if (!volume_ || count == 0) return {};
   std::lock_guard lock(readMutex_);
-  return volume_->ReadSectors(buffer, first, static_cast<uint64_t>(count));
+  return volume_->ReadSectorsSalvaging(buffer, first, static_cast<uint64_t>(count));
 }
 
 void CAnalyser::Deliver(CAnalyserParser& parser, std::unique_ptr<CFoundObject> object) {
@@ -313,6 +316,7 @@ void CAnalyser::Thread_start() {
 void CAnalyser::Analyse_Cycle() {
   // A stop that came before the cycle started stays a stop.
   if (!stop_.load()) theApp().AnalysisRunning = 1;
+  UnreadableSectors = 0;
   if (!Database) Database = &theComputer().Signatures();
 
   std::shared_ptr<ScanBuffer> buffers[2] = {std::make_shared<ScanBuffer>(SCAN_BLOCK_BYTES),
@@ -346,16 +350,22 @@ void CAnalyser::Analyse_Cycle() {
     while (remaining != 0 && Running()) {
       uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(remaining, SCAN_BLOCK_SECTORS));
       const uint64_t first = range.Start + offset;
-      uint32_t bytes = ReadForScan(buffers[next]->data(), first, n);
+      SalvagedRead got = ReadForScan(buffers[next]->data(), first, n);
       // A medium taken out makes the read fail: wait at the volume's gate
       // and read the block again once it is back, instead of reporting the
       // rest of the disk unreadable.
-      while (bytes < 512 && volume_ && volume_->WaitForMedium([this] { return Running(); }))
-        bytes = ReadForScan(buffers[next]->data(), first, n);
-      // Fewer bytes than one sector cannot be matched; such a block is
-      // skipped like an unreadable one instead of being retried forever.
-      bool readable = bytes >= 512;
-      if (readable) n = std::min<uint32_t>(n, bytes / 512);
+      while ((got.Sectors == 0 || got.Unreadable >= got.Sectors) && volume_ &&
+             volume_->WaitForMedium([this] { return Running(); }))
+        got = ReadForScan(buffers[next]->data(), first, n);
+      // Unreadable sectors inside the block hold zeros and cost only
+      // themselves; a block of which nothing has a content (the end of the
+      // device) is skipped instead of being retried forever.
+      bool readable = got.Sectors != 0 && got.Unreadable < got.Sectors;
+      if (got.Sectors != 0) n = static_cast<uint32_t>(got.Sectors);
+      if (got.Unreadable != 0) {
+        UnreadableSectors += got.Unreadable;
+        theLog().Error("Sector scan: %I64d unreadable sector(s) from sector %I64d", got.Unreadable, first);
+      }
       finishInFlight();
       if (volume_) volume_->Position(doneSoFar);
       if (readable) {
@@ -369,6 +379,12 @@ void CAnalyser::Analyse_Cycle() {
       offset += n;
       doneSoFar += n;
       if (!readable && volume_) volume_->Position(doneSoFar);
+      if (got.DeviceLost) {
+        // A drive that stalls or was removed: the scan ends here instead of
+        // waiting out the time-outs of every block that is left.
+        theLog().Error("Sector scan stopped at sector %I64d: the drive does not answer", first);
+        stop_ = true;
+      }
     }
   }
   finishInFlight();

@@ -22,6 +22,7 @@
 
 #include "engine/catalog/found_object.h"
 #include "engine/scanner/compound_document.h"
+#include "engine/volume/salvaged_read.h"
 
 class CVolume;
 class CFileSignatureDatabase;
@@ -98,6 +99,9 @@ public:
   std::function<void(uint64_t firstSector)> BeforeParseBlock;
   // Number of parsers replaced after missing their time-out.
   std::atomic<uint32_t> ParsersReplaced{0};
+  // Sectors of the last scan that could not be read (a failed block is read
+  // again piece by piece, so only the failing sectors count).
+  std::atomic<uint64_t> UnreadableSectors{0};
 
   class CAnalyserParser;
 
@@ -105,7 +109,7 @@ private:
   void Thread_start();
   void Analyse_Cycle();
   bool Running() const;
-  uint32_t ReadForScan(void* buffer, uint64_t first, uint32_t count);
+  SalvagedRead ReadForScan(void* buffer, uint64_t first, uint32_t count);
   void Deliver(CAnalyserParser& parser, std::unique_ptr<CFoundObject> object);
   std::shared_ptr<CAnalyserParser> NewParser();
 

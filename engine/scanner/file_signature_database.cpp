@@ -437,6 +437,7 @@ std::unique_ptr<CFileType> CFileSignatureDatabase::UnpackType(const std::vector<
     CSignature signature;
     bool broken = false;
     for (uint32_t k = 0; k < conditions; ++k) {
+      if (k == SIG_MAX_CONDITIONS) break;  // too many: the check below leaves it out
       if (end - at < SIG_CONDITION_HEADER) { broken = true; break; }
       uint32_t size = GetU32(in, at + 4);
       if (size < SIG_CONDITION_HEADER || size > end - at) { broken = true; break; }
@@ -451,7 +452,7 @@ std::unique_ptr<CFileType> CFileSignatureDatabase::UnpackType(const std::vector<
         size_t n = c.DataLength;
         if (n > SIG_SECTOR_BYTES) { broken = true; break; }
         std::vector<uint8_t> mask(n, 0xFF);
-        if (bytes == 2 * n) std::memcpy(mask.data(), data + n, n);
+        if (bytes == 2 * n && n != 0) std::memcpy(mask.data(), data + n, n);
         else if (bytes != n) { broken = true; break; }
         c = CSignatureCondition::Masked(c.Kind, c.Offset, data, mask.data(), n);
         c.Repeat = GetU16(in, at + 12);
@@ -461,8 +462,11 @@ std::unique_ptr<CFileType> CFileSignatureDatabase::UnpackType(const std::vector<
       signature.Conditions.push_back(std::move(c));
       at += size;
     }
-    // A signature without conditions would hold for every sector.
-    if (!signature.Conditions.empty()) t->Signatures.push_back(std::move(signature));
+    // A signature without conditions would hold for every sector; one beyond
+    // the bounds (too many conditions, or needing more than a sector) is
+    // left out whole, since a part of it would match more than it should.
+    if (!broken && conditions <= SIG_MAX_CONDITIONS && SignatureWithinBounds(signature))
+      t->Signatures.push_back(std::move(signature));
     if (broken) break;
     pos = end;
   }

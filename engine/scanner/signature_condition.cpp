@@ -127,6 +127,16 @@ size_t ConditionSpan(const CSignatureCondition& condition) {
   return ComparisonWidth(condition) + condition.Repeat;
 }
 
+bool SignatureWithinBounds(const CSignature& signature) {
+  if (signature.Conditions.empty() || signature.Conditions.size() > SIG_MAX_CONDITIONS) return false;
+  for (const auto& c : signature.Conditions) {
+    if (c.Data.size() > SIG_MASKED_DATA_BYTES) return false;
+    const bool find = c.Kind == SIGCOND_FIND || c.Kind == SIGCOND_FIND_NOCASE;
+    if ((find ? c.Data.size() : ConditionSpan(c)) > SIG_SECTOR_BYTES) return false;
+  }
+  return true;
+}
+
 bool ConditionHolds(const CSignatureCondition& c, const uint8_t* sector, size_t available) {
   if (!KnownKind(c.Kind)) return true;
   if (c.Kind == SIGCOND_FIND || c.Kind == SIGCOND_FIND_NOCASE) return FindInSector(c, sector, available);

@@ -66,6 +66,14 @@ std::optional<CSignature> CompileSignatureText(std::string_view text);
 // The bytes a condition needs from its position onwards (including repeats).
 size_t ConditionSpan(const CSignatureCondition& condition);
 
+// What one signature may hold. Real formats need a handful of conditions;
+// the bounds keep the cost of testing a sector small whatever a signature
+// file or the store brings.
+constexpr size_t SIG_MAX_CONDITIONS = 16;
+// True when the signature has 1 to SIG_MAX_CONDITIONS conditions, each with
+// at most SIG_MASKED_DATA_BYTES of data and needing no more than a sector.
+bool SignatureWithinBounds(const CSignature& signature);
+
 // Whether the condition holds for the sector at `sector`, of which
 // `available` bytes may be read. A condition never reads beyond `available`:
 // one that would fails. A condition at any position (-1) holds when it holds

@@ -73,6 +73,9 @@ CSignatureMatcher::CSignatureMatcher(const std::vector<CFileType*>& types) {
   types_.assign(types.begin(), types.end());
   for (uint32_t t = 0; t < types.size(); ++t) {
     for (const auto& signature : types[t]->Signatures) {
+      // Signatures beyond the bounds are never tested, so that no database
+      // can make the test of a sector costly.
+      if (!SignatureWithinBounds(signature)) continue;
       std::map<uint16_t, uint8_t> fixed;
       bool impossible = false;
       Compiled compiled{t, {}, {}};

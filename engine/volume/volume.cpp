@@ -181,10 +181,72 @@ void CVolume::AdoptDevice(std::shared_ptr<IDevice> device) {
 // The sector reader
 
 uint32_t CVolume::ReadSectors(void* buffer, uint64_t first, uint64_t count) {
+  int error = 0;
+  return ReadSectorsWithError(buffer, first, count, &error);
+}
+
+SalvagedRead CVolume::ReadSectorsSalvaging(void* buffer, uint64_t first, uint64_t count) {
+  SalvagedRead result;
+  if (count == 0 || count > kMaxSectorsPerRead) return result;
+  auto* base = static_cast<uint8_t*>(buffer);
+  uint64_t end = count;  // sectors of the range before the end of the device
+  // Pieces still to read, as (first, count) relative to the range; the stack
+  // hands them out in ascending order.
+  std::vector<std::pair<uint64_t, uint64_t>> pieces{{0, count}};
+  while (!pieces.empty()) {
+    auto [at, n] = pieces.back();
+    pieces.pop_back();
+    if (at >= end) continue;
+    n = std::min(n, end - at);
+    uint8_t* out = base + at * 512;
+    if (result.DeviceLost) {
+      std::memset(out, 0, n * 512);
+      result.Unreadable += n;
+      continue;
+    }
+    int error = 0;
+    const uint64_t got = ReadSectorsWithError(out, first + at, n, &error) / 512;
+    if (got >= n) continue;
+    if (error == 0) {
+      // The device ended (or gave part and no more): what was read stays,
+      // the rest is read again unless nothing came at all.
+      if (got == 0) {
+        end = at;
+      } else {
+        pieces.push_back({at + got, n - got});
+      }
+      continue;
+    }
+    if (error == ETIMEDOUT || error == ENODEV || error == ENXIO || error == ENOMEDIUM) {
+      // A device that stalls or is gone answers smaller reads no better.
+      result.DeviceLost = true;
+      result.Unreadable += n;
+      continue;
+    }
+    if (n == 1) {
+      ++result.Unreadable;
+      continue;
+    }
+    const uint64_t half = n / 2;
+    pieces.push_back({at + half, n - half});
+    pieces.push_back({at, half});
+  }
+  result.Sectors = end;
+  if (result.Unreadable > end) result.Unreadable = end;
+  return result;
+}
+
+uint32_t CVolume::ReadSectorsWithError(void* buffer, uint64_t first, uint64_t count, int* errorOut) {
+  int dummy = 0;
+  int& lastError = errorOut ? *errorOut : dummy;
+  lastError = 0;
   if (count == 0) return 0;
   try {
     std::lock_guard io(ioMutex_);
-    if (!device_ && !OpenDriveLocked()) return 0;
+    if (!device_ && !OpenDriveLocked()) {
+      lastError = ENODEV;
+      return 0;
+    }
     std::shared_ptr<IDevice> device = device_;
     const int64_t retries = theApp().Settings.RetryCount;
     const uint32_t pauseMs = theApp().Settings.RetryPauseMs;
@@ -195,6 +257,7 @@ uint32_t CVolume::ReadSectors(void* buffer, uint64_t first, uint64_t count) {
     if (count > kMaxSectorsPerRead || first > (UINT64_MAX - VolumeStartOffset) / 512) {
       theLog().Error("Volume %s at position %I64d not read, retry %d WindwsError: %d", name, first,
                      1, EINVAL);
+      lastError = EINVAL;
       return 0;
     }
     const size_t bytes = static_cast<size_t>(count * 512);
@@ -206,6 +269,7 @@ uint32_t CVolume::ReadSectors(void* buffer, uint64_t first, uint64_t count) {
 
     auto notRead = [&](int64_t attempt, int error) {
       lastReadError_ = error;
+      lastError = error ? error : EIO;
       theLog().Error("Volume %s at position %I64d not read, retry %d WindwsError: %d", name, position,
                      attempt + 1, error);
     };
@@ -262,6 +326,7 @@ uint32_t CVolume::ReadSectors(void* buffer, uint64_t first, uint64_t count) {
     return lastShort;
   } catch (...) {
     theLog().AddInternal("CVolume::ReadSectors except");
+    lastError = EIO;
     return 0;
   }
 }

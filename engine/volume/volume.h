@@ -14,6 +14,7 @@
 
 #include "engine/catalog/found_object.h"
 #include "engine/partition/partition_origin.h"
+#include "engine/volume/salvaged_read.h"
 #include "platform/device.h"
 #include "platform/pause_gate.h"
 
@@ -85,6 +86,10 @@ public:
   uint32_t ReadSectors(void* buffer, uint64_t first, int32_t count) {
     return ReadSectors(buffer, first, static_cast<uint64_t>(static_cast<int64_t>(count)));
   }
+  // Reads like ReadSectors, but a read that fails is read again in halves,
+  // down to single sectors, so that only the sectors that really fail are
+  // lost. A healthy range costs exactly one ReadSectors.
+  SalvagedRead ReadSectorsSalvaging(void* buffer, uint64_t first, uint64_t count);
   // Serialises readers on other threads (the hex viewer) with the analysis.
   std::mutex& ReadLock() { return readLock_; }
   // Puts a device behind the volume (tests: an in-memory device). The device
@@ -237,6 +242,10 @@ public:
 private:
   bool OpenDriveLocked();
   void InsertBootObject();
+  // ReadSectors, also telling why a read ended short: 0 when the device ended
+  // (a short read that no retry completed), else the errno of the failure
+  // (ETIMEDOUT for a read that timed out).
+  uint32_t ReadSectorsWithError(void* buffer, uint64_t first, uint64_t count, int* error);
   std::shared_ptr<IDevice> AttachedSource() const;
   uint64_t QueryBlockDevice(int fd);
   // The file system, label, UUID, mount point and free space of a disk or

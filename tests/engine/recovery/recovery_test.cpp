@@ -9,6 +9,7 @@
 
 #include "engine/catalog/found_object_tree.h"
 #include "engine/scanner/file_signature_database.h"
+#include "platform/memory_device.h"
 #include "tests/engine/recovery/recovery_fixture.h"
 #include "tests/support/test_support.h"
 
@@ -615,4 +616,43 @@ TEST(OpenWithDesktop, ExitStatusOfTheOpenerTellsWhatHappened) {
   EXPECT_NE(error, 0);
   ::setenv("PATH", oldPath.c_str(), 1);
   fs::remove_all(bin);
+}
+
+// Bad sectors inside a file's 16 MiB chunks: every readable byte is written
+// at its place, the bad sectors become zeros, and the file counts as
+// recovered "with N unreadable bytes" instead of ending at the first failure.
+TEST_F(RecoveryTest, BadSectorsBecomeZerosAndTheRestOfTheFileIsWritten) {
+  const uint64_t size = 20 * MiB;
+  std::vector<uint8_t> disk = Pattern(size, 21);
+  auto device = std::make_shared<CMemoryDevice>(disk);
+  device->SetCompleteAtOnce(true);
+  device->AddBadRange(1 * MiB, 512);
+  device->AddBadRange(18 * MiB + 512, 512);
+  auto volume = std::make_unique<CVolume>(VolumeImage);
+  volume->Size = size;
+  volume->TotalSectors = size / 512;
+  volume->AttachDevice(device);
+  volume->State = StateReady;
+  CFoundObject file = MakeFile(volume.get(), "video.bin", 0, size);
+
+  CRecovery recovery;
+  recovery.BuildList({&file});
+  CSettings::SetText(theApp().Settings.DestinationFolder, 4096, dest + "/out");
+  LogMark mark;
+  ASSERT_TRUE(recovery.Start());
+  recovery.Wait();
+  EXPECT_EQ(recovery.RecoveredCount(), 1);
+  auto outcomes = recovery.Outcomes();
+  ASSERT_EQ(outcomes.size(), 1u);
+  EXPECT_EQ(outcomes[0].Result, RecoveryOutcome::Recovered);
+  EXPECT_EQ(outcomes[0].UnreadableBytes, 1024u);
+  EXPECT_EQ(outcomes[0].Reason, "recovered with 1024 unreadable bytes");
+  EXPECT_TRUE(mark.Has("recovered with 1024 unreadable bytes"));
+
+  std::vector<uint8_t> expected = disk;
+  std::fill_n(expected.begin() + static_cast<long>(1 * MiB), 512, 0);
+  std::fill_n(expected.begin() + static_cast<long>(18 * MiB + 512), 512, 0);
+  auto written = recovery.WrittenFiles();
+  ASSERT_EQ(written.size(), 1u);
+  EXPECT_TRUE(qmtest::ReadFileBytes(written[0]) == expected);
 }

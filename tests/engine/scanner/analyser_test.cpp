@@ -177,20 +177,23 @@ TEST(ScannerBlocks, MatchInALaterBlockHasItsVolumeOffset) {
   EXPECT_EQ(offsets, (std::set<uint64_t>{20479ull * 512, 20974080ull}));
 }
 
-TEST(ScannerBlocks, UnreadableBlockIsSkippedAndCountedDone) {
+TEST(ScannerBlocks, UnreadableSectorsAreSkippedAndCountedDone) {
   TestTypes types;
   types.Add(940, "0='QMSIG'");
   std::vector<uint8_t> bytes(2 * SCAN_BLOCK_BYTES + 4096, 0);
-  Put(bytes, 100 * 512, "QMSIG");                     // in the unreadable block
-  Put(bytes, SCAN_BLOCK_BYTES + 512, "QMSIG");        // in the next one
+  Put(bytes, 100 * 512, "QMSIG");                     // in the unreadable sectors
+  Put(bytes, 200 * 512, "QMSIG");                     // readable, in the same block
+  Put(bytes, SCAN_BLOCK_BYTES + 512, "QMSIG");        // in the next block
   MemoryScan scan(bytes);
-  scan.device->AddBadRange(0, 512);
+  scan.device->AddBadRange(96 * 512, 8 * 512);
   CAnalyser analyser(scan.volume.get());
   scan.Run(analyser, types.db);
-  ASSERT_EQ(scan.found.size(), 1u);
-  EXPECT_EQ(scan.found[0].offset, uint64_t(SCAN_BLOCK_BYTES) + 512);
+  std::set<uint64_t> offsets;
+  for (const auto& f : scan.found) offsets.insert(f.offset);
+  EXPECT_EQ(offsets, (std::set<uint64_t>{200 * 512, uint64_t(SCAN_BLOCK_BYTES) + 512}));
+  EXPECT_EQ(analyser.UnreadableSectors.load(), 8u);
   EXPECT_EQ(scan.volume->Position(), 2u * SCAN_BLOCK_SECTORS + 8);
-  EXPECT_TRUE(LogHas("CAnalyser.Analyse_Cycle.ReadSectors: 0"));
+  EXPECT_TRUE(LogHas("Sector scan: 8 unreadable sector(s) from sector 0"));
 }
 
 TEST(ScannerMatching, SwitchedOffTypeAndTwoTypesOnOneSector) {
@@ -463,4 +466,53 @@ TEST(ScannerShipped, RealFilesOverRandomBytesAreFoundAtTheirOffsets) {
     }
     EXPECT_TRUE(found) << p.name << " at " << p.offset;
   }
+}
+
+// One bad sector inside a 10 MiB block costs that sector: the files in the
+// readable sectors around it are all found, and the scan counts sectors.
+TEST(ScannerBadSectors, BadSectorsInsideABlockCostOnlyThemselves) {
+  TestTypes types;
+  types.Add(40, "0='QMSIG'");
+  std::vector<uint8_t> bytes(12 << 20, 0);
+  for (uint64_t s : {10u, 5000u, 20000u, 21000u, 22000u}) Put(bytes, s * 512, "QMSIG");
+  MemoryScan scan(bytes);
+  scan.device->AddBadRange(4999 * 512, 512);
+  scan.device->AddBadRange(20001 * 512, 512);
+  scan.device->AddBadRange(21000 * 512, 512);  // this file's first sector is lost
+  CAnalyser analyser(scan.volume.get());
+  scan.Run(analyser, types.db);
+  std::set<uint64_t> offsets;
+  for (const auto& f : scan.found) offsets.insert(f.offset);
+  EXPECT_EQ(offsets, (std::set<uint64_t>{10 * 512, 5000 * 512, 20000 * 512, 22000 * 512}));
+  EXPECT_EQ(analyser.UnreadableSectors.load(), 3u);
+}
+
+// A drive that stalls on every read, or vanishes mid-scan, ends the scan
+// at once with a log line: no block after it is waited for.
+TEST(ScannerBadSectors, StalledOrVanishedDriveEndsTheScan) {
+  TestTypes types;
+  types.Add(40, "0='QMSIG'");
+  std::vector<uint8_t> bytes(30 << 20, 0);
+  Put(bytes, 100 * 512, "QMSIG");
+  Put(bytes, 25000 * 512, "QMSIG");
+  theApp().Settings.RetryCount = 1;
+  {
+    MemoryScan scan(bytes);
+    scan.device->SetEveryReadHangs(true);
+    CAnalyser analyser(scan.volume.get());
+    scan.Run(analyser, types.db);
+    EXPECT_TRUE(scan.found.empty());
+    EXPECT_EQ(scan.device->Reads().size(), 1u);
+    EXPECT_TRUE(LogHas("the drive does not answer"));
+  }
+  {
+    MemoryScan scan(bytes);
+    scan.device->VanishAfter(1);
+    CAnalyser analyser(scan.volume.get());
+    scan.Run(analyser, types.db);
+    ASSERT_EQ(scan.found.size(), 1u);
+    EXPECT_EQ(scan.found[0].offset, 100u * 512);
+    EXPECT_EQ(scan.device->Reads().size(), 2u);
+  }
+  theApp().Settings.RetryCount = 3;
 }

@@ -421,4 +421,55 @@ TEST_F(SignatureDatabase, DamagedSignatureFilesAreReadSafely) {
   }
 }
 
+// One signature of 5,000 conditions (each would hold on a zero sector): the
+// import leaves it out whole and keeps the well-formed one after it, and the
+// matcher never tests such a signature, however the type got into the
+// database.
+TEST_F(SignatureDatabase, OversizedSignaturesAreNeitherImportedNorTested) {
+  CSignature huge;
+  CSignatureCondition zero;
+  zero.Kind = SIGCOND_BYTE;
+  zero.Offset = -1;
+  zero.Data = {0};
+  huge.Conditions.assign(5000, zero);
+  CFileType t;
+  t.Id = 78;
+  t.Signatures.push_back(huge);
+  t.Signatures.push_back(*CompileSignatureText("0='CD'"));
+  auto parsed = CFileSignatureDatabase::UnpackType(CFileSignatureDatabase::PackType(t));
+  ASSERT_NE(parsed, nullptr);
+  ASSERT_EQ(parsed->Signatures.size(), 1u);
+  EXPECT_EQ(parsed->Signatures[0].Conditions.size(), 1u);
+
+  CSignature wide;  // a repeat that reaches past the sector
+  zero.Offset = 0;
+  zero.Repeat = 600;
+  wide.Conditions.push_back(zero);
+  EXPECT_FALSE(SignatureWithinBounds(huge));
+  EXPECT_FALSE(SignatureWithinBounds(wide));
+  huge.Conditions.resize(SIG_MAX_CONDITIONS);
+  EXPECT_TRUE(SignatureWithinBounds(huge));
+
+  CFileSignatureDatabase db;
+  CFileType direct;
+  direct.Id = 79;
+  direct.Signatures.push_back(t.Signatures[0]);
+  db.AddTypeForTest(direct);
+  uint8_t sector[512] = {};
+  std::vector<const CFileType*> matches;
+  db.MatchSector(sector, matches);
+  EXPECT_TRUE(matches.empty());
+}
+
 }  // namespace
+
+// Found by the signature-file fuzz target: a pattern/mask condition of
+// length 0 with no data (a null copy under the sanitizers).
+TEST(SignatureFileRegression, EmptyMaskedConditionIsReadSafely) {
+  auto image = qmtest::ReadFileBytes(qmtest::SourcePath("tests/data/fuzz/signature_file-empty-mask.filesig"));
+  ASSERT_FALSE(image.empty());
+  auto type = CFileSignatureDatabase::UnpackType(image);
+  ASSERT_NE(type, nullptr);
+  uint8_t sector[512] = {};
+  CFileSignatureDatabase::MatchSector(*type, sector, 512);
+}

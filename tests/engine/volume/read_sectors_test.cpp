@@ -184,3 +184,62 @@ TEST_F(ReadSectorsTest, HostileCountsAndPositionsAreRefused) {
 }
 
 }  // namespace
+
+// A read of many sectors that fails is read again in halves down to single
+// sectors: only the bad sectors are lost (zeros, counted), everything around
+// them arrives, and a healthy range costs exactly one read.
+TEST_F(ReadSectorsTest, SalvagingReadLosesOnlyTheBadSectors) {
+  const std::vector<uint8_t> source = device->Data();
+  std::vector<uint8_t> buffer(2048 * 512, 0xAB);
+  SalvagedRead healthy = volume->ReadSectorsSalvaging(buffer.data(), 0, 2048);
+  EXPECT_EQ(healthy.Sectors, 2048u);
+  EXPECT_EQ(healthy.Unreadable, 0u);
+  EXPECT_FALSE(healthy.DeviceLost);
+  EXPECT_EQ(device->Reads().size(), 1u);
+
+  device->AddBadRange(7 * 512, 512);
+  device->AddBadRange(1500 * 512, 1024);  // two sectors in a row
+  std::fill(buffer.begin(), buffer.end(), 0xAB);
+  SalvagedRead got = volume->ReadSectorsSalvaging(buffer.data(), 0, 2048);
+  EXPECT_EQ(got.Sectors, 2048u);
+  EXPECT_EQ(got.Unreadable, 3u);
+  EXPECT_FALSE(got.DeviceLost);
+  for (uint64_t s = 0; s < 2048; ++s) {
+    const bool bad = s == 7 || s == 1500 || s == 1501;
+    const uint8_t* at = buffer.data() + s * 512;
+    if (bad) {
+      EXPECT_TRUE(std::all_of(at, at + 512, [](uint8_t b) { return b == 0; })) << s;
+    } else {
+      ASSERT_EQ(std::memcmp(at, source.data() + s * 512, 512), 0) << s;
+    }
+  }
+  // The splitting is logarithmic, not a read per sector.
+  EXPECT_LT(device->Reads().size(), 200u);
+
+  // At the end of the device the range is cut, not counted as unreadable.
+  std::vector<uint8_t> tail(16 * 512);
+  SalvagedRead end = volume->ReadSectorsSalvaging(tail.data(), (4 << 20) / 512 - 4, 16);
+  EXPECT_EQ(end.Sectors, 4u);
+  EXPECT_EQ(end.Unreadable, 0u);
+}
+
+// A drive that stalls on every read, and one that vanishes: the salvaging
+// read gives up at once instead of splitting, so no operation waits out the
+// time-outs of every sector.
+TEST_F(ReadSectorsTest, SalvagingReadStopsOnAStalledOrVanishedDrive) {
+  theApp().Settings.RetryCount = 1;
+  std::vector<uint8_t> buffer(1024 * 512);
+  device->SetEveryReadHangs(true);
+  SalvagedRead stalled = volume->ReadSectorsSalvaging(buffer.data(), 0, 1024);
+  EXPECT_TRUE(stalled.DeviceLost);
+  EXPECT_EQ(stalled.Unreadable, 1024u);
+  EXPECT_EQ(device->Reads().size(), 1u);
+  EXPECT_LE(device->WaitTimeouts().size(), 2u);
+  EXPECT_GE(CountContaining("read timeout"), 1u);
+
+  device->SetEveryReadHangs(false);
+  device->VanishAfter(0);
+  SalvagedRead gone = volume->ReadSectorsSalvaging(buffer.data(), 0, 1024);
+  EXPECT_TRUE(gone.DeviceLost);
+  EXPECT_EQ(device->Reads().size(), 2u);
+}
