@@ -6,7 +6,6 @@
 
 #include "engine/filesystems/file_system.h"
 #include "engine/filesystems/little_endian.h"
-#include "engine/partition/partition_table.h"
 #include "engine/volume/volume.h"
 #include "services/log.h"
 
