@@ -82,6 +82,7 @@ nlohmann::json FoundObjectToJson(const CFoundObjectTree& catalog, const CFoundOb
   j["folder"] = object.IsFolder();
   j["lost"] = (object.Flags & FOF_SIGNATURE) != 0;
   j["possibly_incomplete"] = (object.Flags & FOF_CUT) != 0;
+  j["encrypted"] = (object.Flags & FOF_ENCRYPTED) != 0;
   j["offset"] = object.StartOffset;
   j["type"] = TypeColumn(catalog, object);
   j["type_id"] = object.FileType;
@@ -115,6 +116,7 @@ std::string FoundObjectTableHeader() {
 std::string FoundObjectTableRow(const CFoundObjectTree& catalog, const CFoundObject& object) {
   std::string name = object.Name;
   if (object.IsDeleted()) name += " (deleted)";
+  if (object.Flags & FOF_ENCRYPTED) name += " (encrypted)";
   // Names may be long; the columns after them simply move right.
   std::string row = name;
   if (row.size() < 40) row.append(40 - row.size(), ' ');

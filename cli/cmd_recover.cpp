@@ -167,7 +167,7 @@ int RunRecover(const std::vector<std::string>& args) {
   if (!SelectWorkVolumes(volume, line, parts)) return EXIT_USAGE;
 
   const auto started = std::chrono::steady_clock::now();
-  int recovered = 0, live = 0, deleted = 0, lost = 0, cut = 0;
+  int recovered = 0, live = 0, deleted = 0, lost = 0, cut = 0, encrypted = 0;
   uint64_t bytes = 0;
   size_t selected = 0;
   std::map<std::string, int> skipped;
@@ -191,7 +191,11 @@ int RunRecover(const std::vector<std::string>& args) {
     recovery.SizeDialog = nullptr;
 
     for (const RecoveryOutcome& o : recovery.Outcomes()) {
-      if (o.Result == RecoveryOutcome::Recovered) {
+      if (o.Result == RecoveryOutcome::Recovered && o.Object && (o.Object->Flags & FOF_ENCRYPTED)) {
+        // Not a success: the bytes written are still encrypted.
+        ++encrypted;
+        bytes += o.Bytes;
+      } else if (o.Result == RecoveryOutcome::Recovered) {
         ++recovered;
         bytes += o.Bytes;
         if (o.Object && (o.Object->Flags & FOF_CUT)) ++cut;
@@ -220,6 +224,10 @@ int RunRecover(const std::vector<std::string>& args) {
 
   std::printf("Recovered %d file(s) (%d live, %d deleted, %d lost), %s, into %s in %.1f seconds.\n", recovered,
               live, deleted, lost, HumanBytes(bytes).c_str(), destination.c_str(), seconds);
+  if (encrypted)
+    std::printf("%d encrypted file(s) NOT decrypted: saved as their encrypted bytes under names ending in \"%s\"; "
+                "they can only be read with their owner's key.\n",
+                encrypted, kEncryptedSuffix);
   if (cut)
     std::printf("%d lost file(s) possibly incomplete: cut where their content turns into another file's.\n", cut);
   if (selected == 0) std::printf("No file matched the selection.\n");
