@@ -489,7 +489,24 @@ void CFileSystem_NTFS::BuildCompressedRuns(const MftRecord& record, uint64_t& re
   const uint64_t spc = sectorsPerCluster_;
   const uint64_t unitClusters = uint64_t{1} << record.CompressionUnitShift;
   const uint64_t unitSectors = unitClusters * spc;
+  uint64_t mappedEnd = 0;  // the first virtual cluster after every run
+  for (const MftRun& r : record.Runs) mappedEnd = std::max(mappedEnd, r.LastVcn + 1);
   for (uint64_t first = 0; remaining > 0; first += unitClusters) {
+    // Past the last run, and across whole units of one sparse run, the data
+    // are zeros: one run for all of them, however large the stream claims
+    // to be.
+    if (first >= mappedEnd) {
+      append(FoundObjectRun::Source::Zeros, 0, remaining);
+      break;
+    }
+    const VcnMapping head = record.MapVcnEx(first);
+    if (head.Found && head.Sparse && head.ClustersLeft >= unitClusters) {
+      const uint64_t units = head.ClustersLeft / unitClusters;
+      const uint64_t sectors = remaining / unitSectors < units ? remaining : units * unitSectors;
+      append(FoundObjectRun::Source::Zeros, 0, sectors);
+      first += (units - 1) * unitClusters;
+      continue;
+    }
     std::vector<std::pair<uint64_t, uint64_t>> pieces;
     uint64_t allocated = 0;
     for (uint64_t vcn = first; vcn < first + unitClusters;) {

@@ -724,3 +724,22 @@ TEST(NtfsCrafted, EncryptedFilesAreMarkedAndTheVolumeNameIsRead) {
   EXPECT_EQ(p.volume->Label, "Archive Ä");
   EXPECT_EQ(p.fs->VolumeLabel(), "Archive Ä");
 }
+
+TEST(NtfsCrafted, HugeCompressedStreamOfHolesIsFewRunsOfZeros) {
+  Image img;
+  // A stream claiming 2^50 bytes: one sparse run of a million clusters, then
+  // nothing mapped at all.
+  auto attribute = Compressed(NonResident(0x80, Runs({{1 << 20, -1}}), 0));
+  Put64(attribute, 0x30, uint64_t{1} << 50);
+  img.Write(20, Record(20, 1, {FileName(5, "holes", 1), attribute}));
+  Parsed p = Parse(img.Finish());
+  CFoundObject object;
+  object.ObjectID = 20;
+  object.Size = uint64_t{1} << 50;
+  object.Volume = p.volume.get();
+  std::vector<FoundObjectRun> runs;
+  p.fs->GetRuns(object, runs);
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(runs[0].Kind, FoundObjectRun::Source::Zeros);
+  EXPECT_EQ(runs[0].SectorCount, (uint64_t{1} << 50) / 512);
+}
