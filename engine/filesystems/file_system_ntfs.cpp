@@ -22,6 +22,8 @@ constexpr uint32_t kMaxDamageLines = 50;
 // The volume record, and the longest name it may carry.
 constexpr uint64_t kVolumeRecord = 3;
 constexpr uint64_t kMaxLabelChars = 128;
+// The largest compression unit decoded (writers use 64 KiB).
+constexpr uint64_t kMaxCompressionUnitBytes = 4u << 20;
 // Records examined after one found by the sector scan.
 constexpr int kFoundRecordsExamined = 10;
 
@@ -489,6 +491,18 @@ void CFileSystem_NTFS::BuildCompressedRuns(const MftRecord& record, uint64_t& re
   const uint64_t spc = sectorsPerCluster_;
   const uint64_t unitClusters = uint64_t{1} << record.CompressionUnitShift;
   const uint64_t unitSectors = unitClusters * spc;
+  if (unitSectors * 512 > kMaxCompressionUnitBytes) {
+    // No writer makes such units; decoding one would take unbounded memory.
+    // One undecodable run: reading the file fails instead of giving its raw
+    // compressed bytes.
+    theLog().AddError("CFileSystem_NTFS: compression unit too large to decode.");
+    FoundObjectRun run;
+    run.Kind = FoundObjectRun::Source::Compressed;
+    run.SectorCount = remaining;
+    remaining = 0;
+    runs.push_back(std::move(run));
+    return;
+  }
   uint64_t mappedEnd = 0;  // the first virtual cluster after every run
   for (const MftRun& r : record.Runs) mappedEnd = std::max(mappedEnd, r.LastVcn + 1);
   for (uint64_t first = 0; remaining > 0; first += unitClusters) {
