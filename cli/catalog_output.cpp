@@ -98,6 +98,7 @@ nlohmann::json FoundObjectJson::operator()(const CFoundObject& object) const {
   j["folder"] = object.IsFolder();
   j["lost"] = (object.Flags & FOF_SIGNATURE) != 0;
   j["possibly_incomplete"] = (object.Flags & FOF_CUT) != 0;
+  j["encrypted"] = (object.Flags & FOF_ENCRYPTED) != 0;
   j["offset"] = object.StartOffset;
   j["type"] = catalog_.GetTypeName(&object);
   j["type_id"] = object.FileType;
@@ -149,6 +150,7 @@ std::string FoundObjectTable::Row(const CFoundObject& object) const {
     if (width_ != 0) name = FitWidth(name, kNameWidth - 10);
     name += " (deleted)";
   }
+  if (object.Flags & FOF_ENCRYPTED) name += " (encrypted)";
   return Line(name, FormatSizeColumn(object), TerminalSafe(catalog_.GetTypeName(&object)),
               FileTimeToShort(object.ModificationTime), TerminalSafe(catalog_.GetFullPath(&object)));
 }

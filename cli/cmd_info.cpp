@@ -16,6 +16,7 @@
 #include "engine/filesystems/file_system.h"
 #include "engine/filesystems/file_system_exfat.h"
 #include "engine/filesystems/file_system_fat.h"
+#include "engine/filesystems/file_system_ntfs.h"
 #include "engine/volume/volume.h"
 #include "services/format.h"
 
@@ -39,6 +40,7 @@ void ShowInfo(CVolume* volume, const std::string& source, const SourcePart& part
   const uint32_t bytesPerSector = known ? static_cast<uint32_t>(boot[0x0B] | (boot[0x0C] << 8)) : volume->BytesPerSector;
   std::string label = volume->Label;
   if (label.empty() && id == EXFAT_FILE_SYSTEM_ID) label = CFileSystem_exFAT::ReadVolumeLabel(*volume);
+  else if (label.empty() && id == 7) label = CFileSystem_NTFS::ReadVolumeLabel(*volume);
   else if (label.empty() && id != 7 && id != 0) label = CFileSystem_FAT::BootSectorLabel(boot, id);
   const std::string name = id == 0 ? "none (read as a partition table)" : CFileSystem::NameOf(id);
   const std::string serial = SerialText(id, volume->SerialNumber);

@@ -95,7 +95,8 @@ private:
     for (const CFoundObject* o : children) {
       if (!Listable(volume_, o) || !Shown(o)) continue;
       const std::string indent(static_cast<size_t>(depth) * 2, ' ');
-      const std::string mark = o->IsDeleted() ? "  [deleted]" : "";
+      std::string mark = o->IsDeleted() ? "  [deleted]" : "";
+      if (o->Flags & FOF_ENCRYPTED) mark += "  [encrypted: recovered as its encrypted bytes]";
       const std::string when = FileTimeToShort(o->ModificationTime);
       const std::string name = TerminalSafe(o->Name);
       if (!deletedOnly_ || o->IsDeleted()) ++(o->IsFolder() ? folders : files);

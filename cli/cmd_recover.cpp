@@ -139,6 +139,8 @@ struct Summary {
   int recovered = 0, live = 0, deleted = 0, lost = 0;
   // Lost files cut where their structure broke off into another file.
   int lostCut = 0;
+  // Encrypted files, written as their encrypted bytes: not a success.
+  int encrypted = 0;
   uint64_t recoveredBytes = 0, writtenBytes = 0;
   size_t selected = 0, reached = 0;
   std::map<std::string, int> skipped;
@@ -163,7 +165,9 @@ void Summary::Add(CVolume& volume, const std::string& title, const Selection& se
   for (const RecoveryOutcome& o : outcomes) {
     writtenBytes += o.Bytes;
     if (o.NameTaken && !o.Path.empty()) renamed.push_back(pathOf(o.Object) + " -> " + TerminalSafe(o.Path));
-    if (o.Result == RecoveryOutcome::Recovered) {
+    if (o.Result == RecoveryOutcome::Recovered && o.Object && (o.Object->Flags & FOF_ENCRYPTED)) {
+      ++encrypted;
+    } else if (o.Result == RecoveryOutcome::Recovered) {
       ++recovered;
       recoveredBytes += o.Bytes;
       if (o.Object && (o.Object->Flags & FOF_CUT)) ++lostCut;
@@ -205,6 +209,10 @@ void PrintSome(const char* heading, const std::vector<std::string>& lines) {
 void Summary::Print(const std::string& destination, double seconds) const {
   std::printf("Recovered %d file(s) (%d live, %d deleted, %d lost), %s, into %s in %.1f seconds.\n", recovered, live,
               deleted, lost, HumanBytes(recoveredBytes).c_str(), TerminalSafe(destination).c_str(), seconds);
+  if (encrypted)
+    std::printf("%d encrypted file(s) NOT decrypted: saved as their encrypted bytes under names ending in \"%s\"; "
+                "they can only be read with their owner's key.\n",
+                encrypted, kEncryptedSuffix);
   if (lostCut)
     std::printf("%d lost file(s) possibly incomplete: cut where their content turns into another file's.\n", lostCut);
   if (reached < selected || !cut.empty()) {

@@ -6,10 +6,12 @@
 
 #include "engine/catalog/found_object_tree.h"
 #include "engine/filesystems/file_system.h"
+#include "engine/filesystems/lznt1.h"
 #include "engine/scanner/file_signature_database.h"
 #include "engine/volume/local_computer.h"
 #include "engine/volume/volume.h"
 #include "services/format.h"
+#include "services/log.h"
 #include "services/strings.h"
 
 namespace {
@@ -124,12 +126,36 @@ CFoundObjectReader::CFoundObjectReader(const CFoundObject& record, std::vector<F
 
 namespace {
 
+// Reads and decodes one compression unit into `unit`; false when its
+// sectors cannot be read or its compressed bytes do not hold together.
+bool DecodeUnit(CVolume* volume, const CompressedUnit& source, std::vector<uint8_t>& unit) {
+  unit.assign(source.UnitBytes, 0);
+  if (!volume) return false;
+  std::vector<uint8_t> packed;
+  for (const auto& [start, count] : source.Pieces) {
+    // The compressed bytes never exceed the unit they decode to.
+    if (count > (source.UnitBytes - packed.size()) / kSector) return false;
+    const size_t at = packed.size();
+    packed.resize(at + count * kSector);
+    if (volume->ReadSectors(packed.data() + at, start, count) < count * kSector) return false;
+  }
+  const lznt1::Result r = lznt1::Decompress(packed.data(), packed.size(), unit.data(), unit.size());
+  if (r.Damaged) {
+    theLog().AddError(qm::Format("Compressed data damaged in the unit at sector %I64d.",
+                                 source.Pieces.empty() ? 0 : source.Pieces.front().first));
+    return false;
+  }
+  return true;
+}
+
 // Reads `sectors` sectors of one run at `index` sectors into it; returns the
 // bytes delivered (at most sectors * 512).
 uint64_t ReadFromRun(CVolume* volume, const FoundObjectRun& run, uint64_t index, uint64_t sectors, uint8_t* out,
                      uint64_t& unreadableBytes) {
   const uint64_t bytes = sectors * kSector;
   switch (run.Kind) {
+    case FoundObjectRun::Source::Compressed:
+      return 0;  // decoded by the reader, which keeps the unit
     case FoundObjectRun::Source::Zeros:
       std::memset(out, 0, bytes);
       return bytes;
@@ -181,8 +207,23 @@ uint32_t CFoundObjectReader::ReadNext(void* buffer, uint32_t bytes) {
 
   uint64_t delivered = 0;
   const uint64_t direct = std::min(take, whole);
-  if (direct > 0) delivered = ReadFromRun(Object.Volume, run, SectorsDone, direct, out, UnreadableBytes);
-  if (take > direct && delivered == direct * kSector) {
+  if (run.Kind == FoundObjectRun::Source::Compressed) {
+    // A unit that cannot be decoded is a failed read, never its raw bytes.
+    if (unitRun_ != CurrentRun) {
+      unitRun_ = -1;
+      if (run.Unit && DecodeUnit(Object.Volume, *run.Unit, unitData_)) unitRun_ = CurrentRun;
+    }
+    if (unitRun_ == CurrentRun) {
+      const uint64_t from = SectorsDone * kSector;
+      const uint64_t n = from < unitData_.size() ? std::min<uint64_t>(bytes, unitData_.size() - from) : 0;
+      const uint64_t available = std::min<uint64_t>(n, take * kSector);
+      std::memcpy(out, unitData_.data() + from, available);
+      delivered = available;
+    }
+  } else if (direct > 0) {
+    delivered = ReadFromRun(Object.Volume, run, SectorsDone, direct, out, UnreadableBytes);
+  }
+  if (run.Kind != FoundObjectRun::Source::Compressed && take > direct && delivered == direct * kSector) {
     // The last sector only partly fits: read it aside and hand out its head.
     uint8_t sector[kSector];
     const uint64_t got = ReadFromRun(Object.Volume, run, SectorsDone + direct, 1, sector, UnreadableBytes);

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 class CVolume;
@@ -31,6 +32,9 @@ constexpr uint16_t FOF_CUT = 0x0800;
 constexpr uint16_t FOF_SIGNATURE = 0x1000;
 constexpr uint16_t FOF_CONFIRMED = 0x2000;
 constexpr uint16_t FOF_FOUND_VOLUME = 0x4000;
+// Encrypted by its file system with its owner's key (NTFS EFS): its data can
+// only be had as the encrypted bytes.
+constexpr uint16_t FOF_ENCRYPTED = 0x8000;
 
 constexpr int64_t ROOT_ID = 0;
 constexpr int64_t LOST_FRAGMENTS_ID = -18;
@@ -90,12 +94,22 @@ struct CFoundObject {
 // A stretch of an object's data. Most runs are sectors of the volume; a
 // sparse stretch reads as zeros; data kept inside file-system metadata (NTFS
 // resident data) is carried inline.
+// One compression unit of a compressed stream: the volume sectors holding
+// its compressed bytes, in order, and the bytes it decodes to.
+struct CompressedUnit {
+  std::vector<std::pair<uint64_t, uint64_t>> Pieces;  // (start sector, sector count)
+  uint64_t UnitBytes = 0;
+};
+
 struct FoundObjectRun {
-  enum class Source : uint8_t { Volume, Zeros, Inline };
+  enum class Source : uint8_t { Volume, Zeros, Inline, Compressed };
   uint64_t StartSector = 0;   // sector number from the start of the volume
   uint64_t SectorCount = 0;
   Source Kind = Source::Volume;
   std::shared_ptr<const std::vector<uint8_t>> Inline;  // SectorCount * 512 bytes for Source::Inline
+  // Source::Compressed: decoded when read; SectorCount is the decoded sectors
+  // the object takes from it (the last unit may be cut by the object's end).
+  std::shared_ptr<const CompressedUnit> Unit;
 };
 
 // "Making a reader from a record": a copy of the record with its run list,
@@ -120,4 +134,9 @@ public:
   // Bytes handed out as zeros because their sectors could not be read (a
   // failed read is read again sector by sector, so the rest still comes).
   uint64_t UnreadableBytes = 0;
+
+private:
+  // The decoded unit of the compressed run `unitRun_`, kept while it is read.
+  std::vector<uint8_t> unitData_;
+  int32_t unitRun_ = -1;
 };

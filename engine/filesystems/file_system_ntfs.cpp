@@ -9,6 +9,7 @@
 #include "services/format.h"
 #include "services/log.h"
 #include "services/strings.h"
+#include "services/text.h"
 
 using namespace ntfs;
 
@@ -18,6 +19,11 @@ namespace {
 constexpr uint64_t kWindowSectors = 512;
 // Log lines about damaged structures written per parser at most.
 constexpr uint32_t kMaxDamageLines = 50;
+// The volume record, and the longest name it may carry.
+constexpr uint64_t kVolumeRecord = 3;
+constexpr uint64_t kMaxLabelChars = 128;
+// The largest compression unit decoded (writers use 64 KiB).
+constexpr uint64_t kMaxCompressionUnitBytes = 4u << 20;
 // Records examined after one found by the sector scan.
 constexpr int kFoundRecordsExamined = 10;
 
@@ -275,6 +281,32 @@ void CFileSystem_NTFS::ReportRecord(CFoundObject& object, MftRecord& record) {
   Volume->AddFileSystemObject(object);
 }
 
+std::string CFileSystem_NTFS::VolumeLabel() {
+  std::vector<uint8_t> buffer(RecordSize);
+  MftRecord record(this);
+  if (RecordCount <= kVolumeRecord || !ReadRecord(kVolumeRecord, buffer.data()) ||
+      !record.Load(buffer.data(), buffer.size()))
+    return {};
+  const int32_t a = record.FindAttribute(ntfs::kAttrVolumeName);
+  // The name is resident; FindAttribute checked that its header fits.
+  if (a < 0 || record.Record[a + 8] != 0) return {};
+  const uint8_t* h = &record.Record[a];
+  const uint64_t length = ntfs::Le32(h + 0x10), at = ntfs::Le16(h + 0x14);
+  const uint64_t attributeLength = ntfs::Le32(h + 4);
+  if (at > attributeLength || length > attributeLength - at || length > 2 * kMaxLabelChars) return {};
+  return qm::Utf16LeBytesToUtf8(h + at, static_cast<size_t>(length / 2));
+}
+
+std::string CFileSystem_NTFS::ReadVolumeLabel(CVolume& volume) {
+  try {
+    CFileSystem_NTFS fs(&volume);
+    if (!volume.OpenDrive() || !fs.ReadBootSector() || !fs.LoadMFT()) return {};
+    return fs.VolumeLabel();
+  } catch (...) {
+    return {};
+  }
+}
+
 int CFileSystem_NTFS::Analyse() {
   try {
     if (!Volume || !Volume->OpenDrive() || !ReadBootSector() || !LoadMFT()) {
@@ -282,6 +314,7 @@ int CFileSystem_NTFS::Analyse() {
       return 0;
     }
     LoadClustersBitmap();
+    if (Volume->Label.empty()) Volume->Label = VolumeLabel();
     theLog().AddMessage(GetString(178));
     Volume->EndPosition(RecordCount - 1);
     std::vector<uint8_t> buffer(RecordSize);
@@ -428,6 +461,10 @@ void CFileSystem_NTFS::BuildRuns(MftRecord& record, uint64_t objectSize, std::ve
     }
     append(kind, start, count);
   };
+  if (record.Compressed()) {
+    BuildCompressedRuns(record, remaining, runs, append);
+    return;
+  }
   for (const MftRun& r : record.Runs) {
     if (remaining == 0) break;
     if (r.LastVcn < nextVcn) continue;
@@ -443,6 +480,81 @@ void CFileSystem_NTFS::BuildRuns(MftRecord& record, uint64_t objectSize, std::ve
           clusters * spc);
     }
     nextVcn = r.LastVcn + 1;
+  }
+}
+
+template <typename Append>
+void CFileSystem_NTFS::BuildCompressedRuns(const MftRecord& record, uint64_t& remaining, std::vector<FoundObjectRun>& runs,
+                                           Append& append) const {
+  // Each unit is stored one of three ways: all its clusters allocated (kept
+  // as it is), none (zeros), or its first clusters holding LZNT1 data.
+  const uint64_t spc = sectorsPerCluster_;
+  const uint64_t unitClusters = uint64_t{1} << record.CompressionUnitShift;
+  const uint64_t unitSectors = unitClusters * spc;
+  if (unitSectors * 512 > kMaxCompressionUnitBytes) {
+    // No writer makes such units; decoding one would take unbounded memory.
+    // One undecodable run: reading the file fails instead of giving its raw
+    // compressed bytes.
+    theLog().AddError("CFileSystem_NTFS: compression unit too large to decode.");
+    FoundObjectRun run;
+    run.Kind = FoundObjectRun::Source::Compressed;
+    run.SectorCount = remaining;
+    remaining = 0;
+    runs.push_back(std::move(run));
+    return;
+  }
+  uint64_t mappedEnd = 0;  // the first virtual cluster after every run
+  for (const MftRun& r : record.Runs) mappedEnd = std::max(mappedEnd, r.LastVcn + 1);
+  for (uint64_t first = 0; remaining > 0; first += unitClusters) {
+    // Past the last run, and across whole units of one sparse run, the data
+    // are zeros: one run for all of them, however large the stream claims
+    // to be.
+    if (first >= mappedEnd) {
+      append(FoundObjectRun::Source::Zeros, 0, remaining);
+      break;
+    }
+    const VcnMapping head = record.MapVcnEx(first);
+    if (head.Found && head.Sparse && head.ClustersLeft >= unitClusters) {
+      const uint64_t units = head.ClustersLeft / unitClusters;
+      const uint64_t sectors = remaining / unitSectors < units ? remaining : units * unitSectors;
+      append(FoundObjectRun::Source::Zeros, 0, sectors);
+      first += (units - 1) * unitClusters;
+      continue;
+    }
+    std::vector<std::pair<uint64_t, uint64_t>> pieces;
+    uint64_t allocated = 0;
+    for (uint64_t vcn = first; vcn < first + unitClusters;) {
+      const VcnMapping m = record.MapVcnEx(vcn);
+      const uint64_t n = std::min<uint64_t>(std::max<uint64_t>(m.ClustersLeft, 1), first + unitClusters - vcn);
+      if (m.Found && !m.Sparse && m.Cluster >= 0) {
+        const uint64_t sector = static_cast<uint64_t>(m.Cluster) * spc;
+        if (!pieces.empty() && pieces.back().first + pieces.back().second == sector) pieces.back().second += n * spc;
+        else pieces.emplace_back(sector, n * spc);
+        allocated += n;
+      }
+      vcn += n;
+    }
+    const uint64_t take = std::min(unitSectors, remaining);
+    if (allocated == unitClusters) {
+      uint64_t left = take;
+      for (const auto& [start, count] : pieces) {
+        const uint64_t n = std::min(count, left);
+        append(FoundObjectRun::Source::Volume, start, n);
+        left -= n;
+      }
+    } else if (allocated == 0) {
+      append(FoundObjectRun::Source::Zeros, 0, take);
+    } else {
+      auto unit = std::make_shared<CompressedUnit>();
+      unit->Pieces = std::move(pieces);
+      unit->UnitBytes = unitSectors * 512;
+      FoundObjectRun run;
+      run.Kind = FoundObjectRun::Source::Compressed;
+      run.SectorCount = take;
+      run.Unit = std::move(unit);
+      remaining -= take;
+      runs.push_back(std::move(run));
+    }
   }
 }
 

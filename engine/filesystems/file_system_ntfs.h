@@ -29,6 +29,12 @@ public:
   // hands it to the catalog.
   virtual void ParseRecord(const uint8_t* record);
 
+  // The volume's name from the $VOLUME_NAME of its volume record; empty
+  // when it has none or it does not hold together. Needs the MFT loaded.
+  std::string VolumeLabel();
+  // The same for a volume not analysed (opens its MFT on its own).
+  static std::string ReadVolumeLabel(CVolume& volume);
+
   // Reads and checks the boot-sector fields and the cluster geometry; sets
   // the volume's geometry and serial number. False when they make no sense.
   bool ReadBootSector();
@@ -62,6 +68,10 @@ private:
   // read gives no evidence against the reference.
   bool ParentStillHolds(uint64_t reference);
   void BuildRuns(MftRecord& record, uint64_t objectSize, std::vector<FoundObjectRun>& runs) const;
+  // The runs of a compressed stream, one compression unit after another.
+  template <typename Append>
+  void BuildCompressedRuns(const MftRecord& record, uint64_t& remaining, std::vector<FoundObjectRun>& runs,
+                           Append& append) const;
 
   std::recursive_mutex mutex_;
   uint32_t bytesPerCluster_ = 0;

@@ -29,6 +29,8 @@ bool MftRecord::Load(const uint8_t* data, size_t size) {
   LoadedExtensions.clear();
   DataSize = 0;
   InitializedSize = 0;
+  CompressionUnitShift = 0;
+  DataEncrypted = false;
   NonResident = 0;
   ResidentDataPosition = -1;
   DataAttributeCount = 0;
@@ -166,9 +168,23 @@ const uint8_t* MftRecord::ResidentData() const {
   return Record.data() + ResidentDataPosition;
 }
 
+void MftRecord::TakeSizes(const uint8_t* a) {
+  DataSize = Le64(a + 0x30);
+  InitializedSize = std::min(DataSize, Le64(a + 0x38));
+  CompressionUnitShift = 0;
+  // A compressed stream names its unit as a power of two of clusters; a
+  // shift without the flag, or the flag without a shift, is no compression.
+  if (Le16(a + 0x0C) & kAttrFlagCompressed) {
+    const uint8_t shift = a[0x22];
+    if (shift > 0 && shift <= kMaxCompressionUnitShift) CompressionUnitShift = shift;
+    else if (shift != 0) damaged_ = true;
+  }
+}
+
 void MftRecord::TakeDataAttribute(int32_t offset) {
   const uint8_t* a = &Record[offset];
   HasData = true;
+  DataEncrypted = (Le16(a + 0x0C) & kAttrFlagEncrypted) != 0;
   if (a[8] == 0) {
     uint32_t at = 0, length = 0;
     ResidentContent(offset, at, length);
@@ -180,10 +196,7 @@ void MftRecord::TakeDataAttribute(int32_t offset) {
   }
   NonResident = 1;
   // Only the extent that starts at virtual cluster 0 carries the sizes.
-  if (Le64(a + 0x10) == 0) {
-    DataSize = Le64(a + 0x30);
-    InitializedSize = std::min(DataSize, Le64(a + 0x38));
-  }
+  if (Le64(a + 0x10) == 0) TakeSizes(a);
   if (!DecodeRuns(offset, Runs)) damaged_ = true;
   std::sort(Runs.begin(), Runs.end(), [](const MftRun& x, const MftRun& y) { return x.FirstVcn < y.FirstVcn; });
 }
@@ -305,6 +318,7 @@ bool MftRecord::FillObject(CFoundObject& object) {
       object.CreationTime = Le64(&Record[at]);
       object.ModificationTime = Le64(&Record[at + 8]);
       object.AccessTime = Le64(&Record[at + 0x18]);
+      if (length >= 0x24 && (Le32(&Record[at + 0x20]) & kFileAttributeEncrypted)) object.Flags |= FOF_ENCRYPTED;
     } else if (type == kAttrFileName) {
       if (!ResidentContent(a, at, length) || length < 0x42) continue;
       const uint8_t* c = &Record[at];
@@ -326,6 +340,7 @@ bool MftRecord::FillObject(CFoundObject& object) {
   }
   if (!haveFileName) object.Size = 0;
   if (HasData) object.Size = std::max(object.Size, DataSize);
+  if (HasData && DataEncrypted) object.Flags |= FOF_ENCRYPTED;
   return true;
 }
 
@@ -410,8 +425,7 @@ void MftRecord::LoadAttributeList() {
         if (!HasData && Le64(&extension.Record[d + 0x10]) == 0) {
           HasData = true;
           NonResident = 1;
-          DataSize = Le64(&extension.Record[d + 0x30]);
-          InitializedSize = std::min(DataSize, Le64(&extension.Record[d + 0x38]));
+          TakeSizes(&extension.Record[d]);
         }
         extension.DecodeRuns(d, more);
       }

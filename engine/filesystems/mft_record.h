@@ -23,8 +23,15 @@ constexpr uint32_t kFileSignature = 0x454C4946;  // "FILE"
 constexpr uint32_t kAttrStandardInformation = 0x10;
 constexpr uint32_t kAttrAttributeList = 0x20;
 constexpr uint32_t kAttrFileName = 0x30;
+constexpr uint32_t kAttrVolumeName = 0x60;
 constexpr uint32_t kAttrData = 0x80;
 constexpr uint32_t kAttrEnd = 0xFFFFFFFF;
+constexpr uint16_t kAttrFlagCompressed = 0x0001;
+constexpr uint16_t kAttrFlagEncrypted = 0x4000;
+constexpr uint32_t kFileAttributeEncrypted = 0x4000;  // in $STANDARD_INFORMATION
+// Units of more than 2^8 clusters are not made by any writer; refusing them
+// bounds the memory one unit takes.
+constexpr uint8_t kMaxCompressionUnitShift = 8;
 constexpr uint16_t kRecordInUse = 0x0001;
 constexpr uint16_t kRecordDirectory = 0x0002;
 constexpr uint32_t kFixupStride = 512;
@@ -139,6 +146,12 @@ public:
   int32_t ResidentDataPosition = -1;
   int32_t DataAttributeCount = 0;
   bool HasData = false;
+  // Clusters per compression unit as a power of two; 0 when the data stream
+  // is not compressed.
+  uint8_t CompressionUnitShift = 0;
+  // The data stream is encrypted (its attribute says so).
+  bool DataEncrypted = false;
+  bool Compressed() const { return NonResident && CompressionUnitShift != 0; }
   // The parent reference (with its sequence number) FillObject took.
   uint64_t ParentReference = 0;
 
@@ -151,6 +164,8 @@ private:
   bool ResidentContent(int32_t offset, uint32_t& at, uint32_t& length) const;
   // Takes the unnamed $DATA attribute at `offset` as the data stream.
   void TakeDataAttribute(int32_t offset);
+  // Sizes and compression unit from the non-resident attribute header at `a`.
+  void TakeSizes(const uint8_t* a);
   // Reads the whole content of the attribute at `offset` (resident or not),
   // at most `limit` bytes.
   bool ReadAttributeContent(int32_t offset, std::vector<uint8_t>& out, size_t limit) const;

@@ -394,7 +394,10 @@ int CRecovery::RecoverFile(CFoundObjectReader& reader, const CFoundObject* catal
     NoteFailure(RecoveryOutcome::Skipped, "size unknown");
     return 0;
   }
-  if (!PrepareDestination(rootPath, folderPath, object.Name)) {
+  // Encrypted data cannot be decrypted here: the file is written as what it
+  // is, under a name that says so.
+  const std::string name = (object.Flags & FOF_ENCRYPTED) ? object.Name + kEncryptedSuffix : object.Name;
+  if (!PrepareDestination(rootPath, folderPath, name)) {
     NoteFailure(RecoveryOutcome::Failed, "folder could not be created");
     return 0;
   }

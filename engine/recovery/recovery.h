@@ -47,6 +47,9 @@ public:
   virtual bool BrowseDestination(const std::string& title, std::string& folder) = 0;
 };
 
+// Appended to the name of a file recovered as its encrypted bytes.
+constexpr const char* kEncryptedSuffix = ".encrypted";
+
 // What became of one object of the list.
 struct RecoveryOutcome {
   enum Kind { Recovered, Skipped, Failed };

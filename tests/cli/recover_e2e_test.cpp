@@ -385,3 +385,53 @@ TEST(RecoverNtfs, LiveAndDeletedFilesComeBackByteIdenticalWithPathsAndTimes) {
   std::error_code ec;
   fs::remove_all(work, ec);
 }
+
+// The compressed image of scripts/make-ntfs-compressed-image.sh: every file
+// decoded, its name on the volume shown by info; then the same image with
+// one file marked encrypted, which comes back only under a name saying so.
+TEST(RecoverNtfs, CompressedFilesComeBackDecodedAndEncryptedOnesAreNamedSo) {
+  if (!qmtest::HaveTool("zstd") || !qmtest::HaveTool("sha256sum")) GTEST_SKIP() << "needs zstd and sha256sum";
+  std::string work = qmtest::MakeTempDir("qm-recover-ntfsc");
+  std::string image = work + "/compressed.img";
+  ASSERT_EQ(qmtest::RunCommand("zstd -q -d -f " + Quote(qmtest::SourcePath("tests/data/ntfs/compressed.img.zst")) +
+                               " -o " + Quote(image)),
+            0);
+  CliResult info = RunCli("info " + Quote(image));
+  EXPECT_NE(info.output.find("QMCOMPRESS"), std::string::npos) << info.output;
+
+  std::string dest = work + "/out";
+  CliResult r = RunCli("recover " + Quote(image) + " --to " + Quote(dest) + " --allow-same-drive --under packed");
+  EXPECT_EQ(r.status, 0) << r.output;
+  std::ifstream manifest(qmtest::SourcePath("tests/data/ntfs/compressed.manifest"));
+  int checked = 0;
+  for (std::string line; std::getline(manifest, line);) {
+    auto f = Split(line, ' ');
+    ASSERT_EQ(f.size(), 5u) << line;
+    std::string sum;
+    qmtest::RunCommand("sha256sum " + Quote(dest + "/packed/" + f[4]), &sum);
+    EXPECT_EQ(sum.substr(0, 64), f[3]) << f[4];
+    ++checked;
+  }
+  EXPECT_EQ(checked, 9);
+
+  // Record 68 (small.txt): the encrypted bit in its standard information.
+  std::vector<uint8_t> bytes = qmtest::ReadFileBytes(image);
+  auto le16 = [&](size_t at) { return static_cast<size_t>(bytes[at] | (bytes[at + 1] << 8)); };
+  const size_t record = le16(0x0B) * bytes[0x0D] * (bytes[0x30] | (bytes[0x31] << 8)) + 68 * 1024;
+  size_t attribute = record + le16(record + 0x14);
+  ASSERT_EQ(bytes[attribute], 0x10);
+  bytes[attribute + le16(attribute + 0x14) + 0x21] |= 0x40;
+  std::ofstream(image, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                static_cast<std::streamsize>(bytes.size()));
+  CliResult list = RunCli("list " + Quote(image));
+  EXPECT_NE(list.output.find("small.txt  600"), std::string::npos) << list.output;
+  EXPECT_NE(list.output.find("[encrypted"), std::string::npos) << list.output;
+  std::string secret = work + "/secret";
+  r = RunCli("recover " + Quote(image) + " --to " + Quote(secret) + " --allow-same-drive --under packed");
+  EXPECT_NE(r.output.find("Recovered 8 file(s)"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("1 encrypted file(s) NOT decrypted"), std::string::npos) << r.output;
+  EXPECT_TRUE(fs::exists(secret + "/packed/small.txt.encrypted"));
+  EXPECT_FALSE(fs::exists(secret + "/packed/small.txt"));
+  std::error_code ec;
+  fs::remove_all(work, ec);
+}

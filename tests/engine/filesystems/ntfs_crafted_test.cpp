@@ -655,3 +655,91 @@ TEST(NtfsCrafted, FileWhoseFolderRecordWasReusedGoesAmongTheOrphans) {
   EXPECT_EQ(p.Find(21)->ParentID, 20);
   EXPECT_EQ(p.Find(23)->ParentID, ORPHAN_FILES_ID);
 }
+
+// A compressed data attribute: the flag and a unit of 2^4 clusters.
+std::vector<uint8_t> Compressed(std::vector<uint8_t> attribute) {
+  Put16(attribute, 0x0C, 0x0001);
+  attribute[0x22] = 4;
+  return attribute;
+}
+
+std::string ReadAsRecovery(const CFoundObject& o) {
+  CFoundObjectReader reader(o);
+  std::string data;
+  std::vector<char> buffer(1 << 16);
+  while (data.size() < o.Size) {
+    uint32_t got = reader.ReadNext(buffer.data(), static_cast<uint32_t>(buffer.size()));
+    if (got == 0) break;
+    data.append(buffer.data(), got);
+  }
+  if (data.size() > o.Size) data.resize(o.Size);
+  return data;
+}
+
+TEST(NtfsCrafted, CompressedUnitsAreDecodedAndADamagedOneIsAFailedRead) {
+  Image img;
+  // Cluster 40: one LZNT1 chunk, "abc" then 9 bytes from 3 back.
+  const std::vector<uint8_t> chunk = {0x05, 0xB0, 0x08, 'a', 'b', 'c', 0x06, 0x20};
+  std::copy(chunk.begin(), chunk.end(), img.bytes.begin() + 40 * kClusterBytes);
+  // Cluster 41: all 0xFF, a chunk whose first token points before its start.
+  img.Fill(41, 1, '\xFF');
+  img.Write(20, Record(20, 1, {FileName(5, "packed.txt", 1, 70000),
+                               Compressed(NonResident(0x80, Runs({{1, 40}, {31, -1}}), 70000))}));
+  img.Write(21, Record(21, 1, {FileName(5, "broken.txt", 1, 100),
+                               Compressed(NonResident(0x80, Runs({{1, 41}, {15, -1}}), 100))}));
+  Parsed p = Parse(img.Finish());
+  const CFoundObject* packed = p.Find(20);
+  ASSERT_NE(packed, nullptr);
+  EXPECT_EQ(packed->Size, 70000u);
+  // The first unit decodes, the second (no clusters at all) is zeros.
+  EXPECT_EQ(ReadAsRecovery(*packed), "abcabcabcabc" + std::string(70000 - 12, '\0'));
+  const CFoundObject* broken = p.Find(21);
+  ASSERT_NE(broken, nullptr);
+  EXPECT_EQ(ReadAsRecovery(*broken), "");
+  EXPECT_TRUE(LogHas("Compressed data damaged"));
+}
+
+TEST(NtfsCrafted, EncryptedFilesAreMarkedAndTheVolumeNameIsRead) {
+  Image img;
+  std::vector<uint8_t> info(0x48, 0);
+  Put32(info, 0x20, 0x4000);  // encrypted, in the file attributes
+  img.Write(20, Record(20, 1, {Resident(0x10, info), FileName(5, "secret.doc", 1, 5), Resident(0x80, Bytes("xxxxx"))}));
+  auto data = NonResident(0x80, Runs({{1, 40}}), 10);
+  Put16(data, 0x0C, 0x4000);  // encrypted, on the stream only
+  img.Write(21, Record(21, 1, {FileName(5, "stream.doc", 1, 10), data}));
+  img.Write(22, Record(22, 1, {StandardInformation(1, 2, 3), FileName(5, "plain.txt", 1, 5), Resident(0x80, Bytes("plain"))}));
+  std::vector<uint8_t> name;
+  for (char16_t c : std::u16string(u"Archive Ä")) {
+    name.push_back(static_cast<uint8_t>(c));
+    name.push_back(static_cast<uint8_t>(c >> 8));
+  }
+  img.Write(3, Record(3, 1, {FileName(5, "$Volume", 3), Resident(0x60, name)}));
+  Parsed p = Parse(img.Finish());
+  ASSERT_NE(p.Find(20), nullptr);
+  ASSERT_NE(p.Find(21), nullptr);
+  ASSERT_NE(p.Find(22), nullptr);
+  EXPECT_TRUE(p.Find(20)->Flags & FOF_ENCRYPTED);
+  EXPECT_TRUE(p.Find(21)->Flags & FOF_ENCRYPTED);
+  EXPECT_FALSE(p.Find(22)->Flags & FOF_ENCRYPTED);
+  EXPECT_EQ(p.volume->Label, "Archive Ä");
+  EXPECT_EQ(p.fs->VolumeLabel(), "Archive Ä");
+}
+
+TEST(NtfsCrafted, HugeCompressedStreamOfHolesIsFewRunsOfZeros) {
+  Image img;
+  // A stream claiming 2^50 bytes: one sparse run of a million clusters, then
+  // nothing mapped at all.
+  auto attribute = Compressed(NonResident(0x80, Runs({{1 << 20, -1}}), 0));
+  Put64(attribute, 0x30, uint64_t{1} << 50);
+  img.Write(20, Record(20, 1, {FileName(5, "holes", 1), attribute}));
+  Parsed p = Parse(img.Finish());
+  CFoundObject object;
+  object.ObjectID = 20;
+  object.Size = uint64_t{1} << 50;
+  object.Volume = p.volume.get();
+  std::vector<FoundObjectRun> runs;
+  p.fs->GetRuns(object, runs);
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(runs[0].Kind, FoundObjectRun::Source::Zeros);
+  EXPECT_EQ(runs[0].SectorCount, (uint64_t{1} << 50) / 512);
+}

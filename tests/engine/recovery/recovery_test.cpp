@@ -183,7 +183,7 @@ TEST_F(RecoveryTest, UnknownSizeAndOutOfBoundsObjectsAreNotWritten) {
   EXPECT_TRUE(mark.Has("FileRecovery: File 'unknown.bin' recovery skipped"));
 
   CFoundObject beyond = MakeFile(volume.get(), "beyond.bin", 4096, 1ull << 40);
-  CFoundObjectReader r2(beyond, {FoundObjectRun{8, 1ull << 31, FoundObjectRun::Source::Volume, nullptr}});
+  CFoundObjectReader r2(beyond, {FoundObjectRun{8, 1ull << 31, FoundObjectRun::Source::Volume, nullptr, nullptr}});
   EXPECT_EQ(recovery.RecoverFile(r2, nullptr, dest), 0);
   EXPECT_FALSE(fs::exists(dest + "/beyond.bin"));
 }
@@ -235,7 +235,7 @@ TEST_F(RecoveryTest, SizeChosenForAllFilesOfOneTypeIsRememberedForThatType) {
     CFoundObject o = MakeFile(volume.get(), name, offset, SIZE_UNKNOWN);
     o.Flags = FOF_SIGNATURE | FOF_DELETED | FOF_NAMED;
     o.FileType = type;
-    CFoundObjectReader reader(o, {FoundObjectRun{offset / 512, 64, FoundObjectRun::Source::Volume, nullptr}});
+    CFoundObjectReader reader(o, {FoundObjectRun{offset / 512, 64, FoundObjectRun::Source::Volume, nullptr, nullptr}});
     EXPECT_EQ(recovery.RecoverFile(reader, nullptr, dest), 1) << name;
     return fs::file_size(recovery.CurrentDestinationPath());
   };
@@ -268,7 +268,7 @@ TEST_F(RecoveryTest, SizeChosenForAllFilesOfAnyTypeIsNeverAskedAgain) {
     CFoundObject o = MakeFile(volume.get(), "lost" + std::to_string(i), offset, SIZE_UNKNOWN);
     o.Flags = FOF_SIGNATURE | FOF_DELETED | FOF_NAMED;
     o.FileType = type;
-    CFoundObjectReader reader(o, {FoundObjectRun{offset / 512, 128, FoundObjectRun::Source::Volume, nullptr}});
+    CFoundObjectReader reader(o, {FoundObjectRun{offset / 512, 128, FoundObjectRun::Source::Volume, nullptr, nullptr}});
     ASSERT_EQ(recovery.RecoverFile(reader, nullptr, dest), 1);
     sizes.push_back(fs::file_size(recovery.CurrentDestinationPath()));
   }
@@ -290,7 +290,7 @@ TEST_F(RecoveryTest, SkippedAndCancelledLostFilesAreNotWritten) {
     CFoundObject o = MakeFile(volume.get(), "maybe.eee", 0, SIZE_UNKNOWN);
     o.Flags = FOF_SIGNATURE | FOF_DELETED | FOF_NAMED;
     o.FileType = 921;
-    CFoundObjectReader reader(o, {FoundObjectRun{0, 16, FoundObjectRun::Source::Volume, nullptr}});
+    CFoundObjectReader reader(o, {FoundObjectRun{0, 16, FoundObjectRun::Source::Volume, nullptr, nullptr}});
     EXPECT_EQ(recovery.RecoverFile(reader, nullptr, dest), 0);
     EXPECT_TRUE(mark.Has(button == SIZE_DLG_SKIP ? "FileRecovery: File 'maybe.eee' recovery skipped"
                                                  : "FileRecovery: File 'maybe.eee' recovery cancelled"));
