@@ -180,6 +180,7 @@ int RunList(const std::vector<std::string>& args) {
       // objects alone), not the whole volume.
       const char* deleted = options.deletedOnly ? "deleted " : "";
       std::printf("%zu %sfolder(s), %zu %sfile(s)\n", printer.folders, deleted, printer.files, deleted);
+      if (options.scan) std::printf("%u lost file(s)\n", volume->ScanFilesFound.load());
       shown += printer.folders + printer.files;
     }
   }

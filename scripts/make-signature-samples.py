@@ -62,6 +62,8 @@ def _icc():
     return bytes(h) + bytes(4)
 
 FALLBACK = {
+    # An OpenEXR header (magic, version 2, a channel list) where ImageMagick has no EXR coder.
+    "image.exr": b"v/1\x01\x02\x00\x00\x00channels\x00chlist\x00" + (18).to_bytes(4, "little") + b"R\x00" + bytes(16) + b"\x00",
     "doc.pdf": b"%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\n2 0 obj << /Type /Pages /Kids [] /Count 0 >> endobj\ntrailer << /Root 1 0 R >>\n%%EOF\n",
     "doc.ps": b"%!PS-Adobe-3.0\n%%Pages: 1\nshowpage\n%%EOF\n",
     "file.zst": bytes.fromhex("28B52FFD0458" ) + bytes(16),
@@ -96,6 +98,12 @@ def images():
                       (48, "image.fits"), (49, "image.pcx"), (50, "image.sgi"), (51, "image.ras"), (52, "image.mng"),
                       (53, "image.jng"), (58, "image.cin"), (59, "image.dpx"), (60, "image.miff"), (503, "image.bmp")]:
         run(CONVERT, src, *(["+dither", "-colors", "16"] if name.endswith(".gif") else []), path(name))
+        # Without its coder ImageMagick writes PNG bytes under another name:
+        # such a file is no sample of the type.
+        if os.path.exists(path(name)) and not name.endswith(".png"):
+            with open(path(name), "rb") as f:
+                if f.read(8) == b"\x89PNG\r\n\x1a\n":
+                    os.remove(path(name))
         add(tid, name, "tool")
     run(CONVERT, src, "-define", "tiff:endian=msb", path("motorola.tif"))
     add(36, "motorola.tif", "tool")
