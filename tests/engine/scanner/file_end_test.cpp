@@ -218,3 +218,32 @@ TEST(ScanBytesTest, ReadsPastTheBlockThroughTheVolumeAndStopsAtItsEnd) {
   EXPECT_EQ(file.Find(0, file.Limit(), needle), 2 * 1024 * 1024 + 7 - 1000u);
   EXPECT_EQ(file.Find(0, 1024, needle), CFileBytes::kNotFound);
 }
+
+TEST(ScanBytesTest, ALookupFarAwayReadsFewSectorsAWalkReadsWholeWindows) {
+  std::vector<uint8_t> volume = RandomBytes(4 * 1024 * 1024, 6);
+  std::vector<uint32_t> counts;
+  SectorReader read = [&](void* buffer, uint64_t first, uint32_t count) -> uint32_t {
+    counts.push_back(count);
+    const size_t n = std::min<uint64_t>(uint64_t{count} * 512, volume.size() - first * 512);
+    std::memcpy(buffer, volume.data() + first * 512, n);
+    return static_cast<uint32_t>(n);
+  };
+  CScanBytes bytes(volume.data(), 0, 1024 * 1024, read, volume.size());
+  // A table looked up 3 MiB on: a few sectors, the right bytes.
+  const uint8_t* p = bytes.At(3 * 1024 * 1024 + 300, 5000);
+  ASSERT_NE(p, nullptr);
+  EXPECT_TRUE(std::equal(p, p + 5000, volume.begin() + 3 * 1024 * 1024 + 300));
+  ASSERT_EQ(counts.size(), 1u);
+  EXPECT_LE(counts[0], 11u);
+  // A walk on from the block's end, then on from the window's end.
+  uint64_t at = 1024 * 1024;
+  for (int i = 0; i < 3; ++i) {
+    const uint8_t* q = nullptr;
+    const size_t n = bytes.Span(at, 1024, &q);
+    ASSERT_GT(n, 0u);
+    EXPECT_TRUE(std::equal(q, q + n, volume.begin() + static_cast<long>(at)));
+    at += n;
+  }
+  ASSERT_GE(counts.size(), 2u);
+  EXPECT_EQ(counts[1], CScanBytes::kWindowBytes / 512 + 1);
+}
