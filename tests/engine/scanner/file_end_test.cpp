@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -39,7 +40,7 @@ EndFinder FinderForName(const std::string& name) {
   static const std::map<std::string, EndFinder> byExtension = {
       {".jpg", JpegEnd},        {".png", PngEnd},       {".gif", GifEnd},     {".bmp", BmpEnd},
       {".tif", TiffEnd},        {".pdf", PdfEnd},       {".zip", ZipEnd},     {".docx", ZipEnd},
-      {".epub", ZipEnd},        {".7z", SevenZipEnd},   {".gz", GzipEnd},     {".doc", CompoundDocumentEnd},
+      {".epub", ZipEnd},        {".odt", ZipEnd},       {".7z", SevenZipEnd},   {".gz", GzipEnd},     {".doc", CompoundDocumentEnd},
       {".xls", CompoundDocumentEnd}, {".wav", RiffEnd}, {".avi", RiffEnd},    {".webp", RiffEnd},
       {".mp4", IsoMediaEnd},    {".mov", IsoMediaEnd},  {".3gp", IsoMediaEnd}, {".m4a", IsoMediaEnd},
       {".mkv", MatroskaEnd},    {".webm", MatroskaEnd}, {".ogg", OggEnd},     {".opus", OggEnd},
@@ -92,6 +93,37 @@ TEST(RealFiles, APhotoIsNamedByItsCaptureTime) {
   ASSERT_TRUE(files.count("photo1.jpg"));
   EXPECT_EQ(Find(JpegEnd, files["photo1.jpg"]).Label, "2024-06-02 14-03-21");
   EXPECT_EQ(Find(JpegEnd, files["progressive1.jpg"]).Label, "");
+}
+
+TEST(RealFiles, ADocumentIsNamedByItsTitle) {
+  auto files = RealFiles();
+  const struct {
+    const char* file;
+    EndFinder finder;
+    const char* title;
+  } kDocuments[] = {
+      {"doc1.pdf", PdfEnd, "Annual Report 1"},          {"report1.docx", ZipEnd, "Budget & Plan 1"},
+      {"essay1.odt", ZipEnd, "Gr\u00fc\u00dfe aus K\u00f6ln 1"}, {"book1.epub", ZipEnd, "Le Tour du monde 1"},
+      {"letter1.doc", CompoundDocumentEnd, "Letter to the bank 1"}, {"sheet1.xls", CompoundDocumentEnd, ""},
+      {"archive1.zip", ZipEnd, ""},
+  };
+  for (const auto& d : kDocuments) {
+    if (!files.count(d.file)) {
+      std::printf("%s not made (its tool is missing)\n", d.file);
+      continue;
+    }
+    const FileEnd end = Find(d.finder, files[d.file]);
+    EXPECT_EQ(end.Result, FileEnd::Found) << d.file;
+    EXPECT_EQ(end.Label, d.title) << d.file;
+  }
+  // The title of a PDF whose strings are encrypted is not read.
+  if (files.count("doc1.pdf")) {
+    std::string pdf(files["doc1.pdf"].begin(), files["doc1.pdf"].end());
+    const size_t trailer = pdf.rfind("/Info");
+    ASSERT_NE(trailer, std::string::npos);
+    pdf.replace(trailer, 5, "/Encrypt 9 0 R/Info");
+    EXPECT_EQ(Find(PdfEnd, std::vector<uint8_t>(pdf.begin(), pdf.end())).Label, "");
+  }
 }
 
 TEST(RealFiles, AFileCutShortByTheVolumeEndGetsNoSizeBeyondIt) {
