@@ -52,6 +52,8 @@ constexpr uint32_t kDirectorySectors = 25;  // 100 entries of 128 bytes
 constexpr uint32_t kEndOfChain = 0xFFFFFFFEu;
 constexpr uint32_t kMaxStreamBytes = 64 * 1024;
 constexpr uint32_t kMaxDirectorySectors = 1024;
+// The largest directory or mini FAT read (8192 entries, 262144 small sectors).
+constexpr uint64_t kMaxTableBytes = 1 << 20;
 
 // Reading streams of a compound document whose FAT sectors are known: chains
 // of sectors and of the mini stream's 64-byte sectors, every step checked
@@ -90,31 +92,44 @@ private:
     return f ? U32(f) : kEndOfChain;
   }
 
-  // Up to `bytes` bytes of the chain from `sector`.
-  std::vector<uint8_t> Chain(uint32_t sector, uint64_t bytes) {
-    std::vector<uint8_t> out;
-    for (uint64_t hops = 0; out.size() < bytes && sector < 0xFFFFFFFAu && hops <= uint64_t{fat_.size()} * S_ / 4; ++hops) {
-      const uint8_t* p = file_.At((sector + 1ull) * S_, S_);
-      if (!p) break;
-      out.insert(out.end(), p, p + std::min<uint64_t>(S_, bytes - out.size()));
+  // The sectors of the chain from `sector`, at most `most` of them.
+  std::vector<uint32_t> Sectors(uint32_t sector, uint64_t most) {
+    std::vector<uint32_t> out;
+    const uint64_t entries = uint64_t{fat_.size()} * S_ / 4;
+    while (out.size() < most && out.size() <= entries && sector < 0xFFFFFFFAu) {
+      out.push_back(sector);
       sector = Next(sector);
     }
     return out;
   }
 
-  // `bytes` bytes of a stream in the mini stream (the root entry's data,
-  // cut in 64-byte sectors that the mini FAT chains).
-  std::vector<uint8_t> Mini(const uint8_t* root, uint32_t sector, uint32_t bytes) {
-    const uint32_t miniBytes = 1u << std::min<uint16_t>(U16(header_ + 0x20), 12);
-    const std::vector<uint8_t> miniFat = Chain(U32(header_ + 0x3C), uint64_t{U32(header_ + 0x40)} * S_);
-    const uint64_t streamBytes = std::min<uint64_t>(U32(root + 0x78), uint64_t{miniFat.size() / 4} * miniBytes);
-    const std::vector<uint8_t> ministream = Chain(U32(root + 0x74), streamBytes);
+  // Up to `bytes` bytes (at most kMaxTableBytes) of the chain from `sector`.
+  std::vector<uint8_t> Chain(uint32_t sector, uint64_t bytes) {
+    bytes = std::min<uint64_t>(bytes, kMaxTableBytes);
     std::vector<uint8_t> out;
-    for (uint64_t hops = 0; out.size() < bytes && hops < miniFat.size() / 4; ++hops) {
-      const uint64_t at = uint64_t{sector} * miniBytes;
-      if (sector >= miniFat.size() / 4 || at + miniBytes > ministream.size()) break;
-      out.insert(out.end(), ministream.begin() + static_cast<long>(at),
-                 ministream.begin() + static_cast<long>(at + std::min<uint64_t>(miniBytes, bytes - out.size())));
+    for (uint32_t s : Sectors(sector, (bytes + S_ - 1) / S_)) {
+      const uint8_t* p = file_.At((s + 1ull) * S_, S_);
+      if (!p) break;
+      out.insert(out.end(), p, p + std::min<uint64_t>(S_, bytes - out.size()));
+    }
+    return out;
+  }
+
+  // `bytes` bytes of a stream in the mini stream: the root entry's data,
+  // cut in small sectors that the mini FAT chains. Only the small sectors
+  // of the stream are read.
+  std::vector<uint8_t> Mini(const uint8_t* root, uint32_t sector, uint32_t bytes) {
+    const uint32_t small = 1u << std::min<uint16_t>(U16(header_ + 0x20), 12);
+    const std::vector<uint8_t> miniFat = Chain(U32(header_ + 0x3C), uint64_t{U32(header_ + 0x40)} * S_);
+    const uint64_t smallSectors = miniFat.size() / 4;
+    const std::vector<uint32_t> container = Sectors(U32(root + 0x74), (smallSectors * small + S_ - 1) / S_);
+    std::vector<uint8_t> out;
+    for (uint64_t hops = 0; out.size() < bytes && sector < smallSectors && hops < smallSectors; ++hops) {
+      const uint64_t at = uint64_t{sector} * small;
+      if (at / S_ >= container.size() || at % S_ + small > S_) break;
+      const uint8_t* p = file_.At((container[at / S_] + 1ull) * S_ + at % S_, small);
+      if (!p) break;
+      out.insert(out.end(), p, p + std::min<uint64_t>(small, bytes - out.size()));
       sector = U32(miniFat.data() + 4ull * sector);
     }
     return out;

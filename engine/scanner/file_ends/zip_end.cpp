@@ -96,6 +96,7 @@ FileEnd ZipEnd(CFileBytes& file) {
   uint64_t cdEnd = 0;   // and the end of its last
   uint32_t entries = 0;
   std::string title;
+  bool metadataRead = false;  // only the first metadata part is read
   for (int step = 0; step < kMaxRecords; ++step) {
     const uint8_t* r = file.At(pos, 4);
     if (!r) return {};
@@ -121,10 +122,10 @@ FileEnd ZipEnd(CFileBytes& file) {
         if (!extra || !Zip64Sizes(extra, extraBytes, &compressed)) return {};
         zip64 = true;
       }
-      if (title.empty()) {
+      if (!metadataRead) {
         const uint8_t* name = file.At(pos + 30, nameBytes);
-        if (name && MetadataMember({reinterpret_cast<const char*>(name), nameBytes}))
-          title = XmlTitle(MemberText(file, data, method, compressed));
+        metadataRead = name && MetadataMember({reinterpret_cast<const char*>(name), nameBytes});
+        if (metadataRead) title = XmlTitle(MemberText(file, data, method, compressed));
       }
       if ((flags & kDescriptorFlag) && compressed == 0) {
         pos = PastDescriptor(file, data, zip64);
