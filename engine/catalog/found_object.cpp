@@ -1,7 +1,6 @@
 #include "engine/catalog/found_object.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 
 #include <unictype.h>
