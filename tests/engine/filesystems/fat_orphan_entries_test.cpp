@@ -156,6 +156,18 @@ TEST(FatOrphanEntries, RandomTextAndPatternedDataAreNoDirectory) {
   EXPECT_FALSE(CFatOrphanEntries::IsDirectoryCluster(c.data(), c.size(), kLimits));
 }
 
+TEST(FatOrphanEntries, DeletedLongNameCutAtTheClusterStartFallsBackToTheShortName) {
+  // "a deleted name longer than 26.txt": three parts; the cluster starts
+  // with the second, so the part holding the name's end lies elsewhere.
+  std::vector<uint8_t> dir(8 * 32);
+  int i = FatImage::LongName(dir.data(), 0, "a deleted name longer than 26.txt", "ADELET~1TXT", true);
+  FatImage::Entry(dir.data(), i, "\xE5" "DELET~1TXT", 0x20, 40, 10);
+  const uint8_t* cut = dir.data() + 32;
+  const size_t at = static_cast<size_t>(i - 1) * 32;
+  EXPECT_EQ(CFileSystem_FAT::GetEntryName(cut, at, true), "_DELET~1.TXT");
+  EXPECT_EQ(CFileSystem_FAT::GetEntryName(dir.data(), at + 32, true), "a deleted name longer than 26.txt");
+}
+
 TEST(FatOrphanWalk, FilesOfLostFoldersLandUnderPlaceholdersAndReadBack) {
   FatImage img;
   img.bits = 16;
