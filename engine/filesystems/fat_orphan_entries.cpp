@@ -115,7 +115,9 @@ bool CFatOrphanEntries::IsDirectoryCluster(const uint8_t* data, size_t bytes, co
   for (size_t at = 0; at + kEntry <= bytes; at += kEntry) {
     const uint8_t* e = data + at;
     if (e[0] == 0) {
-      if (!IsZero(e, kEntry)) return false;
+      // Nothing follows an unused slot: without an entry before it, the
+      // cluster gives nothing (a cluster never written ends here at once).
+      if (!named || !IsZero(e, kEntry)) return false;
       unused = true;
       continue;
     }
@@ -148,21 +150,23 @@ void CFatOrphanEntries::Scan(CFileSystem_FAT& fat, const std::vector<bool>& alre
   if (!volume || clusterBytes == 0 || fat.LastCluster < 2) return;
   const Limits limits{fat.LastCluster, static_cast<uint64_t>(fat.LastCluster - 1) * clusterBytes, fat.EntryBits == 32};
   const uint32_t chunkClusters = static_cast<uint32_t>(std::max<size_t>(1, kScanChunkBytes / clusterBytes));
+  // Grown to the longest run read, at most a chunk.
   std::vector<uint8_t> buffer;
-  try {
-    buffer.resize(static_cast<size_t>(chunkClusters) * clusterBytes);
-  } catch (const std::bad_alloc&) {
-    return;
-  }
-  auto wanted = [&](uint32_t c) { return (c >= alreadyRead.size() || !alreadyRead[c]) && fat.IsFree(c); };
+  auto unread = [&](uint32_t c) { return c >= alreadyRead.size() || !alreadyRead[c]; };
+  auto wanted = [&](uint32_t c) { return unread(c) && fat.IsFree(c); };
   uint32_t foundClusters = 0;
-  for (uint32_t c = 2; c <= fat.LastCluster && fat.Running();) {
-    if (!wanted(c)) {
+  for (uint32_t c = fat.NextFreeCluster(2); c <= fat.LastCluster && fat.Running(); c = fat.NextFreeCluster(c)) {
+    if (!unread(c)) {
       ++c;
       continue;
     }
     uint32_t count = 1;
     while (count < chunkClusters && c + count <= fat.LastCluster && wanted(c + count)) ++count;
+    try {
+      if (buffer.size() < static_cast<size_t>(count) * clusterBytes) buffer.resize(static_cast<size_t>(count) * clusterBytes);
+    } catch (const std::bad_alloc&) {
+      return;
+    }
     volume->Position(c - 2);
     if (fat.ReadClusters(buffer.data(), c, count) != 0) {
       for (uint32_t i = 0; i < count; ++i) {

@@ -241,6 +241,21 @@ bool CFileSystem_FAT::IsFree(uint32_t cluster) const {
   return ReadFatEntry(cluster, value) && value == 0;
 }
 
+uint32_t CFileSystem_FAT::NextFreeCluster(uint32_t cluster) const {
+  // FAT16 and FAT32 entries are read straight from the table: the search
+  // for lost folders' entries runs this over every cluster of the volume.
+  const uint64_t entries = EntryBits == 32 || EntryBits == 16 ? FatCopy.size() / (EntryBits / 8) : 0;
+  const uint32_t last = entries ? static_cast<uint32_t>(std::min<uint64_t>(LastCluster, entries - 1)) : LastCluster;
+  const uint8_t* fat = FatCopy.data();
+  for (uint64_t c = std::max<uint32_t>(cluster, 2); c <= last; ++c) {
+    const bool free = EntryBits == 32   ? (U32(fat + c * 4) & 0x0FFFFFFF) == 0
+                      : EntryBits == 16 ? U16(fat + c * 2) == 0
+                                        : IsFree(static_cast<uint32_t>(c));
+    if (free) return static_cast<uint32_t>(c);
+  }
+  return LastCluster + 1;
+}
+
 size_t CFileSystem_FAT::FAT_GetClustersList(uint32_t cluster, std::vector<uint32_t>& list, size_t limit) const {
   list.clear();
   ClusterIntervals seen;

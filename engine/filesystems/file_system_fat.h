@@ -71,6 +71,8 @@ public:
   bool IsEndOfChain(uint32_t value) const;
   // True when the FAT marks the cluster free.
   bool IsFree(uint32_t cluster) const;
+  // The first free cluster from `cluster` on; LastCluster + 1 when none.
+  uint32_t NextFreeCluster(uint32_t cluster) const;
   // False once the analysis is stopped.
   bool Running() const;
 
