@@ -5,6 +5,9 @@
 #include <QThread>
 #include <QTimer>
 
+#include "engine/catalog/found_object.h"
+#include "engine/catalog/found_object_tree.h"
+#include "engine/volume/volume.h"
 #include "platform/messages.h"
 
 namespace {
@@ -31,8 +34,12 @@ void CWindowMessageTarget::SetReceiver(IWindowMessageReceiver* receiver) { recei
 
 void CWindowMessageTarget::PostMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) {
   if (message == WM_FOUND_OBJECT) {
+    // On the worker that made the object: it is alive here.
+    auto* object = reinterpret_cast<CFoundObject*>(wParam);
+    CVolume* volume = object ? object->Volume : nullptr;
+    const uint64_t generation = volume ? volume->Catalog().Generation() : 0;
     std::lock_guard lock(mutex_);
-    found_.emplace_back(reinterpret_cast<CFoundObject*>(wParam), lParam);
+    found_.push_back({{object, lParam}, volume, generation});
     if (foundEventPending_) return;
     foundEventPending_ = true;
     QCoreApplication::postEvent(this, new QEvent(kFoundObjectsEvent));
@@ -53,7 +60,7 @@ void CWindowMessageTarget::Flush() {
 }
 
 void CWindowMessageTarget::DeliverFoundObjects() {
-  std::vector<FoundObjectNotice> batch;
+  std::vector<PendingNotice> pending;
   {
     // The workers run at the lowest priority: on a busy machine one of them
     // may be descheduled while it holds the lock. The interface thread does
@@ -63,15 +70,25 @@ void CWindowMessageTarget::DeliverFoundObjects() {
       QTimer::singleShot(2, this, [this] { DeliverFoundObjects(); });
       return;
     }
-    batch.swap(found_);
+    pending.swap(found_);
     foundEventPending_ = false;
   }
+  std::vector<FoundObjectNotice> batch;
+  batch.reserve(pending.size());
+  for (const PendingNotice& p : pending)
+    if (!p.volume || p.volume->Catalog().Generation() == p.generation) batch.push_back(p.notice);
+  sinceDelivery_.start();
   if (!batch.empty() && receiver_) receiver_->OnFoundObjects(batch);
 }
 
 bool CWindowMessageTarget::event(QEvent* event) {
   if (event->type() == kFoundObjectsEvent) {
-    DeliverFoundObjects();
+    // A scan finds files faster than anyone reads them: the views take them
+    // in a few times a second, so each row insertion and relayout of a long
+    // list is paid once per batch and not once per handful of files.
+    const qint64 since = sinceDelivery_.isValid() ? sinceDelivery_.elapsed() : kBatchIntervalMs;
+    if (since < kBatchIntervalMs) QTimer::singleShot(int(kBatchIntervalMs - since), this, [this] { DeliverFoundObjects(); });
+    else DeliverFoundObjects();
     return true;
   }
   if (event->type() == kWorkerMessageEvent) {

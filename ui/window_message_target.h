@@ -9,6 +9,7 @@
 // event, so the interface thread handles them in bulk between repaints.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 
@@ -21,6 +22,7 @@
 #include "platform/message_target.h"
 
 struct CFoundObject;
+class CVolume;
 
 // One WM_FOUND_OBJECT: the object and the catalog's event code.
 using FoundObjectNotice = std::pair<CFoundObject*, intptr_t>;
@@ -58,8 +60,19 @@ protected:
 private:
   void DeliverFoundObjects();
 
+  // A notice with the catalog its object belongs to, as it was when posted:
+  // a notice that waited while an analysis cleared that catalog names a
+  // freed object and is dropped.
+  struct PendingNotice {
+    FoundObjectNotice notice;
+    CVolume* volume;
+    uint64_t generation;
+  };
+  // Found objects reach the views at most this often.
+  static constexpr qint64 kBatchIntervalMs = 100;
+  QElapsedTimer sinceDelivery_;  // on the interface thread only
   IWindowMessageReceiver* receiver_ = nullptr;
   std::mutex mutex_;
-  std::vector<FoundObjectNotice> found_;
+  std::vector<PendingNotice> found_;
   bool foundEventPending_ = false;
 };
