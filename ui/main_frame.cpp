@@ -68,7 +68,9 @@ CMainFrame::CMainFrame(CAppUi& app, int mode) : app_(app), mode_(mode) {
   app_.Messages().SetReceiver(this);
   theApp().MainWindow = &app_.Messages();
   theApp().LogWindow = &app_.Messages();
-  for (const std::string& line : theLog().Lines()) logPane_->AddLine(QString::fromStdString(line));
+  QStringList earlier;
+  for (const std::string& line : theLog().Lines()) earlier << QString::fromStdString(line);
+  logPane_->AddLines(earlier);
 
   theLog().AddMessage("Program running.");
   // Message 32878: the panes laid out for the mode once the window has its size.
@@ -425,6 +427,13 @@ intptr_t CMainFrame::OnWindowMessage(uint32_t message, uintptr_t wParam, intptr_
 }
 
 void CMainFrame::OnFoundObjects(const std::vector<FoundObjectNotice>& notices) { explorer_->OnFoundObjects(notices); }
+
+void CMainFrame::OnLogLines(const std::vector<const std::string*>& lines) {
+  QStringList texts;
+  for (const std::string* line : lines)
+    if (line) texts << QString::fromStdString(*line);
+  logPane_->AddLines(texts);
+}
 
 void CMainFrame::StoreWindowRect() {
   CSettings& s = theApp().Settings;

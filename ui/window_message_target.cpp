@@ -14,6 +14,7 @@ namespace {
 
 const QEvent::Type kWorkerMessageEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 const QEvent::Type kFoundObjectsEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+const QEvent::Type kLogLinesEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
 class CWorkerMessageEvent : public QEvent {
 public:
@@ -25,6 +26,10 @@ public:
 };
 
 }  // namespace
+
+void IWindowMessageReceiver::OnLogLines(const std::vector<const std::string*>& lines) {
+  for (const std::string* line : lines) OnWindowMessage(WM_LOG_LINE, reinterpret_cast<uintptr_t>(line), 0);
+}
 
 CWindowMessageTarget::CWindowMessageTarget(QObject* parent) : QObject(parent) {}
 
@@ -43,6 +48,14 @@ void CWindowMessageTarget::PostMessage(uint32_t message, uintptr_t wParam, intpt
     if (foundEventPending_) return;
     foundEventPending_ = true;
     QCoreApplication::postEvent(this, new QEvent(kFoundObjectsEvent));
+    return;
+  }
+  if (message == WM_LOG_LINE) {
+    std::lock_guard lock(mutex_);
+    logLines_.push_back(reinterpret_cast<const std::string*>(wParam));
+    if (logEventPending_) return;
+    logEventPending_ = true;
+    QCoreApplication::postEvent(this, new QEvent(kLogLinesEvent));
     return;
   }
   QCoreApplication::postEvent(this, new CWorkerMessageEvent(message, wParam, lParam));
@@ -81,7 +94,26 @@ void CWindowMessageTarget::DeliverFoundObjects() {
   if (!batch.empty() && receiver_) receiver_->OnFoundObjects(batch);
 }
 
+void CWindowMessageTarget::DeliverLogLines() {
+  std::vector<const std::string*> lines;
+  {
+    // As with the found objects: never wait for a descheduled worker.
+    std::unique_lock lock(mutex_, std::try_to_lock);
+    if (!lock.owns_lock()) {
+      QTimer::singleShot(2, this, [this] { DeliverLogLines(); });
+      return;
+    }
+    lines.swap(logLines_);
+    logEventPending_ = false;
+  }
+  if (!lines.empty() && receiver_) receiver_->OnLogLines(lines);
+}
+
 bool CWindowMessageTarget::event(QEvent* event) {
+  if (event->type() == kLogLinesEvent) {
+    DeliverLogLines();
+    return true;
+  }
   if (event->type() == kFoundObjectsEvent) {
     // A scan finds files faster than anyone reads them: the views take them
     // in a few times a second, so each row insertion and relayout of a long
@@ -94,8 +126,9 @@ bool CWindowMessageTarget::event(QEvent* event) {
   if (event->type() == kWorkerMessageEvent) {
     auto* m = static_cast<CWorkerMessageEvent*>(event);
     // Found objects posted before this message are handled first, so the
-    // views see every object of a phase before its end.
-    DeliverFoundObjects();
+    // views see every object of a phase before its end. A log line or a
+    // status text ends nothing: the found objects keep their batch.
+    if (m->Message != WM_LOG_LINE && m->Message != WM_STATUS_TEXT) DeliverFoundObjects();
     if (receiver_) receiver_->OnWindowMessage(m->Message, m->WParam, m->LParam);
     return true;
   }

@@ -6,7 +6,8 @@
 // main window), so a worker that still holds its pointer across a mode
 // switch posts into a live object. Found-object notifications come by the
 // ten thousand during a scan: they are gathered into one batch and one
-// event, so the interface thread handles them in bulk between repaints.
+// event, so the interface thread handles them in bulk between repaints; so
+// are log lines.
 #pragma once
 
 #include <QElapsedTimer>
@@ -16,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -32,6 +34,9 @@ public:
   virtual ~IWindowMessageReceiver() = default;
   virtual intptr_t OnWindowMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) = 0;
   virtual void OnFoundObjects(const std::vector<FoundObjectNotice>& notices) = 0;
+  // Log lines (WM_LOG_LINE) arrive gathered, oldest first; by default each
+  // is handled as its own message.
+  virtual void OnLogLines(const std::vector<const std::string*>& lines);
 };
 
 class CWindowMessageTarget : public QObject, public IMessageTarget {
@@ -59,6 +64,7 @@ protected:
 
 private:
   void DeliverFoundObjects();
+  void DeliverLogLines();
 
   // A notice with the catalog its object belongs to, as it was when posted:
   // a notice that waited while an analysis cleared that catalog names a
@@ -74,5 +80,9 @@ private:
   IWindowMessageReceiver* receiver_ = nullptr;
   std::mutex mutex_;
   std::vector<PendingNotice> found_;
+  // A scan that logs every file it finds posts lines by the ten thousand:
+  // they are gathered like the found objects.
+  std::vector<const std::string*> logLines_;
+  bool logEventPending_ = false;
   bool foundEventPending_ = false;
 };
