@@ -72,20 +72,25 @@ void CWindowMessageTarget::Flush() {
   DeliverFoundObjects();
 }
 
+template <class T>
+bool CWindowMessageTarget::TakeGathered(std::vector<T>& gathered, bool& eventPending, std::vector<T>& out,
+                                        void (CWindowMessageTarget::*retry)()) {
+  // The workers run at the lowest priority: on a busy machine one of them
+  // may be descheduled while it holds the lock. The interface thread does
+  // not wait for it but comes back a moment later.
+  std::unique_lock lock(mutex_, std::try_to_lock);
+  if (!lock.owns_lock()) {
+    QTimer::singleShot(2, this, [this, retry] { (this->*retry)(); });
+    return false;
+  }
+  out.swap(gathered);
+  eventPending = false;
+  return true;
+}
+
 void CWindowMessageTarget::DeliverFoundObjects() {
   std::vector<PendingNotice> pending;
-  {
-    // The workers run at the lowest priority: on a busy machine one of them
-    // may be descheduled while it holds the lock. The interface thread does
-    // not wait for it but comes back a moment later.
-    std::unique_lock lock(mutex_, std::try_to_lock);
-    if (!lock.owns_lock()) {
-      QTimer::singleShot(2, this, [this] { DeliverFoundObjects(); });
-      return;
-    }
-    pending.swap(found_);
-    foundEventPending_ = false;
-  }
+  if (!TakeGathered(found_, foundEventPending_, pending, &CWindowMessageTarget::DeliverFoundObjects)) return;
   std::vector<FoundObjectNotice> batch;
   batch.reserve(pending.size());
   for (const PendingNotice& p : pending)
@@ -96,16 +101,7 @@ void CWindowMessageTarget::DeliverFoundObjects() {
 
 void CWindowMessageTarget::DeliverLogLines() {
   std::vector<const std::string*> lines;
-  {
-    // As with the found objects: never wait for a descheduled worker.
-    std::unique_lock lock(mutex_, std::try_to_lock);
-    if (!lock.owns_lock()) {
-      QTimer::singleShot(2, this, [this] { DeliverLogLines(); });
-      return;
-    }
-    lines.swap(logLines_);
-    logEventPending_ = false;
-  }
+  if (!TakeGathered(logLines_, logEventPending_, lines, &CWindowMessageTarget::DeliverLogLines)) return;
   if (!lines.empty() && receiver_) receiver_->OnLogLines(lines);
 }
 

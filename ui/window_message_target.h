@@ -65,6 +65,11 @@ protected:
 private:
   void DeliverFoundObjects();
   void DeliverLogLines();
+  // Takes what the workers gathered; false (and `retry` a moment later)
+  // when a worker holds the lock.
+  template <class T>
+  bool TakeGathered(std::vector<T>& gathered, bool& eventPending, std::vector<T>& out,
+                    void (CWindowMessageTarget::*retry)());
 
   // A notice with the catalog its object belongs to, as it was when posted:
   // a notice that waited while an analysis cleared that catalog names a
