@@ -73,6 +73,26 @@ constexpr BuiltInString kStrings[] = {
     {61002, "File System"},
     {61007, "Legend"},
     {61008, "Data viewer"},
+    // The drives pane's states.
+    {61010, "Querying"},
+    {61011, "Scanning sectors"},
+    {61012, "Analyzing file system"},
+    {61013, "Not ready"},
+    // The search bar's choices of date and size.
+    {61020, "Don't remember"},
+    {61021, "In the past week"},
+    {61022, "In the past month"},
+    {61023, "In the past year"},
+    {61024, "Specify dates"},
+    {61025, "Small (less than 100 KB)"},
+    {61026, "Medium (less than 1 MB)"},
+    {61027, "Large (greater than 1 MB)"},
+    {61028, "Specify size (in KB)"},
+    {61029, "less than"},
+    {61030, "equal to"},
+    {61031, "greater than"},
+    // The file list's tool-tips.
+    {61040, "Lost file (found by its signature)"},
 };
 
 // The main menu: pop-up titles of the menu bar by position, items by
@@ -113,10 +133,44 @@ constexpr BuiltInSectionEntry kMainMenu[] = {
     {"32817", "Recovery Guide"},
     {"32818", "Search for Help on..."},
     {"57664", "&About..."},
+    {"32776", "Toggle log"},
+    {"32839", "Drives first"},
+    {"32841", "Files first"},
+    {"32840", "Wizard"},
+};
+
+// The tool bar's button texts by command identifier.
+constexpr BuiltInSectionEntry kMainToolBar[] = {
+    {"32774", "Start Analyzing"}, {"32775", "Stop Analyzing"}, {"32787", "Recover"},
+    {"32791", "Search"},          {"32798", "Settings"},
+};
+
+// The drives pane's context menu, by command identifier.
+constexpr BuiltInSectionEntry kDrivesMenu[] = {
+    {"32871", "Select"},
+    {"32872", "Properties"},
+    {"32782", "Create Drive Image..."},
+    {"32783", "Load Drive Image..."},
+    {"32781", "Rescan Drives\tF5"},
+};
+
+// The search bar's controls, by control identifier.
+constexpr BuiltInSectionEntry kFindBar[] = {
+    {"1001", "All or part of the filename:"},
+    {"1002", "Hint: Use the '*' and '?' wildcards"},
+    {"1003", "When was it modified?"},
+    {"1004", "What size is it?"},
+    {"1005", "Search for deleted files only"},
+    {"1006", "Ignore folders (search for files only)"},
+    {"1007", "Search"},
+    {"1008", "Cancel"},
 };
 
 constexpr BuiltInSection kSections[] = {
     {"MainMenu", kMainMenu},
+    {"MainToolBar", kMainToolBar},
+    {"MyComputerView.menu", kDrivesMenu},
+    {"FindBar", kFindBar},
 };
 
 constexpr bool SortedByNumber() {

@@ -12,6 +12,7 @@
 #include "engine/recovery/recovery.h"
 #include "engine/scanner/file_signature_database.h"
 #include "engine/volume/local_computer.h"
+#include "platform/block_device_monitor.h"
 #include "platform/system.h"
 #include "services/app.h"
 #include "services/log.h"
@@ -49,6 +50,8 @@ CAppUi& theAppUi() { return *g_appUi; }
 CAppUi::CAppUi() : messages_(std::make_unique<CWindowMessageTarget>()) { g_appUi = this; }
 
 CAppUi::~CAppUi() {
+  // No device event reaches the drive list or the windows from here on.
+  if (deviceMonitor_) deviceMonitor_->Stop();
   // Workers that outlive the interface post into nothing.
   theApp().MainWindow = nullptr;
   theApp().LogWindow = nullptr;
@@ -72,6 +75,7 @@ bool CAppUi::Start(const QStringList& arguments, const std::function<bool()>& ha
   }
   InstallDesktopTypeNames();
   theComputer().SetScanAbortQuestion(this);
+  StartDeviceMonitor();
   // The stored language (at a first start the desktop's), stored back; the
   // windows are translated as they register.
   theApp().Settings.LanguageIndex = theApp().Languages.StartUp(theApp().Settings.LanguageIndex);
@@ -166,6 +170,21 @@ void CAppUi::ShowAbout(QWidget* parent) {
 }
 
 void CAppUi::ExploreDestination() { qm::ShellOpen(theApp().Settings.DestinationFolderText()); }
+
+void CAppUi::StartDeviceMonitor() {
+  auto monitor = std::make_unique<qm::CBlockDeviceMonitor>();
+  int error = 0;
+  if (!monitor->Start([this](const qm::BlockDeviceEvent& event) { OnBlockDeviceEvent(event); }, &error)) {
+    // The program works on without it: Rescan Drives (F5) finds new media.
+    theLog().AddMessage("Device monitor not started: " + qm::SystemErrorText(error));
+    return;
+  }
+  deviceMonitor_ = std::move(monitor);
+}
+
+void CAppUi::OnBlockDeviceEvent(const qm::BlockDeviceEvent& event) { theComputer().OnDeviceChange(event); }
+
+std::string CAppUi::DeviceEventSource() const { return deviceMonitor_ ? deviceMonitor_->Source() : std::string(); }
 
 bool CAppUi::ConfirmScanAbort(const std::string& question, const std::string& caption) {
   // A worker ending its own analysis is no stop the user asked for; asking

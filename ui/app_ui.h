@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "engine/analysis/analysis_driver.h"
 #include "ui/user_prompts.h"
@@ -16,6 +17,10 @@
 
 class CMainFrame;
 class QWidget;
+namespace qm {
+class CBlockDeviceMonitor;
+struct BlockDeviceEvent;
+}  // namespace qm
 
 class CAppUi : public QObject, public IScanAbortQuestion {
   Q_OBJECT
@@ -62,8 +67,19 @@ public:
 
   bool ConfirmScanAbort(const std::string& question, const std::string& caption) override;
 
+  // A disk or partition arrived or went away: runs on the device monitor's
+  // thread; the drive list changes the volumes' states and tells the main
+  // window (WM_MEDIA_CHANGED), whose drives pane refreshes.
+  void OnBlockDeviceEvent(const qm::BlockDeviceEvent& event);
+  // Whose device events are heard ("udev", "kernel"); empty when no monitor
+  // could be started.
+  std::string DeviceEventSource() const;
+
 private:
+  void StartDeviceMonitor();
+
   std::unique_ptr<CWindowMessageTarget> messages_;
+  std::unique_ptr<qm::CBlockDeviceMonitor> deviceMonitor_;
   CMessageBoxPrompts messageBoxes_;
   IUserPrompts* prompts_ = &messageBoxes_;
   QPointer<CMainFrame> frame_;

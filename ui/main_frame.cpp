@@ -68,13 +68,17 @@ CMainFrame::CMainFrame(CAppUi& app, int mode) : app_(app), mode_(mode) {
   app_.Messages().SetReceiver(this);
   theApp().MainWindow = &app_.Messages();
   theApp().LogWindow = &app_.Messages();
-  for (const std::string& line : theLog().Lines()) logPane_->AddLine(QString::fromStdString(line));
+  QStringList earlier;
+  for (const std::string& line : theLog().Lines()) earlier << QString::fromStdString(line);
+  logPane_->AddLines(earlier);
 
   theLog().AddMessage("Program running.");
   // Message 32878: the panes laid out for the mode once the window has its size.
   QMetaObject::invokeMethod(this, [this] { OnWindowMessage(kLayoutMessage, 0, 0); }, Qt::QueuedConnection);
 
-  RegisterMainMenu(menuBar());
+  // The "&File"-first menu is the designed one reordered: its titles keep
+  // the keys of their designed places.
+  RegisterMainMenu(menuBar(), FilesFirst(mode_) ? std::vector<int>{1, 0} : std::vector<int>{});
   RegisterToolBar(kSectionToolBar, toolBar_);
   RegisterFrame(kSectionMainFrame, this, [this] { OnLanguageChanged(); });
 }
@@ -117,10 +121,7 @@ void CMainFrame::BuildActions() {
   AddAction(ID_LEGEND, "Legend")->setCheckable(true);
   AddAction(ID_VIEW_TOOLBAR, "&Tool bar")->setCheckable(true);
   AddAction(ID_VIEW_STATUS_BAR, "&Status Bar")->setCheckable(true);
-  QAction* log = AddAction(ID_TOGGLE_LOG, "Toggle log");
-  log->setCheckable(true);
-  log->setStatusTip("Show or hide log");
-  log->setToolTip("Toggle log");
+  AddAction(ID_TOGGLE_LOG, "Toggle log")->setCheckable(true);
   AddAction(ID_MODE_MAIN, "Drives first")->setCheckable(true);
   AddAction(ID_MODE_MAIN_FILES_FIRST, "Files first")->setCheckable(true);
   AddAction(ID_MODE_WIZARD, "Wizard");
@@ -180,7 +181,8 @@ void CMainFrame::BuildToolBar() {
   for (int id : {ID_START_ANALYZING, ID_STOP_ANALYZING, ID_RECOVER, ID_SEARCH, ID_SETTINGS})
     toolBar_->addAction(actions_.value(id));
   // The tool bar shows the bare command names.
-  for (QAction* a : toolBar_->actions()) a->setIconText(a->text().section('\t', 0, 0).remove("...").trimmed());
+  for (QAction* a : toolBar_->actions())
+    a->setIconText(a->text().section('\t', 0, 0).remove("...").remove('&').trimmed());
 }
 
 void CMainFrame::BuildStatusBar() {
@@ -209,6 +211,7 @@ void CMainFrame::OnFastTimer() {
   // While workers keep the event loop busy it is seldom idle: the command
   // states follow the analysis from here too.
   UpdateCommandStates();
+  explorer_->LetGoOfClearedCatalog();
   if (theApp().AnalysisRunning.load() == 1) {
     ShowProgress(true);
     CVolume* v = theComputer().CurrentVolume();
@@ -260,8 +263,26 @@ void CMainFrame::OnIdle() {
 }
 
 void CMainFrame::RescanDrives() {
+  // The rescan makes disks and partitions anew (images and volumes under
+  // analysis stay): the views let go of the one they show before it is
+  // destroyed, and show the same device again afterwards.
+  CVolume* shown = explorer_->CurrentVolume();
+  std::string device;
+  const std::vector<CVolume*> queue = theComputer().AnalysisQueue();
+  const bool analysed = shown && ((shown == theComputer().CurrentVolume() && theApp().AnalysisRunning.load() == 1) ||
+                                  std::find(queue.begin(), queue.end(), shown) != queue.end());
+  if (shown && shown->Kind != VolumeImage && shown->Kind != VolumeVirtual && !analysed) {
+    device = shown->GetDevicePath();
+    explorer_->SelectVolume(nullptr);
+  }
   theComputer().Rescan();
   explorer_->RefreshDrives();
+  if (!device.empty())
+    for (CVolume* v : theComputer().Volumes.Snapshot())
+      if (v->GetDevicePath() == device) {
+        explorer_->SelectVolume(v);
+        break;
+      }
   if (!explorer_->CurrentVolume()) {
     const std::vector<CVolume*> volumes = theComputer().Volumes.Snapshot();
     if (!volumes.empty()) explorer_->SelectVolume(volumes.front());
@@ -407,6 +428,13 @@ intptr_t CMainFrame::OnWindowMessage(uint32_t message, uintptr_t wParam, intptr_
 
 void CMainFrame::OnFoundObjects(const std::vector<FoundObjectNotice>& notices) { explorer_->OnFoundObjects(notices); }
 
+void CMainFrame::OnLogLines(const std::vector<const std::string*>& lines) {
+  QStringList texts;
+  for (const std::string* line : lines)
+    if (line) texts << QString::fromStdString(*line);
+  logPane_->AddLines(texts);
+}
+
 void CMainFrame::StoreWindowRect() {
   CSettings& s = theApp().Settings;
   const QRect frame = frameGeometry();
@@ -448,6 +476,10 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
 }
 
 void CMainFrame::OnLanguageChanged() {
+  // The log command's prompt and tool-tip: "prompt\ntool-tip".
+  const QString logTexts = UiString(ID_TOGGLE_LOG, "Show or hide log\nToggle log");
+  actions_[ID_TOGGLE_LOG]->setStatusTip(logTexts.section('\n', 0, 0));
+  actions_[ID_TOGGLE_LOG]->setToolTip(logTexts.section('\n', 1));
   explorer_->Retranslate();
   explorer_->Drives().Retranslate();
   if (theApp().AnalysisRunning.load() != 1) SetStatus(UiString(kReadyString, "Ready"));

@@ -58,6 +58,7 @@ public:
 
   intptr_t OnWindowMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
   void OnFoundObjects(const std::vector<FoundObjectNotice>& notices) override;
+  void OnLogLines(const std::vector<const std::string*>& lines) override;
 
 protected:
   void closeEvent(QCloseEvent* event) override;

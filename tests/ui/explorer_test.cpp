@@ -212,6 +212,45 @@ private slots:
     QVERIFY(!explorer.SearchBarShown());
   }
 
+  // Last: an analysis that no view started (the file-system phase run on
+  // its own, as another front end runs it) empties the catalog under the
+  // views. From that moment they hand out no old object, and at the next
+  // tick they show the new catalog.
+  void viewsLetGoOfACatalogClearedByAnotherPath() {
+    CVolumeExploreView& explorer = program_->frame()->Explorer();
+    explorer.ShowSearchBar(true);
+    explorer.SearchBar().NameEdit()->setText("*.jpg");
+    explorer.StartSearch();
+    QTRY_VERIFY(explorer.SearchBar().SearchButton()->isEnabled());
+    QVERIFY(explorer.Results().Model().rowCount() > 0);
+    CFilesTreeView& tree = explorer.Tree();
+    const QModelIndex root = tree.Model().index(0, 0, tree.Model().index(0, 0));
+    tree.setCurrentIndex(TreeChild(tree, root, "Documents"));
+    CFilesListView& files = explorer.Files();
+    QCOMPARE(files.Model().rowCount(), 3);
+    files.setCurrentIndex(files.Model().index(0, 0));
+
+    volume_->AnalyseFileSystem();
+    CFoundObjectListModel& list = files.Model();
+    QVERIFY(list.Stale());
+    QCOMPARE(list.ObjectAt(0), nullptr);
+    QVERIFY(!list.data(list.index(0, 0), Qt::DisplayRole).isValid());
+    QVERIFY(explorer.Selection().empty());
+    QCOMPARE(explorer.Results().Model().ObjectAt(0), nullptr);
+    QCOMPARE(tree.Model().ObjectAt(tree.currentIndex()), nullptr);
+    QVERIFY(!tree.Model().data(tree.currentIndex(), Qt::DisplayRole).isValid());
+
+    // The window's next tick: everything old let go, the new catalog shown.
+    QTRY_VERIFY(!list.Stale() && !tree.Model().Stale() && !explorer.Results().Model().Stale());
+    QCOMPARE(explorer.Results().Model().rowCount(), 0);
+    const QModelIndex top = tree.Model().index(0, 0);
+    QCOMPARE(tree.Model().ObjectAt(top), static_cast<CFoundObject*>(volume_));
+    const QModelIndex newRoot = TreeChild(tree, top, "Filesystem");
+    QVERIFY(newRoot.isValid());
+    tree.setCurrentIndex(TreeChild(tree, newRoot, "Documents"));
+    QCOMPARE(ListNames(files), QStringList({"Letters", "old draft.txt", "Quarterly Report 2024.pdf"}));
+  }
+
 private:
   std::unique_ptr<uitest::Program> program_;
   CVolume* volume_ = nullptr;
