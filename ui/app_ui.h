@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "engine/analysis/analysis_driver.h"
+#include "ui/probable_file_size_dialog.h"
 #include "ui/user_prompts.h"
 #include "ui/window_message_target.h"
 
@@ -61,8 +62,11 @@ public:
   bool FirstStart() const { return firstStart_; }
 
   bool ConfirmScanAbort(const std::string& question, const std::string& caption) override;
+  // Answers the recovery engines' probable-size questions.
+  CProbableSizeQuestion& SizeQuestion() { return sizeQuestion_; }
 
 private:
+  CProbableSizeQuestion sizeQuestion_;
   std::unique_ptr<CWindowMessageTarget> messages_;
   CMessageBoxPrompts messageBoxes_;
   IUserPrompts* prompts_ = &messageBoxes_;
