@@ -24,11 +24,25 @@ CRecoveryCommands::CRecoveryCommands(CVolumeExploreView& explorer, IUserPrompts&
                                      CWindowMessageTarget& messages, QWidget* window)
     : QObject(window), explorer_(explorer), prompts_(prompts), messages_(messages), window_(window) {}
 
-COnRecoveryDlg* CRecoveryCommands::RecoverDialog() const { return qobject_cast<COnRecoveryDlg*>(recoverDialog_); }
-CRecoveryProgressDlg* CRecoveryCommands::ProgressDialog() const {
-  return qobject_cast<CRecoveryProgressDlg*>(progress_);
+namespace {
+
+// A dialog on screen (one that closed may wait for its deletion).
+bool Showing(const QPointer<QObject>& dialog) {
+  auto* widget = qobject_cast<QWidget*>(dialog.data());
+  return widget && widget->isVisible();
 }
-CCreateImageDlg* CRecoveryCommands::ImageDialog() const { return qobject_cast<CCreateImageDlg*>(imageDialog_); }
+
+}  // namespace
+
+COnRecoveryDlg* CRecoveryCommands::RecoverDialog() const {
+  return Showing(recoverDialog_) ? qobject_cast<COnRecoveryDlg*>(recoverDialog_) : nullptr;
+}
+CRecoveryProgressDlg* CRecoveryCommands::ProgressDialog() const {
+  return Showing(progress_) ? qobject_cast<CRecoveryProgressDlg*>(progress_) : nullptr;
+}
+CCreateImageDlg* CRecoveryCommands::ImageDialog() const {
+  return Showing(imageDialog_) ? qobject_cast<CCreateImageDlg*>(imageDialog_) : nullptr;
+}
 
 std::vector<CFoundObject*> CRecoveryCommands::RecoverySelection(bool& withFolders) const {
   withFolders = true;
@@ -40,7 +54,7 @@ std::vector<CFoundObject*> CRecoveryCommands::RecoverySelection(bool& withFolder
 }
 
 void CRecoveryCommands::Recover() {
-  if (recoverDialog_ || progress_) return;
+  if (Showing(recoverDialog_) || Showing(progress_)) return;
   auto* dialog = new COnRecoveryDlg(explorer_.CurrentVolume(), prompts_, window_);
   dialog->setAttribute(Qt::WA_DeleteOnClose);
   recoverDialog_ = dialog;
@@ -50,7 +64,7 @@ void CRecoveryCommands::Recover() {
 
 void CRecoveryCommands::StartRecovery() {
   CRecovery& recovery = theComputer().Recovery();
-  if (recovery.IsWorking() || progress_) return;
+  if (recovery.IsWorking() || Showing(progress_)) return;
   bool withFolders = true;
   const std::vector<CFoundObject*> selection = RecoverySelection(withFolders);
   recovery.SourceVolume = explorer_.CurrentVolume();
@@ -61,7 +75,7 @@ void CRecoveryCommands::StartRecovery() {
 
 void CRecoveryCommands::TryOpen() {
   CRecovery& recovery = theComputer().TryOpen();
-  if (recovery.IsWorking() || progress_) return;
+  if (recovery.IsWorking() || Showing(progress_)) return;
   bool withFolders = true;
   recovery.BuildList(RecoverySelection(withFolders), withFolders);
   if (recovery.List().empty()) {
@@ -108,7 +122,7 @@ void CRecoveryCommands::SetNewSize() {
 
 void CRecoveryCommands::CreateImage() {
   CVolume* source = explorer_.Drives().SelectedVolume();
-  if (!source || imageDialog_) return;
+  if (!source || Showing(imageDialog_)) return;
   CCreateImageDlg* dialog = CreateDriveImage(*source, prompts_, window_);
   if (!dialog) return;
   imageDialog_ = dialog;

@@ -13,6 +13,7 @@
 #include "engine/volume/local_computer.h"
 #include "engine/volume/volume.h"
 #include "services/app.h"
+#include "services/languages.h"
 #include "tests/ui/ui_test_registry.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/app_ui.h"
@@ -21,6 +22,7 @@
 #include "ui/main_frame.h"
 #include "ui/my_computer_view.h"
 #include "ui/recovery_commands.h"
+#include "ui/ui_texts.h"
 #include "ui/volume_explore_view.h"
 
 namespace {
@@ -128,6 +130,24 @@ private slots:
     QVERIFY(loaded);
     QCOMPARE(QString::fromStdString(loaded->DevicePath), image);
     QCOMPARE(frame->Explorer().CurrentVolume(), loaded);
+  }
+
+  void createImageDialogSpeaksGerman() {
+    CLanguages& languages = theApp().Languages;
+    const std::vector<std::string> list = languages.List();
+    const auto german = std::find(list.begin(), list.end(), "Deutsch");
+    const auto english = std::find(list.begin(), list.end(), "English");
+    if (german == list.end() || english == list.end()) QSKIP("no language files beside the program");
+    SetUiLanguage(static_cast<int>(german - list.begin()));
+    auto job = std::make_unique<ImageJob>();
+    job->Source = program_->frame()->Explorer().Drives().SelectedVolume();
+    CCreateImageDlg dialog(std::move(job), program_->prompts, program_->frame());
+    QCOMPARE(dialog.windowTitle(), QString("Laufwerksabbild erstellen"));
+    QCOMPARE(dialog.StartButton()->text(), QString("Starten"));
+    QCOMPARE(dialog.CancelButton()->text(), QString("Abbrechen"));
+    QVERIFY(dialog.ContinueOnErrors()->text().startsWith("Über unlesbare Sektoren"));
+    SetUiLanguage(static_cast<int>(english - list.begin()));
+    QCOMPARE(dialog.StartButton()->text(), QString("Start"));
   }
 
 private:

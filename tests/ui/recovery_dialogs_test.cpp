@@ -22,6 +22,7 @@
 #include "engine/volume/local_computer.h"
 #include "engine/volume/volume.h"
 #include "services/app.h"
+#include "services/languages.h"
 #include "services/log.h"
 #include "tests/ui/ui_test_registry.h"
 #include "tests/ui/ui_test_support.h"
@@ -38,6 +39,7 @@
 #include "ui/recovery_dialog.h"
 #include "ui/recovery_progress_dlg.h"
 #include "ui/try_open_dialog.h"
+#include "ui/ui_texts.h"
 #include "ui/volume_explore_view.h"
 
 using uitest::ListRow;
@@ -339,7 +341,7 @@ private slots:
     frame->OnCommand(ID_TRY_OPEN);
     QVERIFY(!frame->findChild<CDlgTryOpen*>() || !frame->findChild<CDlgTryOpen*>()->isVisible());
     QTRY_COMPARE(opened.size(), 2);
-    QTRY_VERIFY(!tryOpen.IsWorking());
+    QTRY_VERIFY(!frame->RecoveryCommands().ProgressDialog());
     // At exit: the question, and Yes deletes them.
     program_->prompts.answers = {true};
     program_->app->DeleteTemporaryFiles(frame);
@@ -347,6 +349,46 @@ private slots:
     QCOMPARE(program_->prompts.shown.back().caption, QString("Confirmation"));
     QVERIFY(!QFileInfo::exists(opened[0]));
     tryOpen.OpenFile = OpenWithDesktop;
+  }
+
+  void dialogsSpeakGerman() {
+    CLanguages& languages = theApp().Languages;
+    const std::vector<std::string> list = languages.List();
+    const auto german = std::find(list.begin(), list.end(), "Deutsch");
+    const auto english = std::find(list.begin(), list.end(), "English");
+    if (german == list.end() || english == list.end()) QSKIP("no language files beside the program");
+    SetUiLanguage(static_cast<int>(german - list.begin()));
+    CMainFrame* frame = program_->frame();
+
+    frame->OnCommand(ID_RECOVER);
+    COnRecoveryDlg* recover = frame->RecoveryCommands().RecoverDialog();
+    QVERIFY(recover);
+    QCOMPARE(recover->windowTitle(), QString("Dateien wiederherstellen"));
+    QCOMPARE(recover->KeepStructure()->text(), QString("Ordnerstruktur beibehalten"));
+    QCOMPARE(recover->BrowseButton()->text(), QString("Durchsuchen..."));
+    recover->reject();
+
+    CRecoveryProgressDlg progress(theComputer().Recovery(), program_->prompts, false, frame);
+    QCOMPARE(progress.windowTitle(), QString("Dateien werden wiederhergestellt..."));
+    QCOMPARE(progress.AbortButton()->text(), QString("Abbrechen"));
+    QCOMPARE(progress.GoToButton()->text(), QString("Zu den wiederhergestellten Dateien..."));
+    QVERIFY2(progress.CountText()->text().contains(" von "), qPrintable(progress.CountText()->text()));
+    QVERIFY2(progress.Summary()->text().contains("wiederhergestellt"), qPrintable(progress.Summary()->text()));
+
+    ProbableSizeDialogState state;
+    state.TypeName = "PDF File";
+    CProbableFileSizeDialog size(state, frame);
+    QCOMPARE(size.windowTitle(), QString("Wahrscheinliche Dateigröße eingeben"));
+    QVERIFY2(size.Explanation()->text().startsWith("Eine Datei vom Typ 'PDF File'"), qPrintable(size.Explanation()->text()));
+    QCOMPARE(size.SkipButton()->text(), QString("Datei überspringen"));
+
+    CDlgTryOpen tryOpen(frame);
+    QCOMPARE(tryOpen.windowTitle(), QString("Öffnen versuchen"));
+    QCOMPARE(tryOpen.DontWarnAgain()->text(), QString("Diese Warnung nicht mehr anzeigen"));
+
+    SetUiLanguage(static_cast<int>(english - list.begin()));
+    QCOMPARE(tryOpen.windowTitle(), QString("Try To Open"));
+    QCOMPARE(size.SkipButton()->text(), QString("Skip File"));
   }
 
 private:
