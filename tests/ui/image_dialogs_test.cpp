@@ -133,12 +133,7 @@ private slots:
   }
 
   void createImageDialogSpeaksGerman() {
-    CLanguages& languages = theApp().Languages;
-    const std::vector<std::string> list = languages.List();
-    const auto german = std::find(list.begin(), list.end(), "Deutsch");
-    const auto english = std::find(list.begin(), list.end(), "English");
-    if (german == list.end() || english == list.end()) QSKIP("no language files beside the program");
-    SetUiLanguage(static_cast<int>(german - list.begin()));
+    if (!uitest::SetLanguage("Deutsch")) QSKIP("no language files beside the program");
     auto job = std::make_unique<ImageJob>();
     job->Source = program_->frame()->Explorer().Drives().SelectedVolume();
     CCreateImageDlg dialog(std::move(job), program_->prompts, program_->frame());
@@ -146,7 +141,7 @@ private slots:
     QCOMPARE(dialog.StartButton()->text(), QString("Starten"));
     QCOMPARE(dialog.CancelButton()->text(), QString("Abbrechen"));
     QVERIFY(dialog.ContinueOnErrors()->text().startsWith("Über unlesbare Sektoren"));
-    SetUiLanguage(static_cast<int>(english - list.begin()));
+    QVERIFY(uitest::SetLanguage("English"));
     QCOMPARE(dialog.StartButton()->text(), QString("Start"));
   }
 

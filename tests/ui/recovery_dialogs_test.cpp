@@ -349,15 +349,11 @@ private slots:
     QCOMPARE(program_->prompts.shown.back().caption, QString("Confirmation"));
     QVERIFY(!QFileInfo::exists(opened[0]));
     tryOpen.OpenFile = OpenWithDesktop;
+    tryOpen.TemporaryFolder.clear();
   }
 
   void dialogsSpeakGerman() {
-    CLanguages& languages = theApp().Languages;
-    const std::vector<std::string> list = languages.List();
-    const auto german = std::find(list.begin(), list.end(), "Deutsch");
-    const auto english = std::find(list.begin(), list.end(), "English");
-    if (german == list.end() || english == list.end()) QSKIP("no language files beside the program");
-    SetUiLanguage(static_cast<int>(german - list.begin()));
+    if (!uitest::SetLanguage("Deutsch")) QSKIP("no language files beside the program");
     CMainFrame* frame = program_->frame();
 
     frame->OnCommand(ID_RECOVER);
@@ -386,7 +382,7 @@ private slots:
     QCOMPARE(tryOpen.windowTitle(), QString("Öffnen versuchen"));
     QCOMPARE(tryOpen.DontWarnAgain()->text(), QString("Diese Warnung nicht mehr anzeigen"));
 
-    SetUiLanguage(static_cast<int>(english - list.begin()));
+    QVERIFY(uitest::SetLanguage("English"));
     QCOMPARE(tryOpen.windowTitle(), QString("Try To Open"));
     QCOMPARE(size.SkipButton()->text(), QString("Skip File"));
   }

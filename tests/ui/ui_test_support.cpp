@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QTest>
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 #include <cstdlib>
@@ -14,12 +15,14 @@
 #include "engine/volume/local_computer.h"
 #include "platform/registry_store.h"
 #include "services/app.h"
+#include "services/languages.h"
 #include "ui/app_ui.h"
 #include "ui/files_list_view.h"
 #include "ui/files_tree_model.h"
 #include "ui/files_tree_view.h"
 #include "ui/found_object_list_model.h"
 #include "ui/main_frame.h"
+#include "ui/ui_texts.h"
 #include "ui/my_computer_view.h"
 #include "ui/volume_explore_view.h"
 
@@ -195,6 +198,14 @@ QByteArray SleuthKitBytes(const QString& image, const QString& path) {
     return QByteArray::fromStdString(uitest::RunCommand("icat -r '" + image.toStdString() + "' " + inode));
   }
   return {};
+}
+
+bool SetLanguage(const std::string& name) {
+  const std::vector<std::string> list = theApp().Languages.List();
+  const auto found = std::find(list.begin(), list.end(), name);
+  if (found == list.end()) return false;
+  SetUiLanguage(static_cast<int>(found - list.begin()));
+  return true;
 }
 
 std::string RunCommand(const std::string& command, int* status) {

@@ -88,6 +88,10 @@ int ListRow(CFilesListView& list, const QString& name);
 // `path` as fls prints it ("Documents/old draft.txt").
 QByteArray SleuthKitBytes(const QString& image, const QString& path);
 
+// Makes the language file `name` ("Deutsch") the active language; false
+// when there is no such file beside the program.
+bool SetLanguage(const std::string& name);
+
 // Runs a shell command and returns its standard output.
 std::string RunCommand(const std::string& command, int* status = nullptr);
 bool HaveTool(const char* name);
