@@ -93,6 +93,10 @@ constexpr BuiltInString kStrings[] = {
     {61031, "greater than"},
     // The file list's tool-tips.
     {61040, "Lost file (found by its signature)"},
+    // The recovery progress dialog's own texts.
+    {61201, "%d of %d"},
+    {61202, "%s [size: %I64d]"},
+    {61203, "Recovered %d file(s), %s bytes, to %s.\nSkipped: %d. Failed: %d. The log tells why."},
 };
 
 // The main menu: pop-up titles of the menu bar by position, items by
@@ -166,11 +170,86 @@ constexpr BuiltInSectionEntry kFindBar[] = {
     {"1008", "Cancel"},
 };
 
+// The recovery dialogs: window titles (key 0) and controls by identifier.
+constexpr BuiltInSectionEntry kRecoverDialog[] = {
+    {"0", "Recover files"},
+    {"1101", "Recover files"},
+    {"1102", "The target folder where the recovered files will be saved:"},
+    {"1103", "Browse..."},
+    {"1104", "Keep folder structure"},
+    {"1105",
+     "Warning: Never try to save recovered files to the same logical disk where they are located, or you may obtain "
+     "unpredictable results and lose all your data!"},
+    {"1", "OK"},
+    {"2", "Cancel"},
+    {"9", "Help"},
+};
+
+constexpr BuiltInSectionEntry kRecoveryProgressDialog[] = {
+    {"0", "Recovering files..."},
+    {"1201", "Total progress:"},
+    {"1202", "Current file:"},
+    {"1203", "Abort"},
+    {"1204", "Go to Recovered..."},
+    {"1", "OK"},
+};
+
+constexpr BuiltInSectionEntry kProbableFileSize[] = {
+    {"0", "Enter probable file size"},
+    {"1301",
+     "The file of the '%s' type is found, but its attributes such as name, parent folder, size, security settings, "
+     "etc. are lost. We tried to determine its size by its content, but did not succeed. We don't know the exact "
+     "size of this particular file."},
+    {"1302", "Offset:"},
+    {"1303", "Type:"},
+    {"1304", "Condition:"},
+    {"1305", "Probable file size"},
+    {"1306", "The default file size for this file type is:"},
+    {"1307", "Distance to the next file of any type:"},
+    {"1308", "Distance to the next file of the same type:"},
+    {"1309", "Custom size:"},
+    {"1310", "Use the selection above for:"},
+    {"1311", "This file only"},
+    {"1312", "All files of this type"},
+    {"1313", "All files of any type"},
+    {"1314", "Skip File"},
+    {"1", "OK"},
+    {"2", "Cancel"},
+    {"9", "Help"},
+};
+
+constexpr BuiltInSectionEntry kTryOpen[] = {
+    {"0", "Try To Open"},
+    {"1401",
+     "Try to open recovers the selected files into the temporary folder and opens the last of them with the program "
+     "your desktop uses for its type. The files are recovered as they were found: a damaged file may not open, or "
+     "may open showing wrong contents.\n\nThe files written are offered for deletion when the program exits."},
+    {"1402", "Don't show this warning again"},
+    {"1", "OK"},
+    {"2", "Cancel"},
+};
+
+constexpr BuiltInSectionEntry kCreateImageDialog[] = {
+    {"0", "Create Drive Image"},
+    {"1501", "Source:"},
+    {"1502", "Image file:"},
+    {"1503", "Go on past unreadable sectors (they become zeros in the image; a map beside it lists them)"},
+    {"1504", "Start"},
+    {"1505", "Elapsed time:"},
+    {"1", "OK"},
+    {"2", "Cancel"},
+};
+
 constexpr BuiltInSection kSections[] = {
     {"MainMenu", kMainMenu},
     {"MainToolBar", kMainToolBar},
     {"MyComputerView.menu", kDrivesMenu},
     {"FindBar", kFindBar},
+    {"RecoverDialog", kRecoverDialog},
+    {"RecoveryProgressDialog", kRecoveryProgressDialog},
+    {"ProbableFileSize", kProbableFileSize},
+    {"TryOpen", kTryOpen},
+    {"CreateImageDialog", kCreateImageDialog},
 };
 
 constexpr bool SortedByNumber() {

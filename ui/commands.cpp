@@ -4,9 +4,6 @@ bool CommandAvailable(int id) {
   switch (id) {
     // Dialogs: recovery, try to open, sizes, information, filters, settings,
     // volume properties, drive images; and the wizards.
-    case ID_RECOVER:
-    case ID_TRY_OPEN:
-    case ID_SET_NEW_SIZE:
     case ID_INFORMATION:
     case ID_FILTERS:
     case ID_SETTINGS:
@@ -18,7 +15,6 @@ bool CommandAvailable(int id) {
     case ID_SETTINGS_LOGGING:
     case ID_SETTINGS_FILE_TYPES:
     case ID_DRIVE_PROPERTIES:
-    case ID_CREATE_IMAGE:
     case ID_MODE_WIZARD:
     case ID_MODE_WIZARD2:
       return false;

@@ -10,6 +10,7 @@
 
 class CAppUi;
 class CLogPane;
+class CRecoveryCommands;
 class CVolume;
 class CVolumeExploreView;
 class QAction;
@@ -40,6 +41,7 @@ public:
   QProgressBar* Progress() const { return progress_; }
   CLogPane* LogPane() const { return logPane_; }
   QToolBar* ToolBar() const { return toolBar_; }
+  CRecoveryCommands& RecoveryCommands() { return *recoveryCommands_; }
 
   // Loads an image file as a volume and selects it; false (with a message)
   // when it cannot be opened.
@@ -88,6 +90,7 @@ private:
   bool analysisWasRunning_ = false;
   QMap<int, QAction*> actions_;
   CVolumeExploreView* explorer_ = nullptr;
+  CRecoveryCommands* recoveryCommands_ = nullptr;
   QToolBar* toolBar_ = nullptr;
   QLabel* status_ = nullptr;
   QProgressBar* progress_ = nullptr;

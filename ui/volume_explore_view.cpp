@@ -1,5 +1,7 @@
 #include "ui/volume_explore_view.h"
 
+#include "engine/recovery/recovery.h"
+
 #include <QCoreApplication>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -276,7 +278,8 @@ void CVolumeExploreView::SelectAll() { (ResultsShown() ? results_ : files_)->sel
 
 void CVolumeExploreView::ResetSize() {
   // Only lost files have a size the program guessed.
-  for (CFoundObject* o : Selection())
+  // A selected folder stands for the files below it, as for a recovery.
+  for (CFoundObject* o : MakeRecoveryList(Selection()))
     if (o->Flags & FOF_SIGNATURE) o->Size = SIZE_UNKNOWN;
   (ResultsShown() ? results_ : files_)->RefreshVisibleRows();
 }
