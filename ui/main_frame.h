@@ -13,6 +13,7 @@ class CLogPane;
 class CVolume;
 class CVolumeExploreView;
 class QAction;
+class QDialog;
 class QLabel;
 class QMenu;
 class QProgressBar;
@@ -80,6 +81,8 @@ private:
   void LoadDriveImage();
   void SearchLostDrives();
   void OnLanguageChanged();
+  // Shows a dialog of the menu's commands (null: nothing to show).
+  void OpenModal(QDialog* dialog);
 
   CAppUi& app_;
   int mode_;

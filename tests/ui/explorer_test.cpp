@@ -25,29 +25,13 @@
 
 namespace {
 
-// The child row of `parent` in the folder tree named `name`, expanding the
-// parent first (which reads its branch).
-QModelIndex TreeChild(CFilesTreeView& tree, const QModelIndex& parent, const QString& name) {
-  tree.expand(parent);
-  CFilesTreeModel& model = tree.Model();
-  if (model.canFetchMore(parent)) model.fetchMore(parent);
-  for (int r = 0; r < model.rowCount(parent); ++r) {
-    const QModelIndex child = model.index(r, 0, parent);
-    if (model.data(child, Qt::DisplayRole).toString() == name) return child;
-  }
-  return {};
-}
+using uitest::ListNames;
+using uitest::TreeChild;
 
 int ListRow(CFilesListView& list, const QString& name) {
   for (int r = 0; r < list.Model().rowCount(); ++r)
     if (QString::fromStdString(list.Model().ObjectAt(r)->Name) == name) return r;
   return -1;
-}
-
-QStringList ListNames(CFilesListView& list) {
-  QStringList names;
-  for (int r = 0; r < list.Model().rowCount(); ++r) names << QString::fromStdString(list.Model().ObjectAt(r)->Name);
-  return names;
 }
 
 // Bytes of a deleted file as The Sleuth Kit reads them (the oracle).
@@ -71,18 +55,11 @@ class TestExplorer : public QObject {
   Q_OBJECT
 private slots:
   void initTestCase() {
-    uitest::UseFreshSettings();
-    program_ = uitest::StartProgram({uitest::SampleImage()});
-    QVERIFY(program_->frame());
-    theApp().Settings.ConfirmExit = 0;
     // Analysed once for every test of the class.
-    CMainFrame* frame = program_->frame();
-    CVolume* volume = frame->Explorer().Drives().SelectedVolume();
-    QVERIFY(volume);
-    emit frame->Explorer().Drives().activated(frame->Explorer().Drives().currentIndex());
-    QCOMPARE(theApp().AnalysisRunning.load(), 1u);
-    QVERIFY(uitest::WaitForAnalysisEnd());
-    volume_ = volume;
+    program_ = uitest::StartOnAnalysedSample();
+    QVERIFY(program_->frame());
+    volume_ = program_->frame()->Explorer().Drives().SelectedVolume();
+    QVERIFY(volume_);
   }
 
   void cleanupTestCase() { program_.reset(); }

@@ -1,6 +1,7 @@
 #include "tests/ui/ui_test_support.h"
 
 #include <QCoreApplication>
+#include <QDialog>
 #include <QDir>
 #include <QFileInfo>
 #include <QTest>
@@ -14,7 +15,14 @@
 #include "platform/registry_store.h"
 #include "services/app.h"
 #include "ui/app_ui.h"
+#include "engine/catalog/found_object.h"
+#include "ui/files_list_view.h"
+#include "ui/files_tree_model.h"
+#include "ui/files_tree_view.h"
+#include "ui/found_object_list_model.h"
 #include "ui/main_frame.h"
+#include "ui/my_computer_view.h"
+#include "ui/volume_explore_view.h"
 
 namespace uitest {
 
@@ -103,6 +111,18 @@ std::unique_ptr<Program> StartProgram(const QStringList& arguments, bool withRig
   return program;
 }
 
+std::unique_ptr<Program> StartOnAnalysedSample() {
+  UseFreshSettings();
+  auto program = StartProgram({SampleImage()});
+  CMainFrame* frame = program->frame();
+  if (!frame || !frame->Explorer().Drives().SelectedVolume()) return program;
+  theApp().Settings.ConfirmExit = 0;
+  CMyComputerView& drives = frame->Explorer().Drives();
+  emit drives.activated(drives.currentIndex());
+  WaitForAnalysisEnd();
+  return program;
+}
+
 bool WaitForAnalysisEnd(int timeoutMs) {
   QDeadlineTimer deadline(timeoutMs);
   while (!deadline.hasExpired()) {
@@ -116,6 +136,35 @@ bool WaitForAnalysisEnd(int timeoutMs) {
     QTest::qWait(20);
   }
   return false;
+}
+
+QModelIndex TreeChild(CFilesTreeView& tree, const QModelIndex& parent, const QString& name) {
+  tree.expand(parent);
+  CFilesTreeModel& model = tree.Model();
+  if (model.canFetchMore(parent)) model.fetchMore(parent);
+  for (int r = 0; r < model.rowCount(parent); ++r) {
+    const QModelIndex child = model.index(r, 0, parent);
+    if (model.data(child, Qt::DisplayRole).toString() == name) return child;
+  }
+  return {};
+}
+
+QStringList ListNames(CFilesListView& list) {
+  QStringList names;
+  for (int r = 0; r < list.Model().rowCount(); ++r) names << QString::fromStdString(list.Model().ObjectAt(r)->Name);
+  return names;
+}
+
+QDialog* OpenDialogByCommand(CMainFrame* frame, int command, const QMetaObject& type) {
+  frame->OnCommand(command);
+  for (QDialog* dialog : frame->findChildren<QDialog*>())
+    if (dialog->isVisible() && dialog->metaObject()->inherits(&type)) return dialog;
+  return nullptr;
+}
+
+void CloseDialog(QDialog* dialog) {
+  if (dialog) dialog->reject();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 std::string RunCommand(const std::string& command, int* status) {

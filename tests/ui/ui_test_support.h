@@ -13,7 +13,12 @@
 
 #include "ui/user_prompts.h"
 
+#include <QModelIndex>
+
 class CAppUi;
+class CFilesListView;
+class CFilesTreeView;
+class QDialog;
 class CMainFrame;
 class CRegistryStore;
 
@@ -55,8 +60,33 @@ struct Program {
 // Starts the program as main() does (with rights unless told otherwise);
 // the idle moment has passed when it returns.
 std::unique_ptr<Program> StartProgram(const QStringList& arguments, bool withRights = true);
+// A program started on the sample image with fresh settings, the image
+// analysed (file system and sector scan) as a double-click in the drives
+// pane starts it.
+std::unique_ptr<Program> StartOnAnalysedSample();
 // Waits (handling events) until the running analysis has ended.
 bool WaitForAnalysisEnd(int timeoutMs = 120000);
+
+// The child row of `parent` in the folder tree named `name`, expanding the
+// parent first (which reads its branch); invalid when there is none.
+QModelIndex TreeChild(CFilesTreeView& tree, const QModelIndex& parent, const QString& name);
+// The names of the file list's rows, in their order.
+QStringList ListNames(CFilesListView& list);
+
+// Runs a main-window command and returns the dialog of class `type` it
+// opened (null when none), and closes such a dialog again.
+QDialog* OpenDialogByCommand(CMainFrame* frame, int command, const QMetaObject& type);
+void CloseDialog(QDialog* dialog);
+// The dialog a command opened, closed at the end of the scope.
+template <class D>
+struct OpenedDialog {
+  OpenedDialog(CMainFrame* frame, int command)
+      : dialog(static_cast<D*>(OpenDialogByCommand(frame, command, D::staticMetaObject))) {}
+  ~OpenedDialog() { CloseDialog(dialog); }
+  OpenedDialog(const OpenedDialog&) = delete;
+  OpenedDialog& operator=(const OpenedDialog&) = delete;
+  D* dialog;
+};
 
 // Runs a shell command and returns its standard output.
 std::string RunCommand(const std::string& command, int* status = nullptr);

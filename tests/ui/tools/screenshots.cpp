@@ -18,6 +18,7 @@
 #include "services/app.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/app_ui.h"
+#include "ui/commands.h"
 #include "ui/files_list_view.h"
 #include "ui/files_tree_model.h"
 #include "ui/files_tree_view.h"
@@ -25,13 +26,14 @@
 #include "ui/main_frame.h"
 #include "ui/my_computer_view.h"
 #include "ui/search_bar_view.h"
+#include "ui/settings_dialog.h"
 #include "ui/volume_explore_view.h"
 
 namespace {
 
 QString g_output;
 
-void Shot(CMainFrame* frame, const char* name, int settleMs = 400) {
+void Shot(QWidget* frame, const char* name, int settleMs = 400) {
   QTest::qWait(settleMs);
   const QString path = g_output + "/" + name;
   // What the X server shows of the window.
@@ -113,6 +115,14 @@ int main(int argc, char** argv) {
   QTest::qWait(500);
   Shot(frame, "search.png");
   explorer.CancelSearch();
+
+  // The settings dialog, on its page of file types.
+  frame->OnCommand(ID_SETTINGS_FILE_TYPES);
+  if (auto* settings = frame->findChild<CSettingsDlg*>()) {
+    settings->move(frame->x() + 120, frame->y() + 80);
+    Shot(settings, "settings.png");
+    settings->reject();
+  }
 
   // A running scan of an image with tens of thousands of files.
   if (argc > 2) {
