@@ -23,6 +23,7 @@
 #include "services/log.h"
 #include "ui/app_ui.h"
 #include "ui/commands.h"
+#include "ui/settings_dialog.h"
 #include "ui/log_pane.h"
 #include "ui/create_image_dialog.h"
 #include "ui/my_computer_view.h"
@@ -385,6 +386,17 @@ void CMainFrame::OnCommand(int id) {
     case ID_HELP_GUIDE:
     case ID_HELP_SEARCH: app_.OpenHelp(id); break;
     case ID_ABOUT: app_.ShowAbout(this); break;
+    case ID_SETTINGS:
+    case ID_SETTINGS_COMMON:
+    case ID_SETTINGS_CONFIRMATIONS:
+    case ID_SETTINGS_TEMP_FOLDER:
+    case ID_SETTINGS_DRIVE_ACCESS:
+    case ID_SETTINGS_LANGUAGE:
+    case ID_SETTINGS_LOGGING:
+    case ID_SETTINGS_FILE_TYPES: OpenModal(new CSettingsDlg(app_.Prompts(), id, this)); break;
+    case ID_FILTERS: OpenModal(explorer_->NewFiltersDialog()); break;
+    case ID_INFORMATION: OpenModal(explorer_->NewInformationDialog()); break;
+    case ID_DRIVE_PROPERTIES: OpenModal(explorer_->NewVolumeInformationDialog()); break;
     default: break;
   }
   OnIdle();
@@ -483,6 +495,14 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
   StoreWindowRect();
   event->accept();
   app_.Exit();
+}
+
+void CMainFrame::OpenModal(QDialog* dialog) {
+  if (!dialog) return;
+  // Modal to the window, without a nested event loop: the dialog goes when
+  // it is closed.
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  dialog->open();
 }
 
 void CMainFrame::OnLanguageChanged() {

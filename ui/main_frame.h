@@ -14,6 +14,7 @@ class CRecoveryCommands;
 class CVolume;
 class CVolumeExploreView;
 class QAction;
+class QDialog;
 class QLabel;
 class QMenu;
 class QProgressBar;
@@ -83,6 +84,8 @@ private:
   void LoadDriveImage();
   void SearchLostDrives();
   void OnLanguageChanged();
+  // Shows a dialog of the menu's commands (null: nothing to show).
+  void OpenModal(QDialog* dialog);
 
   CAppUi& app_;
   int mode_;

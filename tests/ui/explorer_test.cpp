@@ -23,19 +23,11 @@
 #include "ui/search_bar_view.h"
 #include "ui/volume_explore_view.h"
 
+using uitest::ListNames;
 using uitest::ListRow;
 using uitest::SleuthKitBytes;
 using uitest::TreeChild;
 
-namespace {
-
-QStringList ListNames(CFilesListView& list) {
-  QStringList names;
-  for (int r = 0; r < list.Model().rowCount(); ++r) names << QString::fromStdString(list.Model().ObjectAt(r)->Name);
-  return names;
-}
-
-}  // namespace
 
 class TestExplorer : public QObject {
   Q_OBJECT
@@ -45,6 +37,7 @@ private slots:
     program_ = uitest::StartAnalysedSample();
     QVERIFY(program_ && program_->frame());
     volume_ = program_->frame()->Explorer().Drives().SelectedVolume();
+    QVERIFY(volume_);
   }
 
   void cleanupTestCase() { program_.reset(); }

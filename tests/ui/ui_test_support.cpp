@@ -1,6 +1,7 @@
 #include "tests/ui/ui_test_support.h"
 
 #include <QCoreApplication>
+#include <QDialog>
 #include <QDir>
 #include <QFileInfo>
 #include <QTest>
@@ -17,6 +18,7 @@
 #include "services/app.h"
 #include "services/languages.h"
 #include "ui/app_ui.h"
+#include "engine/catalog/found_object.h"
 #include "ui/files_list_view.h"
 #include "ui/files_tree_model.h"
 #include "ui/files_tree_view.h"
@@ -206,6 +208,24 @@ bool SetLanguage(const std::string& name) {
   if (found == list.end()) return false;
   SetUiLanguage(static_cast<int>(found - list.begin()));
   return true;
+}
+
+QStringList ListNames(CFilesListView& list) {
+  QStringList names;
+  for (int r = 0; r < list.Model().rowCount(); ++r) names << QString::fromStdString(list.Model().ObjectAt(r)->Name);
+  return names;
+}
+
+QDialog* OpenDialogByCommand(CMainFrame* frame, int command, const QMetaObject& type) {
+  frame->OnCommand(command);
+  for (QDialog* dialog : frame->findChildren<QDialog*>())
+    if (dialog->isVisible() && dialog->metaObject()->inherits(&type)) return dialog;
+  return nullptr;
+}
+
+void CloseDialog(QDialog* dialog) {
+  if (dialog) dialog->reject();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 std::string RunCommand(const std::string& command, int* status) {

@@ -15,9 +15,12 @@
 
 #include "ui/user_prompts.h"
 
+#include <QModelIndex>
+
 class CAppUi;
 class CFilesListView;
 class CFilesTreeView;
+class QDialog;
 class CMainFrame;
 class CRegistryStore;
 
@@ -91,6 +94,23 @@ QByteArray SleuthKitBytes(const QString& image, const QString& path);
 // Makes the language file `name` ("Deutsch") the active language; false
 // when there is no such file beside the program.
 bool SetLanguage(const std::string& name);
+// The names of the file list's rows, in their order.
+QStringList ListNames(CFilesListView& list);
+
+// Runs a main-window command and returns the dialog of class `type` it
+// opened (null when none), and closes such a dialog again.
+QDialog* OpenDialogByCommand(CMainFrame* frame, int command, const QMetaObject& type);
+void CloseDialog(QDialog* dialog);
+// The dialog a command opened, closed at the end of the scope.
+template <class D>
+struct OpenedDialog {
+  OpenedDialog(CMainFrame* frame, int command)
+      : dialog(static_cast<D*>(OpenDialogByCommand(frame, command, D::staticMetaObject))) {}
+  ~OpenedDialog() { CloseDialog(dialog); }
+  OpenedDialog(const OpenedDialog&) = delete;
+  OpenedDialog& operator=(const OpenedDialog&) = delete;
+  D* dialog;
+};
 
 // Runs a shell command and returns its standard output.
 std::string RunCommand(const std::string& command, int* status = nullptr);

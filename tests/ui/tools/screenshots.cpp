@@ -32,6 +32,7 @@
 #include "ui/recovery_dialog.h"
 #include "ui/recovery_progress_dlg.h"
 #include "ui/search_bar_view.h"
+#include "ui/settings_dialog.h"
 #include "ui/volume_explore_view.h"
 
 namespace {
@@ -52,7 +53,7 @@ CProbableFileSizeDialog* SizeDialog() {
   return nullptr;
 }
 
-void Shot(CMainFrame* frame, const char* name, int settleMs = 400) {
+void Shot(QWidget* frame, const char* name, int settleMs = 400) {
   QTest::qWait(settleMs);
   const QString path = g_output + "/" + name;
   // What the X server shows of the window.
@@ -159,6 +160,14 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 500 && !progress->Finished(); ++i) QTest::qWait(20);
     DialogShot(progress, "recovery-done.png");
     progress->OkButton()->click();
+  }
+
+  // The settings dialog, on its page of file types.
+  frame->OnCommand(ID_SETTINGS_FILE_TYPES);
+  if (auto* settings = frame->findChild<CSettingsDlg*>()) {
+    settings->move(frame->x() + 120, frame->y() + 80);
+    Shot(settings, "settings.png");
+    settings->reject();
   }
 
   // A running scan of an image with tens of thousands of files.
