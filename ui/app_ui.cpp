@@ -20,6 +20,7 @@
 #include "ui/desktop_type_names.h"
 #include "ui/help_window.h"
 #include "ui/main_frame.h"
+#include "ui/recovery_questions.h"
 #include "ui/ui_texts.h"
 
 namespace {
@@ -27,21 +28,6 @@ namespace {
 CAppUi* g_appUi = nullptr;
 
 constexpr const char* kTitle = "Professional Quillmore";
-
-// The Try-to-open temporary files question, answered with the frame's boxes.
-class CExitQuestions : public IRecoveryQuestions {
-public:
-  CExitQuestions(IUserPrompts& prompts, QWidget* parent) : prompts_(prompts), parent_(parent) {}
-  bool ConfirmDeleteTemporaryFiles(const std::string& question, const std::string& caption) override {
-    return prompts_.AskYesNo(parent_, QString::fromStdString(question), QString::fromStdString(caption));
-  }
-  bool AskSelectAnotherDestination(const std::string&, const std::string&) override { return false; }
-  bool BrowseDestination(const std::string&, std::string&) override { return false; }
-
-private:
-  IUserPrompts& prompts_;
-  QWidget* parent_;
-};
 
 }  // namespace
 
@@ -52,6 +38,15 @@ CAppUi::CAppUi() : messages_(std::make_unique<CWindowMessageTarget>()) { g_appUi
 CAppUi::~CAppUi() {
   // No device event reaches the drive list or the windows from here on.
   if (deviceMonitor_) deviceMonitor_->Stop();
+  // A recovery still at work is stopped; its questions are withdrawn first,
+  // so that the wait cannot hang on one.
+  sizeQuestion_.Close();
+  for (CRecovery* recovery : {&theComputer().Recovery(), &theComputer().TryOpen()}) {
+    if (recovery->SizeDialog != &sizeQuestion_) continue;
+    recovery->Stop();
+    recovery->Wait();
+    recovery->SizeDialog = nullptr;
+  }
   // Workers that outlive the interface post into nothing.
   theApp().MainWindow = nullptr;
   theApp().LogWindow = nullptr;
@@ -76,6 +71,8 @@ bool CAppUi::Start(const QStringList& arguments, const std::function<bool()>& ha
   InstallDesktopTypeNames();
   theComputer().SetScanAbortQuestion(this);
   StartDeviceMonitor();
+  theComputer().Recovery().SizeDialog = &sizeQuestion_;
+  theComputer().TryOpen().SizeDialog = &sizeQuestion_;
   // The stored language (at a first start the desktop's), stored back; the
   // windows are translated as they register.
   theApp().Settings.LanguageIndex = theApp().Languages.StartUp(theApp().Settings.LanguageIndex);
@@ -134,7 +131,7 @@ bool CAppUi::ConfirmExit(QWidget* parent) {
 }
 
 void CAppUi::DeleteTemporaryFiles(QWidget* parent) {
-  CExitQuestions questions(*prompts_, parent);
+  CPromptRecoveryQuestions questions(*prompts_, parent);
   theComputer().TryOpen().DeleteTemporaryFiles(&questions);
 }
 

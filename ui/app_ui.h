@@ -12,6 +12,7 @@
 #include <string>
 
 #include "engine/analysis/analysis_driver.h"
+#include "ui/probable_file_size_dialog.h"
 #include "ui/user_prompts.h"
 #include "ui/window_message_target.h"
 
@@ -66,6 +67,8 @@ public:
   bool FirstStart() const { return firstStart_; }
 
   bool ConfirmScanAbort(const std::string& question, const std::string& caption) override;
+  // Answers the recovery engines' probable-size questions.
+  CProbableSizeQuestion& SizeQuestion() { return sizeQuestion_; }
 
   // A disk or partition arrived or went away: runs on the device monitor's
   // thread; the drive list changes the volumes' states and tells the main
@@ -78,6 +81,7 @@ public:
 private:
   void StartDeviceMonitor();
 
+  CProbableSizeQuestion sizeQuestion_;
   std::unique_ptr<CWindowMessageTarget> messages_;
   std::unique_ptr<qm::CBlockDeviceMonitor> deviceMonitor_;
   CMessageBoxPrompts messageBoxes_;

@@ -70,7 +70,7 @@ std::vector<CFoundObject*> CFilesTreeModel::FolderChildren(const CFoundObject* o
   std::vector<CFoundObject*> children;
   catalog.GetChildren(object->ObjectID, children);
   for (CFoundObject* c : children)
-    if (c->IsFolder() && c != object && c->TreeItem == -1) folders.push_back(c);
+    if (c->IsFolder() && c != object && c->TreeItem == -1 && (!shows_ || shows_(c))) folders.push_back(c);
   std::stable_sort(folders.begin(), folders.end(),
                    [](const CFoundObject* a, const CFoundObject* b) { return strcasecmp(a->Name.c_str(), b->Name.c_str()) < 0; });
   // A damaged file system can list a folder under itself or twice.
@@ -88,6 +88,7 @@ void CFilesTreeModel::InsertChild(Node* parent, CFoundObject* object) {
 
 bool CFilesTreeModel::AddFolder(CFoundObject* folder) {
   if (!volume_ || Stale() || !folder || !folder->IsFolder() || folder->Volume != volume_ || folder->TreeItem != -1) return false;
+  if (shows_ && !shows_(folder)) return false;
   CFoundObjectTree& catalog = volume_->Catalog();
   CFoundObject* parentObject = nullptr;
   if (folder->ParentID == volume_->ObjectID) {

@@ -9,6 +9,7 @@
 
 #include <QAbstractItemModel>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -39,6 +40,10 @@ public:
   // The top-level folders that exist only once something is in them ("Lost
   // files" after the scan's first find) are added when missing.
   void RefreshTopLevel();
+
+  // The view filter's test: folders it hides are left out of the tree.
+  // Takes effect for branches read from now on (SetVolume rereads all).
+  void SetFilter(std::function<bool(const CFoundObject*)> shows) { shows_ = std::move(shows); }
 
   // The folders at the top of the volume's branch, as the catalog has them now.
   std::vector<CFoundObject*> TopFolders() const;
@@ -71,5 +76,6 @@ private:
 
   CVolume* volume_ = nullptr;
   CCatalogWatch watch_;
+  std::function<bool(const CFoundObject*)> shows_;
   Node top_;  // invisible; its one child is the volume
 };

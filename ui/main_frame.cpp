@@ -3,7 +3,6 @@
 #include <QAbstractEventDispatcher>
 #include <QAction>
 #include <QCloseEvent>
-#include <QFileDialog>
 #include <QLabel>
 #include <QMenuBar>
 #include <QProgressBar>
@@ -15,6 +14,7 @@
 #include <algorithm>
 
 #include "engine/recovery/recovery.h"
+#include "engine/volume/image_job.h"
 #include "engine/volume/local_computer.h"
 #include "engine/volume/volume.h"
 #include "engine/analysis/analysis_driver.h"
@@ -23,8 +23,11 @@
 #include "services/log.h"
 #include "ui/app_ui.h"
 #include "ui/commands.h"
+#include "ui/settings_dialog.h"
 #include "ui/log_pane.h"
+#include "ui/create_image_dialog.h"
 #include "ui/my_computer_view.h"
+#include "ui/recovery_commands.h"
 #include "ui/ui_texts.h"
 #include "ui/user_prompts.h"
 #include "ui/volume_explore_view.h"
@@ -47,6 +50,7 @@ CMainFrame::CMainFrame(CAppUi& app, int mode) : app_(app), mode_(mode) {
 
   explorer_ = new CVolumeExploreView(app_.Prompts(), this);
   setCentralWidget(explorer_);
+  recoveryCommands_ = new CRecoveryCommands(*explorer_, app_.Prompts(), app_.Messages(), this);
   BuildActions();
   BuildMenu();
   BuildToolBar();
@@ -248,6 +252,8 @@ void CMainFrame::UpdateCommandStates() {
                                            state != StateAnalysingFileSystem);
   actions_[ID_STOP_ANALYZING]->setEnabled(running);
   actions_[ID_SEARCH_LOST_DRIVES]->setEnabled(selected != nullptr && !running);
+  // An image is not copied while an analysis reads the drives.
+  actions_[ID_CREATE_IMAGE]->setEnabled(selected != nullptr && !running);
   actions_[ID_RESET_SIZE]->setEnabled(!explorer_->Selection().empty());
 }
 
@@ -301,8 +307,8 @@ bool CMainFrame::OpenImage(const QString& path) {
 }
 
 void CMainFrame::LoadDriveImage() {
-  const QString path = QFileDialog::getOpenFileName(this, tr("Load Drive Image"), QString(),
-                                                    tr("Drive images (*.dsk *.img *.bin *.iso *.raw);;All files (*)"));
+  const QString path = app_.Prompts().ChooseOpenFile(this, tr("Load Drive Image"),
+                                                     ImageFileDialogFilters(ImageLoadFilters()), "dsk");
   if (!path.isEmpty()) OpenImage(path);
 }
 
@@ -349,6 +355,10 @@ void CMainFrame::OnCommand(int id) {
     case ID_EXIT: close(); break;
     case ID_SELECT_ALL: explorer_->SelectAll(); break;
     case ID_RESET_SIZE: explorer_->ResetSize(); break;
+    case ID_RECOVER: recoveryCommands_->Recover(); break;
+    case ID_TRY_OPEN: recoveryCommands_->TryOpen(); break;
+    case ID_SET_NEW_SIZE: recoveryCommands_->SetNewSize(); break;
+    case ID_CREATE_IMAGE: recoveryCommands_->CreateImage(); break;
     case ID_SEARCH: explorer_->ShowSearchBar(!explorer_->SearchBarShown()); break;
     case ID_LEGEND:
       s.ShowLegend = s.ShowLegend ? 0 : 1;
@@ -376,6 +386,17 @@ void CMainFrame::OnCommand(int id) {
     case ID_HELP_GUIDE:
     case ID_HELP_SEARCH: app_.OpenHelp(id); break;
     case ID_ABOUT: app_.ShowAbout(this); break;
+    case ID_SETTINGS:
+    case ID_SETTINGS_COMMON:
+    case ID_SETTINGS_CONFIRMATIONS:
+    case ID_SETTINGS_TEMP_FOLDER:
+    case ID_SETTINGS_DRIVE_ACCESS:
+    case ID_SETTINGS_LANGUAGE:
+    case ID_SETTINGS_LOGGING:
+    case ID_SETTINGS_FILE_TYPES: OpenModal(new CSettingsDlg(app_.Prompts(), id, this)); break;
+    case ID_FILTERS: OpenModal(explorer_->NewFiltersDialog()); break;
+    case ID_INFORMATION: OpenModal(explorer_->NewInformationDialog()); break;
+    case ID_DRIVE_PROPERTIES: OpenModal(explorer_->NewVolumeInformationDialog()); break;
     default: break;
   }
   OnIdle();
@@ -421,6 +442,7 @@ intptr_t CMainFrame::OnWindowMessage(uint32_t message, uintptr_t wParam, intptr_
     case WM_MEDIA_CHANGED:
     case WM_VOLUME_FOUND: explorer_->RefreshDrives(); break;
     case kLayoutMessage: explorer_->ApplyLayout(FilesFirst(mode_)); break;
+    case WM_START_RECOVERY: recoveryCommands_->StartRecovery(); break;
     default: break;
   }
   return 0;
@@ -473,6 +495,14 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
   StoreWindowRect();
   event->accept();
   app_.Exit();
+}
+
+void CMainFrame::OpenModal(QDialog* dialog) {
+  if (!dialog) return;
+  // Modal to the window, without a nested event loop: the dialog goes when
+  // it is closed.
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  dialog->open();
 }
 
 void CMainFrame::OnLanguageChanged() {

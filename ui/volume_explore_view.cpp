@@ -1,5 +1,7 @@
 #include "ui/volume_explore_view.h"
 
+#include "engine/recovery/recovery.h"
+
 #include <QCoreApplication>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -18,7 +20,9 @@
 #include "platform/system.h"
 #include "services/app.h"
 #include "ui/drives_model.h"
+#include "ui/file_information_dialog.h"
 #include "ui/files_list_view.h"
+#include "ui/filters_dialog.h"
 #include "ui/files_tree_model.h"
 #include "ui/files_tree_view.h"
 #include "ui/found_object_list_model.h"
@@ -28,6 +32,7 @@
 #include "ui/search_bar_view.h"
 #include "ui/ui_texts.h"
 #include "ui/user_prompts.h"
+#include "ui/volume_information_dialog.h"
 
 CVolumeExploreView::CVolumeExploreView(IUserPrompts& prompts, QWidget* parent)
     : QWidget(parent),
@@ -71,6 +76,7 @@ CVolumeExploreView::CVolumeExploreView(IUserPrompts& prompts, QWidget* parent)
   const std::vector<StoredFilter> stored = theApp().LoadFilters(record);
   if (!stored.empty()) filter_.ReadRecord(stored.front().Record.data(), stored.front().Record.size());
   filter_.Prepare();
+  tree_->Model().SetFilter([this](const CFoundObject* o) { return !filter_.IsFilteredOut(o); });
 
   connect(drives_, &CMyComputerView::VolumeChosen, this, &CVolumeExploreView::AnalysisRequested);
   connect(drives_, &CMyComputerView::VolumeSelected, this, [this](CVolume* v) {
@@ -213,6 +219,10 @@ void CVolumeExploreView::OnFoundObjects(const std::vector<FoundObjectNotice>& no
   std::vector<CFoundObject*> newRows;
   bool topChecked = false;
   for (const auto& [object, code] : notices) {
+    // A deleted object marks the folders above it as holding one, so that
+    // "Show deleted files only" keeps the way to it visible.
+    if (object && object->Volume && code == FOUND_OBJECT_ADDED && object->IsDeleted())
+      object->Volume->Catalog().MarkDeletedPath(object);
     if (!object || object->Volume != volume_) continue;
     if (code != FOUND_OBJECT_ADDED && code != FOUND_LOST_FILE_ADDED && code != FOUND_PLACEHOLDER_CREATED) continue;
     if (object->IsFolder()) tree.AddFolder(object);
@@ -276,7 +286,8 @@ void CVolumeExploreView::SelectAll() { (ResultsShown() ? results_ : files_)->sel
 
 void CVolumeExploreView::ResetSize() {
   // Only lost files have a size the program guessed.
-  for (CFoundObject* o : Selection())
+  // A selected folder stands for the files below it, as for a recovery.
+  for (CFoundObject* o : MakeRecoveryList(Selection()))
     if (o->Flags & FOF_SIGNATURE) o->Size = SIZE_UNKNOWN;
   (ResultsShown() ? results_ : files_)->RefreshVisibleRows();
 }
@@ -322,4 +333,66 @@ void CVolumeExploreView::Retranslate() {
   results_->Retranslate();
   bottom_->setTabText(bottom_->indexOf(hex_), UiString(STR_PANE_DATA_VIEWER, "Data viewer"));
   bottom_->setTabText(bottom_->indexOf(legend_), UiString(STR_PANE_LEGEND, "Legend"));
+}
+
+void CVolumeExploreView::ApplyFilter(const CViewFilter& filter) {
+  filter_ = filter;
+  filter_.Prepare();
+  const std::vector<uint8_t> bytes = filter_.WriteRecord();
+  FilterRecordBytes record{};
+  std::copy_n(bytes.begin(), std::min(bytes.size(), record.size()), record.begin());
+  theApp().SaveDefaultFilter(record);
+  // The tree is read again through the filter; the folder shown stays when
+  // the filter still shows it.
+  CFoundObject* folder = folder_;
+  CVolume* volume = volume_;
+  if (!volume) return;
+  CFilesTreeModel& model = tree_->Model();
+  model.SetVolume(volume);
+  // A branch is read when it is expanded; a view not yet laid out reads it
+  // only later, so it is read here.
+  const auto open = [this, &model](const QModelIndex& index) {
+    if (model.canFetchMore(index)) model.fetchMore(index);
+    tree_->expand(index);
+  };
+  open(model.index(0, 0));
+  // The branches down to the folder shown are read again.
+  std::vector<const CFoundObject*> chain;
+  for (const CFoundObject* f = folder; f && f != volume && chain.size() < 4096;) {
+    chain.push_back(f);
+    int64_t cursor = -1;
+    const CFoundObject* parent = volume->Catalog().FindByID(f->ParentID, cursor);
+    f = parent && parent != f ? parent : nullptr;
+  }
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    const QModelIndex index = model.IndexOf(*it);
+    if (!index.isValid()) break;
+    open(index);
+  }
+  if (folder && model.IndexOf(folder).isValid()) {
+    tree_->SelectFolder(folder);
+  } else {
+    const QModelIndex top = tree_->Model().index(0, 0);
+    const QModelIndex root = tree_->Model().index(0, 0, top);
+    tree_->setCurrentIndex(root.isValid() ? root : top);
+  }
+  // The list follows even when the selection did not move.
+  ShowFolder(tree_->SelectedFolder());
+}
+
+QDialog* CVolumeExploreView::NewFiltersDialog() {
+  return new CFiltersView(filter_, [this](const CViewFilter& f) { ApplyFilter(f); }, window());
+}
+
+QDialog* CVolumeExploreView::NewInformationDialog() {
+  const std::vector<CFoundObject*> selection = Selection();
+  CFoundObject* object = !selection.empty() ? selection.front() : folder_;
+  if (!object || object == volume_) return NewVolumeInformationDialog();
+  return new CFileInformationViewDlg(*object, window());
+}
+
+QDialog* CVolumeExploreView::NewVolumeInformationDialog() {
+  CVolume* volume = drives_->SelectedVolume();
+  if (!volume) volume = volume_;
+  return volume ? new CVolumeInformationDlg(*volume, window()) : nullptr;
 }

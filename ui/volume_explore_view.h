@@ -23,6 +23,7 @@ class CSearchBarView;
 class CHexViewer_Pane;
 class CLegendView;
 class IUserPrompts;
+class QDialog;
 class QSplitter;
 class QStackedWidget;
 class QTabWidget;
@@ -72,6 +73,17 @@ public:
   std::vector<CFoundObject*> Selection() const;
   CFoundObject* CurrentFolder() const { return folder_; }
   void Retranslate();
+
+  // --- View filter and the dialogs over the selection ---
+  const CViewFilter& Filter() const { return filter_; }
+  // Applies the filter to the folder tree and the file list at once and
+  // stores it as the default filter.
+  void ApplyFilter(const CViewFilter& filter);
+  // The dialogs of the Filters, Information and Properties commands (null
+  // when there is nothing to show them for).
+  QDialog* NewFiltersDialog();
+  QDialog* NewInformationDialog();
+  QDialog* NewVolumeInformationDialog();
 
   CMyComputerView& Drives() { return *drives_; }
   CFilesTreeView& Tree() { return *tree_; }

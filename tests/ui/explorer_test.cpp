@@ -23,66 +23,21 @@
 #include "ui/search_bar_view.h"
 #include "ui/volume_explore_view.h"
 
-namespace {
+using uitest::ListNames;
+using uitest::ListRow;
+using uitest::SleuthKitBytes;
+using uitest::TreeChild;
 
-// The child row of `parent` in the folder tree named `name`, expanding the
-// parent first (which reads its branch).
-QModelIndex TreeChild(CFilesTreeView& tree, const QModelIndex& parent, const QString& name) {
-  tree.expand(parent);
-  CFilesTreeModel& model = tree.Model();
-  if (model.canFetchMore(parent)) model.fetchMore(parent);
-  for (int r = 0; r < model.rowCount(parent); ++r) {
-    const QModelIndex child = model.index(r, 0, parent);
-    if (model.data(child, Qt::DisplayRole).toString() == name) return child;
-  }
-  return {};
-}
-
-int ListRow(CFilesListView& list, const QString& name) {
-  for (int r = 0; r < list.Model().rowCount(); ++r)
-    if (QString::fromStdString(list.Model().ObjectAt(r)->Name) == name) return r;
-  return -1;
-}
-
-QStringList ListNames(CFilesListView& list) {
-  QStringList names;
-  for (int r = 0; r < list.Model().rowCount(); ++r) names << QString::fromStdString(list.Model().ObjectAt(r)->Name);
-  return names;
-}
-
-// Bytes of a deleted file as The Sleuth Kit reads them (the oracle).
-QByteArray SleuthKitBytes(const QString& image, const QString& path) {
-  const std::string listing = uitest::RunCommand("fls -r -p -d '" + image.toStdString() + "'");
-  std::istringstream lines(listing);
-  std::string line;
-  while (std::getline(lines, line)) {
-    const auto tab = line.find('\t');
-    if (tab == std::string::npos || line.substr(tab + 1) != path.toStdString()) continue;
-    const auto star = line.find("* ");
-    const std::string inode = line.substr(star + 2, line.find(':') - star - 2);
-    return QByteArray::fromStdString(uitest::RunCommand("icat -r '" + image.toStdString() + "' " + inode));
-  }
-  return {};
-}
-
-}  // namespace
 
 class TestExplorer : public QObject {
   Q_OBJECT
 private slots:
   void initTestCase() {
-    uitest::UseFreshSettings();
-    program_ = uitest::StartProgram({uitest::SampleImage()});
-    QVERIFY(program_->frame());
-    theApp().Settings.ConfirmExit = 0;
     // Analysed once for every test of the class.
-    CMainFrame* frame = program_->frame();
-    CVolume* volume = frame->Explorer().Drives().SelectedVolume();
-    QVERIFY(volume);
-    emit frame->Explorer().Drives().activated(frame->Explorer().Drives().currentIndex());
-    QCOMPARE(theApp().AnalysisRunning.load(), 1u);
-    QVERIFY(uitest::WaitForAnalysisEnd());
-    volume_ = volume;
+    program_ = uitest::StartAnalysedSample();
+    QVERIFY(program_ && program_->frame());
+    volume_ = program_->frame()->Explorer().Drives().SelectedVolume();
+    QVERIFY(volume_);
   }
 
   void cleanupTestCase() { program_.reset(); }
