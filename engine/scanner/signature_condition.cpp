@@ -60,7 +60,8 @@ bool HoldsAt(const CSignatureCondition& c, const uint8_t* p) {
       return v >= LoadLE(c.Data.data(), 2) && v <= LoadLE(c.Data.data() + 2, 2);
     }
     case SIGCOND_STRING:
-      return std::memcmp(p, c.Data.data(), c.DataLength) == 0;
+      // A string of no bytes (a damaged signature file) holds anywhere.
+      return c.DataLength == 0 || std::memcmp(p, c.Data.data(), c.DataLength) == 0;
     case SIGCOND_MASKED: {
       const uint8_t* pattern = c.Pattern();
       const uint8_t* mask = c.Mask();

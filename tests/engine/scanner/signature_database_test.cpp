@@ -473,3 +473,23 @@ TEST(SignatureFileRegression, EmptyMaskedConditionIsReadSafely) {
   uint8_t sector[512] = {};
   CFileSignatureDatabase::MatchSector(*type, sector, 512);
 }
+
+// Found by the signature-file fuzz target: a string condition of length 0
+// with no data (a null comparison under the sanitizers). Such a condition
+// holds anywhere.
+TEST(SignatureFileRegression, EmptyStringConditionHoldsAnywhere) {
+  auto image = qmtest::ReadFileBytes(qmtest::SourcePath("tests/data/fuzz/signature_file-empty-string.filesig"));
+  ASSERT_FALSE(image.empty());
+  auto type = CFileSignatureDatabase::UnpackType(image);
+  ASSERT_NE(type, nullptr);
+  ASSERT_FALSE(type->Signatures.empty());
+  ASSERT_EQ(type->Signatures[0].Conditions.size(), 2u);
+  CFileType emptyString = *type;
+  emptyString.Signatures.resize(1);
+  emptyString.Signatures[0].Conditions.erase(emptyString.Signatures[0].Conditions.begin());
+  ASSERT_EQ(emptyString.Signatures[0].Conditions[0].DataLength, 0u);
+  uint8_t sector[512] = {};
+  EXPECT_TRUE(CFileSignatureDatabase::MatchSector(emptyString, sector, 512));
+  for (size_t i = 0; i < sizeof sector; ++i) sector[i] = static_cast<uint8_t>(i * 7);
+  EXPECT_TRUE(CFileSignatureDatabase::MatchSector(emptyString, sector, 512));
+}
