@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots of the desktop program under Xvfb: the
 # drives pane, a folder with deleted files, the data viewer on a JPEG, the
-# search results and a running scan.
+# search results, a running scan, and the Recover, progress and probable-size
+# dialogs of a recovery.
 #   take-screenshots.sh [BUILD_DIR=build] [OUTPUT_DIR=docs/screenshots]
 set -euo pipefail
 build=${1:-build}

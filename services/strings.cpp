@@ -73,6 +73,30 @@ constexpr BuiltInString kStrings[] = {
     {61002, "File System"},
     {61007, "Legend"},
     {61008, "Data viewer"},
+    // The drives pane's states.
+    {61010, "Querying"},
+    {61011, "Scanning sectors"},
+    {61012, "Analyzing file system"},
+    {61013, "Not ready"},
+    // The search bar's choices of date and size.
+    {61020, "Don't remember"},
+    {61021, "In the past week"},
+    {61022, "In the past month"},
+    {61023, "In the past year"},
+    {61024, "Specify dates"},
+    {61025, "Small (less than 100 KB)"},
+    {61026, "Medium (less than 1 MB)"},
+    {61027, "Large (greater than 1 MB)"},
+    {61028, "Specify size (in KB)"},
+    {61029, "less than"},
+    {61030, "equal to"},
+    {61031, "greater than"},
+    // The file list's tool-tips.
+    {61040, "Lost file (found by its signature)"},
+    // The recovery progress dialog's own texts.
+    {61201, "%d of %d"},
+    {61202, "%s [size: %I64d]"},
+    {61203, "Recovered %d file(s), %s bytes, to %s.\nSkipped: %d. Failed: %d. The log tells why."},
     // The settings, filters and information dialogs' own texts.
     {61400, "Select New Temporary Folder"},
     {61401, "Yes"},
@@ -138,6 +162,107 @@ constexpr BuiltInSectionEntry kMainMenu[] = {
     {"32817", "Recovery Guide"},
     {"32818", "Search for Help on..."},
     {"57664", "&About..."},
+    {"32776", "Toggle log"},
+    {"32839", "Drives first"},
+    {"32841", "Files first"},
+    {"32840", "Wizard"},
+};
+
+// The tool bar's button texts by command identifier.
+constexpr BuiltInSectionEntry kMainToolBar[] = {
+    {"32774", "Start Analyzing"}, {"32775", "Stop Analyzing"}, {"32787", "Recover"},
+    {"32791", "Search"},          {"32798", "Settings"},
+};
+
+// The drives pane's context menu, by command identifier.
+constexpr BuiltInSectionEntry kDrivesMenu[] = {
+    {"32871", "Select"},
+    {"32872", "Properties"},
+    {"32782", "Create Drive Image..."},
+    {"32783", "Load Drive Image..."},
+    {"32781", "Rescan Drives\tF5"},
+};
+
+// The search bar's controls, by control identifier.
+constexpr BuiltInSectionEntry kFindBar[] = {
+    {"1001", "All or part of the filename:"},
+    {"1002", "Hint: Use the '*' and '?' wildcards"},
+    {"1003", "When was it modified?"},
+    {"1004", "What size is it?"},
+    {"1005", "Search for deleted files only"},
+    {"1006", "Ignore folders (search for files only)"},
+    {"1007", "Search"},
+    {"1008", "Cancel"},
+};
+
+// The recovery dialogs: window titles (key 0) and controls by identifier.
+constexpr BuiltInSectionEntry kRecoverDialog[] = {
+    {"0", "Recover files"},
+    {"1101", "Recover files"},
+    {"1102", "The target folder where the recovered files will be saved:"},
+    {"1103", "Browse..."},
+    {"1104", "Keep folder structure"},
+    {"1105",
+     "Warning: Never try to save recovered files to the same logical disk where they are located, or you may obtain "
+     "unpredictable results and lose all your data!"},
+    {"1", "OK"},
+    {"2", "Cancel"},
+    {"9", "Help"},
+};
+
+constexpr BuiltInSectionEntry kRecoveryProgressDialog[] = {
+    {"0", "Recovering files..."},
+    {"1201", "Total progress:"},
+    {"1202", "Current file:"},
+    {"1203", "Abort"},
+    {"1204", "Go to Recovered..."},
+    {"1", "OK"},
+};
+
+constexpr BuiltInSectionEntry kProbableFileSize[] = {
+    {"0", "Enter probable file size"},
+    {"1301",
+     "The file of the '%s' type is found, but its attributes such as name, parent folder, size, security settings, "
+     "etc. are lost. We tried to determine its size by its content, but did not succeed. We don't know the exact "
+     "size of this particular file."},
+    {"1302", "Offset:"},
+    {"1303", "Type:"},
+    {"1304", "Condition:"},
+    {"1305", "Probable file size"},
+    {"1306", "The default file size for this file type is:"},
+    {"1307", "Distance to the next file of any type:"},
+    {"1308", "Distance to the next file of the same type:"},
+    {"1309", "Custom size:"},
+    {"1310", "Use the selection above for:"},
+    {"1311", "This file only"},
+    {"1312", "All files of this type"},
+    {"1313", "All files of any type"},
+    {"1314", "Skip File"},
+    {"1", "OK"},
+    {"2", "Cancel"},
+    {"9", "Help"},
+};
+
+constexpr BuiltInSectionEntry kTryOpen[] = {
+    {"0", "Try To Open"},
+    {"1401",
+     "Try to open recovers the selected files into the temporary folder and opens the last of them with the program "
+     "your desktop uses for its type. The files are recovered as they were found: a damaged file may not open, or "
+     "may open showing wrong contents.\n\nThe files written are offered for deletion when the program exits."},
+    {"1402", "Don't show this warning again"},
+    {"1", "OK"},
+    {"2", "Cancel"},
+};
+
+constexpr BuiltInSectionEntry kCreateImageDialog[] = {
+    {"0", "Create Drive Image"},
+    {"1501", "Source:"},
+    {"1502", "Image file:"},
+    {"1503", "Go on past unreadable sectors (they become zeros in the image; a map beside it lists them)"},
+    {"1504", "Start"},
+    {"1505", "Elapsed time:"},
+    {"1", "OK"},
+    {"2", "Cancel"},
 };
 
 // The settings dialog and its seven pages. Control texts are keyed by the
@@ -278,6 +403,14 @@ constexpr BuiltInSectionEntry kVolumeInformation[] = {
 
 constexpr BuiltInSection kSections[] = {
     {"MainMenu", kMainMenu},
+    {"MainToolBar", kMainToolBar},
+    {"MyComputerView.menu", kDrivesMenu},
+    {"FindBar", kFindBar},
+    {"RecoverDialog", kRecoverDialog},
+    {"RecoveryProgressDialog", kRecoveryProgressDialog},
+    {"ProbableFileSize", kProbableFileSize},
+    {"TryOpen", kTryOpen},
+    {"CreateImageDialog", kCreateImageDialog},
     {"ProgrammSettings", kSettingsSheet},
     {"ProgrammSettings.Common", kSettingsCommon},
     {"ProgrammSettings.Confirms", kSettingsConfirms},

@@ -13,6 +13,8 @@
 #include <memory>
 #include <vector>
 
+#include "ui/catalog_watch.h"
+
 struct CFoundObject;
 class CVolume;
 
@@ -29,6 +31,9 @@ public:
   // so call it before the volume's catalog is cleared by a new analysis.
   void SetVolume(CVolume* volume);
   CVolume* Volume() const { return volume_; }
+  // True once the volume's catalog was cleared under the nodes: they show
+  // nothing, hand out no object and read nothing until SetVolume.
+  bool Stale() const { return watch_.Stale(); }
   // A folder object the catalog reported: shown when its parent's branch is
   // already read. Returns true when a row was inserted.
   bool AddFolder(CFoundObject* folder);
@@ -66,9 +71,11 @@ private:
   QModelIndex IndexOfNode(const Node* node) const;
   int RowOf(const Node* node) const;
   std::vector<CFoundObject*> FolderChildren(const CFoundObject* object) const;
+  bool SurvivesClear(const CFoundObject* object) const;
   void InsertChild(Node* parent, CFoundObject* object);
 
   CVolume* volume_ = nullptr;
+  CCatalogWatch watch_;
   std::function<bool(const CFoundObject*)> shows_;
   Node top_;  // invisible; its one child is the volume
 };

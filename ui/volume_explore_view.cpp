@@ -1,5 +1,7 @@
 #include "ui/volume_explore_view.h"
 
+#include "engine/recovery/recovery.h"
+
 #include <QCoreApplication>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -145,20 +147,25 @@ void CVolumeExploreView::SelectVolume(CVolume* volume) {
 
 void CVolumeExploreView::PrepareForAnalysis(CVolume* volume) {
   if (!volume) return;
-  if (searchVolume_ == volume) {
-    find_.Stop();
-    find_.Wait();
-    results_->Model().Clear();
-    searchVolume_ = nullptr;
-  }
-  if (tree_->Model().Volume() == volume) {
-    folder_ = nullptr;
-    listed_.clear();
-    knownGroups_.clear();
-    files_->Model().Clear();
-    hex_->ShowObject(nullptr);
-    tree_->Model().SetVolume(volume);
-  }
+  if (searchVolume_ == volume) DropSearchResults();
+  if (tree_->Model().Volume() == volume) DropVolumeObjects();
+}
+
+void CVolumeExploreView::DropSearchResults() {
+  find_.Stop();
+  find_.Wait();
+  results_->Model().Clear();
+  searchVolume_ = nullptr;
+  searchBar_->SetSearching(false);
+}
+
+void CVolumeExploreView::DropVolumeObjects() {
+  folder_ = nullptr;
+  listed_.clear();
+  knownGroups_.clear();
+  files_->Model().Clear();
+  hex_->ShowObject(nullptr);
+  tree_->Model().SetVolume(tree_->Model().Volume());
 }
 
 bool CVolumeExploreView::Shows(const CFoundObject* object) const {
@@ -181,13 +188,33 @@ void CVolumeExploreView::ShowFolder(CFoundObject* folder) {
   std::vector<CFoundObject*> children = VisibleChildren(folder);
   listed_.clear();
   listed_.insert(children.begin(), children.end());
-  files_->Model().SetObjects(std::move(children));
+  files_->Model().SetObjects(std::move(children), volume_);
   hex_->ShowObject(nullptr);
 }
 
 void CVolumeExploreView::ShowObjectData(CFoundObject* object) { hex_->ShowObject(object); }
 
+bool CVolumeExploreView::LetGoOfClearedCatalog() {
+  bool dropped = false;
+  if (results_->Model().Stale()) {
+    DropSearchResults();
+    dropped = true;
+  }
+  if (volume_ && (tree_->Model().Stale() || files_->Model().Stale())) {
+    DropVolumeObjects();
+    // The volume's branch as the catalog has it now.
+    const QModelIndex top = tree_->Model().index(0, 0);
+    tree_->expand(top);
+    tree_->setCurrentIndex(top);
+    dropped = true;
+  }
+  return dropped;
+}
+
 void CVolumeExploreView::OnFoundObjects(const std::vector<FoundObjectNotice>& notices) {
+  LetGoOfClearedCatalog();
+  if (!volume_) return;
+
   CFilesTreeModel& tree = tree_->Model();
   std::vector<CFoundObject*> newRows;
   bool topChecked = false;
@@ -221,6 +248,7 @@ void CVolumeExploreView::OnFoundObjects(const std::vector<FoundObjectNotice>& no
 }
 
 void CVolumeExploreView::OnFileSystemDone(CVolume* volume) {
+  LetGoOfClearedCatalog();
   drives_->Model().RefreshStates();
   if (volume && volume != volume_) return;
   tree_->Model().RefreshTopLevel();
@@ -236,6 +264,7 @@ void CVolumeExploreView::OnFileSystemDone(CVolume* volume) {
 void CVolumeExploreView::OnScanStarted(CVolume*) { drives_->Model().RefreshStates(); }
 
 void CVolumeExploreView::OnScanFinished(CVolume* volume) {
+  LetGoOfClearedCatalog();
   drives_->Model().RefreshStates();
   if (volume && volume != volume_) return;
   tree_->Model().RefreshTopLevel();
@@ -243,6 +272,7 @@ void CVolumeExploreView::OnScanFinished(CVolume* volume) {
 }
 
 void CVolumeExploreView::RefreshWhileBusy() {
+  LetGoOfClearedCatalog();
   drives_->Model().RefreshStates();
   files_->RefreshVisibleRows();
   tree_->viewport()->update();
@@ -256,7 +286,8 @@ void CVolumeExploreView::SelectAll() { (ResultsShown() ? results_ : files_)->sel
 
 void CVolumeExploreView::ResetSize() {
   // Only lost files have a size the program guessed.
-  for (CFoundObject* o : Selection())
+  // A selected folder stands for the files below it, as for a recovery.
+  for (CFoundObject* o : MakeRecoveryList(Selection()))
     if (o->Flags & FOF_SIGNATURE) o->Size = SIZE_UNKNOWN;
   (ResultsShown() ? results_ : files_)->RefreshVisibleRows();
 }
@@ -269,6 +300,7 @@ void CVolumeExploreView::StartSearch() {
   find_.Stop();
   find_.Wait();
   searchVolume_ = volume_;
+  searchWatch_.Follow(volume_);
   searchBar_->SetSearching(true);
   results_->Model().Clear();
   listStack_->setCurrentWidget(results_);
@@ -288,8 +320,10 @@ void CVolumeExploreView::CancelSearch() {
 
 void CVolumeExploreView::SearchDone(const std::vector<CFoundObject*>& results) {
   searchBar_->SetSearching(false);
+  // Results of a catalog cleared since the search began name freed objects.
+  if (searchWatch_.Stale()) return;
   listStack_->setCurrentWidget(results_);
-  results_->Model().SetObjects(results);
+  results_->Model().SetObjects(results, searchVolume_);
   emit SearchFinished(static_cast<int>(results.size()));
   if (results.empty()) prompts_.ShowMessage(this, UiString(182, "No files found"), UiString(163, "Search"));
 }

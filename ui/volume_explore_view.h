@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/catalog/search.h"
+#include "ui/catalog_watch.h"
 #include "ui/window_message_target.h"
 
 class CVolume;
@@ -57,6 +58,10 @@ public:
   void OnScanFinished(CVolume* volume);
   // The 2,000 ms refresh while an analysis runs: only what is on screen.
   void RefreshWhileBusy();
+  // An analysis started by any path empties the volume's catalog first:
+  // the views that still hold its old objects let them go and show the
+  // volume afresh. True when something was dropped.
+  bool LetGoOfClearedCatalog();
 
   // --- Commands ---
   void SelectAll();
@@ -97,6 +102,10 @@ signals:
 
 private:
   void ShowObjectData(CFoundObject* object);
+  // Stops the search and empties its results.
+  void DropSearchResults();
+  // Empties the list and the data viewer and reads the tree's volume afresh.
+  void DropVolumeObjects();
   void SearchDone(const std::vector<CFoundObject*>& results);
   std::vector<CFoundObject*> VisibleChildren(CFoundObject* folder) const;
   bool Shows(const CFoundObject* object) const;
@@ -125,4 +134,5 @@ private:
   CViewFilter filter_;
   CFindInFound find_;
   CVolume* searchVolume_ = nullptr;
+  CCatalogWatch searchWatch_;
 };

@@ -23,41 +23,19 @@
 #include "ui/search_bar_view.h"
 #include "ui/volume_explore_view.h"
 
-namespace {
-
 using uitest::ListNames;
+using uitest::ListRow;
+using uitest::SleuthKitBytes;
 using uitest::TreeChild;
 
-int ListRow(CFilesListView& list, const QString& name) {
-  for (int r = 0; r < list.Model().rowCount(); ++r)
-    if (QString::fromStdString(list.Model().ObjectAt(r)->Name) == name) return r;
-  return -1;
-}
-
-// Bytes of a deleted file as The Sleuth Kit reads them (the oracle).
-QByteArray SleuthKitBytes(const QString& image, const QString& path) {
-  const std::string listing = uitest::RunCommand("fls -r -p -d '" + image.toStdString() + "'");
-  std::istringstream lines(listing);
-  std::string line;
-  while (std::getline(lines, line)) {
-    const auto tab = line.find('\t');
-    if (tab == std::string::npos || line.substr(tab + 1) != path.toStdString()) continue;
-    const auto star = line.find("* ");
-    const std::string inode = line.substr(star + 2, line.find(':') - star - 2);
-    return QByteArray::fromStdString(uitest::RunCommand("icat -r '" + image.toStdString() + "' " + inode));
-  }
-  return {};
-}
-
-}  // namespace
 
 class TestExplorer : public QObject {
   Q_OBJECT
 private slots:
   void initTestCase() {
     // Analysed once for every test of the class.
-    program_ = uitest::StartOnAnalysedSample();
-    QVERIFY(program_->frame());
+    program_ = uitest::StartAnalysedSample();
+    QVERIFY(program_ && program_->frame());
     volume_ = program_->frame()->Explorer().Drives().SelectedVolume();
     QVERIFY(volume_);
   }
@@ -187,6 +165,45 @@ private slots:
     QCOMPARE(program_->prompts.shown.back().caption, QString("Search"));
     explorer.CancelSearch();
     QVERIFY(!explorer.SearchBarShown());
+  }
+
+  // Last: an analysis that no view started (the file-system phase run on
+  // its own, as another front end runs it) empties the catalog under the
+  // views. From that moment they hand out no old object, and at the next
+  // tick they show the new catalog.
+  void viewsLetGoOfACatalogClearedByAnotherPath() {
+    CVolumeExploreView& explorer = program_->frame()->Explorer();
+    explorer.ShowSearchBar(true);
+    explorer.SearchBar().NameEdit()->setText("*.jpg");
+    explorer.StartSearch();
+    QTRY_VERIFY(explorer.SearchBar().SearchButton()->isEnabled());
+    QVERIFY(explorer.Results().Model().rowCount() > 0);
+    CFilesTreeView& tree = explorer.Tree();
+    const QModelIndex root = tree.Model().index(0, 0, tree.Model().index(0, 0));
+    tree.setCurrentIndex(TreeChild(tree, root, "Documents"));
+    CFilesListView& files = explorer.Files();
+    QCOMPARE(files.Model().rowCount(), 3);
+    files.setCurrentIndex(files.Model().index(0, 0));
+
+    volume_->AnalyseFileSystem();
+    CFoundObjectListModel& list = files.Model();
+    QVERIFY(list.Stale());
+    QCOMPARE(list.ObjectAt(0), nullptr);
+    QVERIFY(!list.data(list.index(0, 0), Qt::DisplayRole).isValid());
+    QVERIFY(explorer.Selection().empty());
+    QCOMPARE(explorer.Results().Model().ObjectAt(0), nullptr);
+    QCOMPARE(tree.Model().ObjectAt(tree.currentIndex()), nullptr);
+    QVERIFY(!tree.Model().data(tree.currentIndex(), Qt::DisplayRole).isValid());
+
+    // The window's next tick: everything old let go, the new catalog shown.
+    QTRY_VERIFY(!list.Stale() && !tree.Model().Stale() && !explorer.Results().Model().Stale());
+    QCOMPARE(explorer.Results().Model().rowCount(), 0);
+    const QModelIndex top = tree.Model().index(0, 0);
+    QCOMPARE(tree.Model().ObjectAt(top), static_cast<CFoundObject*>(volume_));
+    const QModelIndex newRoot = TreeChild(tree, top, "Filesystem");
+    QVERIFY(newRoot.isValid());
+    tree.setCurrentIndex(TreeChild(tree, newRoot, "Documents"));
+    QCOMPARE(ListNames(files), QStringList({"Letters", "old draft.txt", "Quarterly Report 2024.pdf"}));
   }
 
 private:

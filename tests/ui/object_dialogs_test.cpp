@@ -66,8 +66,8 @@ class TestObjectDialogs : public QObject {
   Q_OBJECT
 private slots:
   void initTestCase() {
-    program_ = uitest::StartOnAnalysedSample();
-    QVERIFY(program_->frame());
+    program_ = uitest::StartAnalysedSample();
+    QVERIFY(program_ && program_->frame());
     volume_ = program_->frame()->Explorer().Drives().SelectedVolume();
     QVERIFY(volume_);
   }

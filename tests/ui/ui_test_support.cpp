@@ -6,7 +6,9 @@
 #include <QFileInfo>
 #include <QTest>
 
+#include <algorithm>
 #include <cstdio>
+#include <sstream>
 #include <cstdlib>
 #include <unistd.h>
 
@@ -14,6 +16,7 @@
 #include "engine/volume/local_computer.h"
 #include "platform/registry_store.h"
 #include "services/app.h"
+#include "services/languages.h"
 #include "ui/app_ui.h"
 #include "engine/catalog/found_object.h"
 #include "ui/files_list_view.h"
@@ -21,6 +24,7 @@
 #include "ui/files_tree_view.h"
 #include "ui/found_object_list_model.h"
 #include "ui/main_frame.h"
+#include "ui/ui_texts.h"
 #include "ui/my_computer_view.h"
 #include "ui/volume_explore_view.h"
 
@@ -41,6 +45,32 @@ void CRecordingPrompts::ShowError(QWidget*, const QString& text, const QString& 
 
 void CRecordingPrompts::ShowMessage(QWidget*, const QString& text, const QString& caption) {
   shown.push_back({"message", text, caption});
+}
+
+QString CRecordingPrompts::NextPath(const char* kind, const QString& title) {
+  shown.push_back({kind, QString(), title});
+  if (paths.empty()) return {};
+  const QString path = paths.front();
+  paths.pop_front();
+  return path;
+}
+
+QString CRecordingPrompts::ChooseFolder(QWidget*, const QString& title, const QString& start) {
+  suggested = start;
+  return NextPath("folder", title);
+}
+
+QString CRecordingPrompts::ChooseSaveFile(QWidget*, const QString& title, const QString& offered,
+                                          const QStringList& offeredFilters, const QString&) {
+  suggested = offered;
+  filters = offeredFilters;
+  return NextPath("save", title);
+}
+
+QString CRecordingPrompts::ChooseOpenFile(QWidget*, const QString& title, const QStringList& offeredFilters,
+                                          const QString&) {
+  filters = offeredFilters;
+  return NextPath("open", title);
 }
 
 namespace {
@@ -111,15 +141,15 @@ std::unique_ptr<Program> StartProgram(const QStringList& arguments, bool withRig
   return program;
 }
 
-std::unique_ptr<Program> StartOnAnalysedSample() {
+std::unique_ptr<Program> StartAnalysedSample() {
   UseFreshSettings();
-  auto program = StartProgram({SampleImage()});
-  CMainFrame* frame = program->frame();
-  if (!frame || !frame->Explorer().Drives().SelectedVolume()) return program;
+  std::unique_ptr<Program> program = StartProgram({SampleImage()});
+  if (!program->frame()) return nullptr;
   theApp().Settings.ConfirmExit = 0;
-  CMyComputerView& drives = frame->Explorer().Drives();
+  CMyComputerView& drives = program->frame()->Explorer().Drives();
+  if (!drives.SelectedVolume()) return nullptr;
   emit drives.activated(drives.currentIndex());
-  WaitForAnalysisEnd();
+  if (theApp().AnalysisRunning.load() != 1 || !WaitForAnalysisEnd()) return nullptr;
   return program;
 }
 
@@ -138,6 +168,8 @@ bool WaitForAnalysisEnd(int timeoutMs) {
   return false;
 }
 
+// The child row of `parent` in the folder tree named `name`, expanding the
+// parent first (which reads its branch).
 QModelIndex TreeChild(CFilesTreeView& tree, const QModelIndex& parent, const QString& name) {
   tree.expand(parent);
   CFilesTreeModel& model = tree.Model();
@@ -147,6 +179,35 @@ QModelIndex TreeChild(CFilesTreeView& tree, const QModelIndex& parent, const QSt
     if (model.data(child, Qt::DisplayRole).toString() == name) return child;
   }
   return {};
+}
+
+int ListRow(CFilesListView& list, const QString& name) {
+  for (int r = 0; r < list.Model().rowCount(); ++r)
+    if (QString::fromStdString(list.Model().ObjectAt(r)->Name) == name) return r;
+  return -1;
+}
+
+QByteArray SleuthKitBytes(const QString& image, const QString& path) {
+  const std::string listing = uitest::RunCommand("fls -r -p '" + image.toStdString() + "'");
+  std::istringstream lines(listing);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const auto tab = line.find('\t');
+    if (tab == std::string::npos || line.substr(tab + 1) != path.toStdString()) continue;
+    // "r/r 4:" for a live file, "r/r * 27:" for a deleted one.
+    const auto blank = line.rfind(' ', line.find(':'));
+    const std::string inode = line.substr(blank + 1, line.find(':') - blank - 1);
+    return QByteArray::fromStdString(uitest::RunCommand("icat -r '" + image.toStdString() + "' " + inode));
+  }
+  return {};
+}
+
+bool SetLanguage(const std::string& name) {
+  const std::vector<std::string> list = theApp().Languages.List();
+  const auto found = std::find(list.begin(), list.end(), name);
+  if (found == list.end()) return false;
+  SetUiLanguage(static_cast<int>(found - list.begin()));
+  return true;
 }
 
 QStringList ListNames(CFilesListView& list) {
