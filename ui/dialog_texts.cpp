@@ -19,6 +19,7 @@ QString DesignedText(const char* section, int id) {
 
 void RegisterDialog(const char* section, QWidget* dialog, std::function<void()> languageChanged) {
   if (dialog->windowTitle().isEmpty()) dialog->setWindowTitle(DesignedText(section, 0));
+  SetOwnSection(dialog);
   theApp().Languages.RegisterWindow(
       section, std::make_shared<CQtTranslatableWindow>(dialog, 0, "CDialog", std::move(languageChanged)));
 }

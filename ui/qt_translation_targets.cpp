@@ -14,6 +14,15 @@ namespace {
 
 const char* const kIdProperty = "qmId";
 const char* const kDesignTextProperty = "qmDesignText";
+const char* const kOwnSectionProperty = "qmOwnSection";
+
+// True when a window between the control and `window` translates the
+// control itself.
+bool InNestedWindow(const QWidget* control, const QWidget* window) {
+  for (const QWidget* w = control->parentWidget(); w && w != window; w = w->parentWidget())
+    if (w->property(kOwnSectionProperty).isValid()) return true;
+  return false;
+}
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
@@ -61,6 +70,8 @@ private:
 
 void SetControlId(QWidget* control, int id) { control->setProperty(kIdProperty, id); }
 
+void SetOwnSection(QWidget* window) { window->setProperty(kOwnSectionProperty, true); }
+
 int ControlId(const QWidget* control) {
   const QVariant v = control->property(kIdProperty);
   return v.isValid() ? v.toInt() : 0;
@@ -83,7 +94,7 @@ void CQtTranslatableWindow::SetText(const std::string& text) {
 void CQtTranslatableWindow::ForEachChild(const std::function<void(ITranslatableWindow& child)>& visit) {
   if (!window_) return;
   for (QWidget* child : window_->findChildren<QWidget*>()) {
-    if (!child->property(kIdProperty).isValid()) continue;
+    if (!child->property(kIdProperty).isValid() || InNestedWindow(child, window_)) continue;
     CControlTarget target(child);
     visit(target);
   }

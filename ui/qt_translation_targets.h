@@ -25,6 +25,10 @@ class QToolBar;
 // Gives a control the identifier its language-file key is made of.
 void SetControlId(QWidget* control, int id);
 int ControlId(const QWidget* control);
+// Marks a window inside another (a page of a property sheet) that is
+// registered under a section of its own: the outer window's translation
+// leaves its controls to it.
+void SetOwnSection(QWidget* window);
 
 class CQtTranslatableWindow : public ITranslatableWindow {
 public:

@@ -39,8 +39,10 @@ CSettingsDlg::CSettingsDlg(IUserPrompts& prompts, int command, QWidget* parent)
   });
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
   connect(apply, &QPushButton::clicked, this, &CSettingsDlg::ApplyAll);
+  // Every page's tab in sight.
+  tabs_->setUsesScrollButtons(false);
   tabs_->setCurrentIndex(PageForCommand(command));
-  resize(560, 460);
+  resize(700, 480);
   RegisterDialog(kSection, this);
 }
 

@@ -87,6 +87,13 @@ CSettingsPage::CSettingsPage(const char* section, int icon, QWidget* parent)
 
 void CSettingsPage::Register() { RegisterDialog(section_, this); }
 
+void CSettingsPage::LetBodyGrow() {
+  // The page's layout: the head, the body, then the stretch below.
+  auto* outer = static_cast<QVBoxLayout*>(layout());
+  outer->setStretch(1, 1);
+  outer->setStretch(2, 0);
+}
+
 // --- Common ---
 
 CSettingsDlg_Common::CSettingsDlg_Common(QWidget* parent)
@@ -263,6 +270,7 @@ CSettingsDlg_SearchFileTypes::CSettingsDlg_SearchFileTypes(IUserPrompts& prompts
   row->addLayout(buttons);
   Body()->addLayout(row, 1);
   Tree->setMinimumHeight(220);
+  LetBodyGrow();
   connect(CheckAll, &QPushButton::clicked, this, [this] { Tree->SetAllChecked(true); });
   connect(UncheckAll, &QPushButton::clicked, this, [this] { Tree->SetAllChecked(false); });
   connect(Properties, &QPushButton::clicked, Tree, &CFileTypeTree::ShowProperties);

@@ -31,6 +31,8 @@ public:
 protected:
   // The layout below the page's icon and title.
   class QVBoxLayout* Body() const { return body_; }
+  // The body takes the page's free height (a page with a list).
+  void LetBodyGrow();
 
 private:
   const char* section_;

@@ -302,6 +302,17 @@ private slots:
     QCOMPARE(d->windowTitle(), QString("Program Settings"));
     QCOMPARE(d->Pages()->tabText(3), QString("Interface Languages"));
     QCOMPARE(d->Common->ShowSplash->text(), QString("Show Splash screen at startup"));
+
+    // A dialog opened while German is active comes up in German, pages
+    // included.
+    list->setCurrentIndex(german);
+    uitest::CloseDialog(opened.dialog);
+    opened.dialog = nullptr;
+    OpenedDialog again(program->frame(), ID_SETTINGS_COMMON);
+    QVERIFY(again.dialog);
+    QCOMPARE(again.dialog->windowTitle(), QString("Programmeinstellungen"));
+    QCOMPARE(again.dialog->Common->ShowSplash->text(), QString("Startbild beim Programmstart anzeigen"));
+    QCOMPARE(again.dialog->Pages()->tabText(0), QString("Allgemeine Einstellungen"));
   }
 };
 

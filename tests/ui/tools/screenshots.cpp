@@ -32,7 +32,9 @@
 #include "ui/recovery_dialog.h"
 #include "ui/recovery_progress_dlg.h"
 #include "ui/search_bar_view.h"
+#include "ui/file_type_tree.h"
 #include "ui/settings_dialog.h"
+#include "ui/settings_pages.h"
 #include "ui/volume_explore_view.h"
 
 namespace {
@@ -166,6 +168,10 @@ int main(int argc, char** argv) {
   frame->OnCommand(ID_SETTINGS_FILE_TYPES);
   if (auto* settings = frame->findChild<CSettingsDlg*>()) {
     settings->move(frame->x() + 120, frame->y() + 80);
+    // One group opened to show its types.
+    CFileTypeTree* types = settings->FileTypes->Tree;
+    for (int i = 0; i < types->topLevelItemCount(); ++i)
+      if (types->topLevelItem(i)->text(0) == "Images") types->expandItem(types->topLevelItem(i));
     Shot(settings, "settings.png");
     settings->reject();
   }
