@@ -379,8 +379,12 @@ TEST(ScannerStops, ParserMissingItsTimeOutIsReplacedAndItsResultsDropped) {
   MemoryScan scan(bytes);
   CAnalyser analyser(scan.volume.get());
   analyser.ParserTimeoutMs = 50;
-  analyser.BeforeParseBlock = [](uint64_t first) {
-    if (first == 0) std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  // The first block's parser stays busy until it has been replaced (at most
+  // 30 s), however long the next block takes to read on a slow build.
+  analyser.BeforeParseBlock = [&analyser](uint64_t first) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (first == 0 && analyser.ParsersReplaced.load() == 0 && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
   };
   scan.Run(analyser, types.db);
   EXPECT_EQ(analyser.ParsersReplaced.load(), 1u);
