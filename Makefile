@@ -60,7 +60,7 @@ fuzz: deps
 	bash scripts/run-fuzzers.sh build-fuzz $(FUZZ_SECONDS)
 
 # The tests with threads in them under ThreadSanitizer.
-TSAN_TESTS ?= DriverTest|QueueTest|Catalog|FoundObjectTree|Reader|Signature|Scanner|Analyser|Recovery|LogTest
+TSAN_TESTS ?= DriverTest|QueueTest|Catalog|FoundObjectTree|Reader|Signature|Scanner|Analyser|Recovery|LogTest|MediumRemoval
 tsan: deps sample
 	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_TSAN=ON -DQM_WERROR=ON -DQM_BUILD_BENCH=OFF
 	cmake --build build-tsan -j $(JOBS)

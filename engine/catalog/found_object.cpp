@@ -180,7 +180,7 @@ bool DecodeUnit(CVolume* volume, const CompressedUnit& source, std::vector<uint8
 // Reads `sectors` sectors of one run at `index` sectors into it; returns the
 // bytes delivered (at most sectors * 512).
 uint64_t ReadFromRun(CVolume* volume, const FoundObjectRun& run, uint64_t index, uint64_t sectors, uint8_t* out,
-                     uint64_t& unreadableBytes) {
+                     uint64_t& unreadableBytes, const std::function<bool()>& keepWaiting) {
   const uint64_t bytes = sectors * kSector;
   switch (run.Kind) {
     case FoundObjectRun::Source::Compressed:
@@ -205,7 +205,7 @@ uint64_t ReadFromRun(CVolume* volume, const FoundObjectRun& run, uint64_t index,
       if (!volume) return 0;
       if (run.StartSector > ~0ull - index) return 0;
       {
-        const SalvagedRead got = volume->ReadSectorsSalvaging(out, run.StartSector + index, sectors);
+        const SalvagedRead got = volume->ReadSectorsSalvaging(out, run.StartSector + index, sectors, keepWaiting);
         // A drive that stalls or is gone ends the object here; nothing read
         // at all is a failure, not a run of zeros.
         if (got.DeviceLost || got.Unreadable >= got.Sectors) return 0;
@@ -250,12 +250,12 @@ uint32_t CFoundObjectReader::ReadNext(void* buffer, uint32_t bytes) {
       delivered = available;
     }
   } else if (direct > 0) {
-    delivered = ReadFromRun(Object.Volume, run, SectorsDone, direct, out, UnreadableBytes);
+    delivered = ReadFromRun(Object.Volume, run, SectorsDone, direct, out, UnreadableBytes, KeepWaiting);
   }
   if (run.Kind != FoundObjectRun::Source::Compressed && take > direct && delivered == direct * kSector) {
     // The last sector only partly fits: read it aside and hand out its head.
     uint8_t sector[kSector];
-    const uint64_t got = ReadFromRun(Object.Volume, run, SectorsDone + direct, 1, sector, UnreadableBytes);
+    const uint64_t got = ReadFromRun(Object.Volume, run, SectorsDone + direct, 1, sector, UnreadableBytes, KeepWaiting);
     const uint64_t tail = bytes % kSector;
     const uint64_t n = std::min(got, tail);
     std::memcpy(out + delivered, sector, n);

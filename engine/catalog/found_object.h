@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -134,6 +135,9 @@ public:
   // Bytes handed out as zeros because their sectors could not be read (a
   // failed read is read again sector by sector, so the rest still comes).
   uint64_t UnreadableBytes = 0;
+  // While this holds, a read whose medium went away waits for it to come
+  // back (the volume's rule; unset: while an analysis runs).
+  std::function<bool()> KeepWaiting;
 
 private:
   // The decoded unit of the compressed run `unitRun_`, kept while it is read.

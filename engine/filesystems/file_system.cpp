@@ -88,12 +88,15 @@ void CFileSystem::GetRuns(const CFoundObject& object, std::vector<FoundObjectRun
 uint32_t CFileSystem::ReadClusters(void* buffer, uint64_t cluster, uint64_t count) {
   if (!Volume || !buffer || count == 0) return 0;
   const uint64_t first = ClusterToSector(cluster), sectors = count * SectorsPerClusterOfVolume();
-  // A bad sector costs that sector (zeros), not the clusters around it.
-  SalvagedRead got = Volume->ReadSectorsSalvaging(buffer, first, sectors);
-  // While an analysis runs, a medium taken out is waited for, not skipped.
-  while (got.Unreadable >= got.Sectors && Volume->WaitForMedium([] { return theApp().AnalysisRunning.load() != 0; }))
-    got = Volume->ReadSectorsSalvaging(buffer, first, sectors);
-  if (got.Unreadable >= got.Sectors) return 0;
+  return ReadVolumeSectors(buffer, first, sectors);
+}
+
+uint32_t CFileSystem::ReadVolumeSectors(void* buffer, uint64_t first, uint64_t count) {
+  if (!Volume || !buffer || count == 0) return 0;
+  // A bad sector costs that sector (zeros), not the range around it; a
+  // medium taken out while the analysis runs is waited for, not skipped.
+  const SalvagedRead got = Volume->ReadSectorsSalvaging(buffer, first, count);
+  if (got.DeviceLost || got.Unreadable >= got.Sectors) return 0;
   return static_cast<uint32_t>(got.Sectors * 512);
 }
 

@@ -40,6 +40,11 @@ public:
   virtual void GetRuns(const CFoundObject& object, std::vector<FoundObjectRun>& runs);
   // Reads `count` clusters from `cluster`; returns the bytes read.
   uint32_t ReadClusters(void* buffer, uint64_t cluster, uint64_t count);
+  // Every read of the parsers goes through here: volume sectors read like
+  // ReadSectors (the bytes read, 0 when nothing could be), but a bad sector
+  // costs itself only (zeros) and a medium taken out during the analysis is
+  // waited for at the volume's gate.
+  uint32_t ReadVolumeSectors(void* buffer, uint64_t first, uint64_t count);
   virtual uint64_t ClusterToSector(uint64_t cluster) const;
 
   // Identity the catalog's root folder gets while this parser analyses the

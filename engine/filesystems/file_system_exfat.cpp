@@ -178,13 +178,13 @@ bool CFileSystem_exFAT::LoadGeometry() {
   static constexpr uint64_t kStarts[] = {0, 12, 24, 48, 96};
   for (uint64_t first : kStarts) {
     if (boot) break;
-    if (Volume->ReadSectors(region.data(), first, uint64_t{1}) < 512 || !IsBootSector(region.data())) continue;
+    if (ReadVolumeSectors(region.data(), first, uint64_t{1}) < 512 || !IsBootSector(region.data())) continue;
     const uint8_t shift = region[0x6C];
     if (shift < 9 || shift > 12) continue;
     const uint32_t bps = 1u << shift;
     const uint64_t scale = bps / 512;
     if (first != 0 && first != 12 * scale) continue;
-    if (Volume->ReadSectors(region.data(), first, 12 * scale) < 12 * bps) continue;
+    if (ReadVolumeSectors(region.data(), first, 12 * scale) < 12 * bps) continue;
     const uint32_t sum = BootChecksum(region.data(), bps);
     bool match = true;
     for (uint32_t i = 0; i < bps / 4 && match; ++i) match = U32(region.data() + 11 * bps + 4 * i) == sum;
@@ -198,7 +198,7 @@ bool CFileSystem_exFAT::LoadGeometry() {
   if (!boot) {
     // Neither region holds together: the boot sector alone may still
     // describe the volume, and every field is checked below.
-    if (Volume->ReadSectors(region.data(), 0, uint64_t{1}) < 512 || !IsBootSector(region.data())) {
+    if (ReadVolumeSectors(region.data(), 0, uint64_t{1}) < 512 || !IsBootSector(region.data())) {
       log.Error("CFileSystem_exFAT: no exFAT boot sector");
       return false;
     }
@@ -252,7 +252,7 @@ bool CFileSystem_exFAT::LoadGeometry() {
 
 bool CFileSystem_exFAT::ReadHeap(uint8_t* buffer, uint32_t cluster, size_t count) {
   const uint64_t sectors = static_cast<uint64_t>(count) * ClusterSectors;
-  return Volume->ReadSectors(buffer, ClusterToSector(cluster), sectors) == sectors * 512;
+  return ReadVolumeSectors(buffer, ClusterToSector(cluster), sectors) == sectors * 512;
 }
 
 uint64_t CFileSystem_exFAT::ClusterToSector(uint64_t cluster) const {
@@ -268,7 +268,7 @@ bool CFileSystem_exFAT::ReadFatEntry(uint32_t cluster, uint32_t& value) {
   if (piece != fatCacheSector_) {
     const uint64_t count = std::min(kFatCacheSectors, FatSectors - piece);
     fatCache_.assign(count * 512, 0);
-    if (Volume->ReadSectors(fatCache_.data(), FatSector + piece, count) < count * 512) {
+    if (ReadVolumeSectors(fatCache_.data(), FatSector + piece, count) < count * 512) {
       fatCacheSector_ = UINT64_MAX;
       return false;
     }
@@ -551,7 +551,7 @@ void CFileSystem_exFAT::GetRuns(const CFoundObject& object, std::vector<FoundObj
   if (!contiguous && object.ObjectID > 0) {
     uint8_t sector[512];
     const uint64_t position = static_cast<uint64_t>(object.ObjectID) * kEntry;
-    if (Volume->ReadSectors(sector, position / 512, uint64_t{1}) == 512) {
+    if (ReadVolumeSectors(sector, position / 512, uint64_t{1}) == 512) {
       const uint8_t* s = sector + position % 512;
       if ((s[0] & 0x7F) == kTypeStream && U32(s + 0x14) == first) contiguous = s[1] & kNoFatChain;
     }

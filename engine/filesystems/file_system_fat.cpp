@@ -423,7 +423,7 @@ int CFileSystem_FAT::Initialize() {
   } else {
     const uint64_t sectors = FirstDataSector - FirstRootSector;
     std::vector<uint8_t> root(sectors * 512, 0);
-    if (sectors && Volume->ReadSectors(root.data(), FirstRootSector, sectors) == 0) {
+    if (sectors && ReadVolumeSectors(root.data(), FirstRootSector, sectors) == 0) {
       theLog().AddError(GetString(194));
       parsingRoot_ = false;
       return 0;

@@ -56,7 +56,7 @@ bool CFileSystem_NTFS::ReadBootSector() {
   if (!Volume) return false;
   uint8_t boot[512];
   // Sector 0, or the backup copy a volume found by it is read from.
-  if (Volume->ReadSectors(boot, Volume->Origin.BootSector, uint64_t{1}) < 512) return false;
+  if (ReadVolumeSectors(boot, Volume->Origin.BootSector, uint64_t{1}) < 512) return false;
   uint32_t bytesPerSector = Le16(boot + 0x0B);
   uint32_t rawSpc = boot[0x0D];
   uint64_t spc = rawSpc <= 0x80 ? rawSpc : (rawSpc >= 0xF4 ? 1ull << (256 - rawSpc) : 0);
@@ -108,11 +108,11 @@ bool CFileSystem_NTFS::ReadVolumeBytes(uint64_t offset, uint32_t bytes, uint8_t*
     uint64_t count = last - first;
     uint64_t want = std::min(std::max(count, kWindowSectors), volumeSectors_ - first);
     window_.resize(want * 512);
-    uint64_t got = Volume->ReadSectors(window_.data(), first, want);
+    uint64_t got = ReadVolumeSectors(window_.data(), first, want);
     if (got < count * 512 && want > count) {
       // A bad sector further on should not fail the part that reads well.
       want = count;
-      got = Volume->ReadSectors(window_.data(), first, want);
+      got = ReadVolumeSectors(window_.data(), first, want);
     }
     if (got < count * 512) {
       windowSectors_ = 0;

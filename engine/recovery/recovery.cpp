@@ -365,6 +365,7 @@ int CRecovery::RecoverFile(const CFoundObject* object, const std::string& root) 
   if (!object) return 0;
   try {
     CFoundObjectReader reader(*object);
+    reader.KeepWaiting = [this] { return !stopRequested_.load(); };
     return RecoverFile(reader, object, root);
   } catch (...) {
     theLog().AddError("Recovery_Thread.except0");

@@ -230,7 +230,7 @@ bool CAnalyser::Running() const {
 SalvagedRead CAnalyser::ReadForScan(void* buffer, uint64_t first, uint32_t count) {
   if (!volume_ || count == 0) return {};
   std::lock_guard lock(readMutex_);
-  return volume_->ReadSectorsSalvaging(buffer, first, static_cast<uint64_t>(count));
+  return volume_->ReadSectorsSalvaging(buffer, first, static_cast<uint64_t>(count), [this] { return Running(); });
 }
 
 void CAnalyser::Deliver(CAnalyserParser& parser, std::unique_ptr<CFoundObject> object) {
@@ -350,13 +350,9 @@ void CAnalyser::Analyse_Cycle() {
     while (remaining != 0 && Running()) {
       uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(remaining, SCAN_BLOCK_SECTORS));
       const uint64_t first = range.Start + offset;
+      // A medium taken out is waited for inside the read, which then reads
+      // the block again: the rest of the disk is not reported unreadable.
       SalvagedRead got = ReadForScan(buffers[next]->data(), first, n);
-      // A medium taken out makes the read fail: wait at the volume's gate
-      // and read the block again once it is back, instead of reporting the
-      // rest of the disk unreadable.
-      while ((got.Sectors == 0 || got.Unreadable >= got.Sectors) && volume_ &&
-             volume_->WaitForMedium([this] { return Running(); }))
-        got = ReadForScan(buffers[next]->data(), first, n);
       // Unreadable sectors inside the block hold zeros and cost only
       // themselves; a block of which nothing has a content (the end of the
       // device) is skipped instead of being retried forever.
@@ -380,9 +376,9 @@ void CAnalyser::Analyse_Cycle() {
       doneSoFar += n;
       if (!readable && volume_) volume_->Position(doneSoFar);
       if (got.DeviceLost) {
-        // A drive that stalls or was removed: the scan ends here instead of
-        // waiting out the time-outs of every block that is left.
-        theLog().Error("Sector scan stopped at sector %I64d: the drive does not answer", first);
+        // A drive that stalls, or a medium that did not come back: the scan
+        // ends here instead of waiting out the time-outs of every block left.
+        if (Running()) theLog().Error("Sector scan stopped at sector %I64d: the drive does not answer", first);
         stop_ = true;
       }
     }

@@ -5,9 +5,12 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 
 #include "engine/volume/volume.h"
+#include "services/app.h"
 #include "services/log.h"
 
 namespace {
@@ -55,31 +58,43 @@ bool CVolume::DeviceHasMedium() const {
   return answers;
 }
 
+bool CVolume::MediumGoneAfter(int error) {
+  CVolume& source = MediaSource();
+  return !source.mediaGate_.IsOpen() || MeansMediumGone(error) ||
+         (source.IsBlockDevice && !source.DeviceHasMedium());
+}
+
 bool CVolume::WaitForMedium(const std::function<bool()>& keepWaiting) {
   CVolume& source = MediaSource();
-  const int error = lastReadError_.exchange(0);
-  const bool gone = !source.mediaGate_.IsOpen() || MeansMediumGone(error) ||
-                    (source.IsBlockDevice && !source.DeviceHasMedium());
-  if (!gone) return false;
   const std::string name = source.KernelName.empty() ? source.DisplayNameText() : source.KernelName;
   if (source.MediumRemoved()) theLog().Message("Drive %s: Medium removed!", name);
   if (&source != this) {
     stateBeforeRemoval_ = State.load();
     State = StateNotReady;
   }
-  // Without a device monitor (the command line's scan) the medium is asked
-  // for now and then; an attached device (tests) hears only events.
-  const bool polled = source.IsBlockDevice && !source.attached_;
-  const bool back = source.mediaGate_.WaitOpen(keepWaiting, 250, polled ? std::function<bool()>([&source] {
-    return source.DeviceHasMedium();
-  })
-                                                                        : nullptr);
-  if (!back) return false;
-  if (source.State.load() == StateNotReady) {
-    // The gate was opened by the poll, not by an event.
-    theLog().Message("Volume %s: Medium connected!", name);
-    source.mediaGate_.Close();
-    source.MediumArrived();
+  const uint32_t limitMs = source.MediumWaitLimitMs.load();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+  bool givenUp = false;
+  auto goOn = [&] {
+    if (keepWaiting ? !keepWaiting() : theApp().AnalysisRunning.load() == 0) return false;
+    givenUp = std::chrono::steady_clock::now() >= deadline;
+    return !givenUp;
+  };
+  // Without a device monitor (the command line) a block device is asked for
+  // now and then; an attached device (tests) hears only events.
+  std::function<bool()> poll;
+  if (source.IsBlockDevice && !source.attached_) {
+    poll = [&source, &name] {
+      if (!source.DeviceHasMedium()) return false;
+      if (source.MediumArrived()) theLog().Message("Volume %s: Medium connected!", name);
+      return true;
+    };
+  }
+  const bool back = source.mediaGate_.WaitOpen(goOn, std::clamp<uint32_t>(limitMs, 1, 250), poll);
+  if (!back) {
+    if (givenUp)
+      theLog().Error("Drive %s: the medium did not come back within %d s; reading it ends", name, limitMs / 1000);
+    return false;
   }
   if (&source != this) {
     const int32_t before = stateBeforeRemoval_.load();

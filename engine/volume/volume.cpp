@@ -185,55 +185,66 @@ uint32_t CVolume::ReadSectors(void* buffer, uint64_t first, uint64_t count) {
   return ReadSectorsWithError(buffer, first, count, &error);
 }
 
-SalvagedRead CVolume::ReadSectorsSalvaging(void* buffer, uint64_t first, uint64_t count) {
+SalvagedRead CVolume::ReadSectorsSalvaging(void* buffer, uint64_t first, uint64_t count,
+                                           const std::function<bool()>& keepWaiting) {
   SalvagedRead result;
-  if (count == 0 || count > kMaxSectorsPerRead) return result;
-  auto* base = static_cast<uint8_t*>(buffer);
+  if (count == 0 || count > kMaxSectorsPerRead || first > UINT64_MAX - count) return result;
+  for (;;) {
+    const RangeEnd end = SalvageRange(static_cast<uint8_t*>(buffer), first, count, result);
+    if (end == RangeEnd::Complete) return result;
+    // What was read before the medium went is read again with the rest: the
+    // medium that comes back may not hold the same bytes.
+    if (end == RangeEnd::MediumGone && WaitForMedium(keepWaiting)) continue;
+    result.DeviceLost = true;
+    return result;
+  }
+}
+
+CVolume::RangeEnd CVolume::SalvageRange(uint8_t* base, uint64_t first, uint64_t count, SalvagedRead& result) {
+  result = SalvagedRead{};
+  RangeEnd how = RangeEnd::Complete;
   uint64_t end = count;  // sectors of the range before the end of the device
-  // Pieces still to read, as (first, count) relative to the range; the stack
-  // hands them out in ascending order.
-  std::vector<std::pair<uint64_t, uint64_t>> pieces{{0, count}};
-  while (!pieces.empty()) {
-    auto [at, n] = pieces.back();
-    pieces.pop_back();
-    if (at >= end) continue;
-    n = std::min(n, end - at);
-    uint8_t* out = base + at * 512;
-    if (result.DeviceLost) {
-      std::memset(out, 0, n * 512);
-      result.Unreadable += n;
-      continue;
-    }
-    int error = 0;
-    const uint64_t got = ReadSectorsWithError(out, first + at, n, &error) / 512;
-    if (got >= n) continue;
-    if (error == 0) {
-      // The device ended (or gave part and no more): what was read stays,
-      // the rest is read again unless nothing came at all.
-      if (got == 0) {
-        end = at;
-      } else {
-        pieces.push_back({at + got, n - got});
+  // Pieces still to read, as (first, count) relative to the range, handed
+  // out in ascending order; a healthy range never fills the stack.
+  std::vector<std::pair<uint64_t, uint64_t>> pieces;
+  for (std::pair<uint64_t, uint64_t> piece{0, count};; piece = pieces.back(), pieces.pop_back()) {
+    auto [at, n] = piece;
+    if (at < end) {
+      n = std::min(n, end - at);
+      uint8_t* out = base + at * 512;
+      if (how == RangeEnd::Complete) {
+        int error = 0;
+        const uint64_t got = ReadSectorsWithError(out, first + at, n, &error) / 512;
+        if (got >= n) {
+        } else if (error == 0) {
+          // The device ended (or gave part and no more): what was read
+          // stays, the rest is read again unless nothing came at all.
+          if (got == 0) end = at;
+          else pieces.push_back({at + got, n - got});
+        } else if (MediumGoneAfter(error)) {
+          how = RangeEnd::MediumGone;
+        } else if (error == ETIMEDOUT) {
+          // A device that stalls answers smaller reads no better.
+          how = RangeEnd::Stalled;
+        } else if (n == 1) {
+          ++result.Unreadable;
+        } else {
+          const uint64_t half = n / 2;
+          pieces.push_back({at + half, n - half});
+          pieces.push_back({at, half});
+        }
       }
-      continue;
+      // A pass that ended leaves zeros where it did not read.
+      if (how != RangeEnd::Complete) {
+        std::memset(out, 0, n * 512);
+        result.Unreadable += n;
+      }
     }
-    if (error == ETIMEDOUT || error == ENODEV || error == ENXIO || error == ENOMEDIUM) {
-      // A device that stalls or is gone answers smaller reads no better.
-      result.DeviceLost = true;
-      result.Unreadable += n;
-      continue;
-    }
-    if (n == 1) {
-      ++result.Unreadable;
-      continue;
-    }
-    const uint64_t half = n / 2;
-    pieces.push_back({at + half, n - half});
-    pieces.push_back({at, half});
+    if (pieces.empty()) break;
   }
   result.Sectors = end;
-  if (result.Unreadable > end) result.Unreadable = end;
-  return result;
+  result.Unreadable = std::min(result.Unreadable, end);
+  return how;
 }
 
 uint32_t CVolume::ReadSectorsWithError(void* buffer, uint64_t first, uint64_t count, int* errorOut) {
@@ -250,12 +261,11 @@ uint32_t CVolume::ReadSectorsWithError(void* buffer, uint64_t first, uint64_t co
     std::shared_ptr<IDevice> device = device_;
     const int64_t retries = theApp().Settings.RetryCount;
     const uint32_t pauseMs = theApp().Settings.RetryPauseMs;
-    const std::string name = DisplayNameText();
 
     // A read the reader cannot report, or a position past the end of the
     // 64-bit byte range, is refused like a failed read.
     if (count > kMaxSectorsPerRead || first > (UINT64_MAX - VolumeStartOffset) / 512) {
-      theLog().Error("Volume %s at position %I64d not read, retry %d WindwsError: %d", name, first,
+      theLog().Error("Volume %s at position %I64d not read, retry %d WindwsError: %d", DisplayNameText(), first,
                      1, EINVAL);
       lastError = EINVAL;
       return 0;
@@ -268,9 +278,8 @@ uint32_t CVolume::ReadSectorsWithError(void* buffer, uint64_t first, uint64_t co
     if (low > 3000) timeout = static_cast<uint32_t>(low) * 2;
 
     auto notRead = [&](int64_t attempt, int error) {
-      lastReadError_ = error;
       lastError = error ? error : EIO;
-      theLog().Error("Volume %s at position %I64d not read, retry %d WindwsError: %d", name, position,
+      theLog().Error("Volume %s at position %I64d not read, retry %d WindwsError: %d", DisplayNameText(), position,
                      attempt + 1, error);
     };
 
@@ -300,7 +309,7 @@ uint32_t CVolume::ReadSectorsWithError(void* buffer, uint64_t first, uint64_t co
         result = device->WaitRead(timeout);
         if (result != IoResult::TimedOut) break;
         ++w;
-        theLog().Error("Volume %s at position %I64d read timeout, retry %d", name, position, w + 1);
+        theLog().Error("Volume %s at position %I64d read timeout, retry %d", DisplayNameText(), position, w + 1);
         if (!(w <= retries)) break;
       }
       if (result == IoResult::TimedOut) {

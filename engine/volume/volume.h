@@ -86,10 +86,27 @@ public:
   uint32_t ReadSectors(void* buffer, uint64_t first, int32_t count) {
     return ReadSectors(buffer, first, static_cast<uint64_t>(static_cast<int64_t>(count)));
   }
-  // Reads like ReadSectors, but a read that fails is read again in halves,
-  // down to single sectors, so that only the sectors that really fail are
-  // lost. A healthy range costs exactly one ReadSectors.
-  SalvagedRead ReadSectorsSalvaging(void* buffer, uint64_t first, uint64_t count);
+  // Reads like ReadSectors, under the one rule that every reading loop of an
+  // analysis or a recovery follows when a read fails:
+  // - the medium is present (a plain read error): the range is read again in
+  //   halves, down to single sectors, so that only the sectors that really
+  //   fail are lost (zeros, counted in Unreadable). A healthy range costs
+  //   exactly one ReadSectors;
+  // - the medium is gone (a removal event closed the gate, the read failed
+  //   with "no medium" or "no device", or a block device no longer answers
+  //   at its path): the removal is logged, the reader waits at the gate while
+  //   `keepWaiting` holds (by default: while an analysis runs) and at most
+  //   MediumWaitLimitMs, and reads the whole range again once the medium is
+  //   back;
+  // - the device stalls (a read timed out, the medium still there): the read
+  //   ends.
+  // A read that ended (a stall, a wait stopped or given up) sets DeviceLost:
+  // what it did not read holds zeros, and the caller stops.
+  SalvagedRead ReadSectorsSalvaging(void* buffer, uint64_t first, uint64_t count,
+                                    const std::function<bool()>& keepWaiting = nullptr);
+  // How long a reader waits at the gate for a medium that went away before
+  // its operation ends (milliseconds; 0: not at all).
+  std::atomic<uint32_t> MediumWaitLimitMs{10 * 60 * 1000};
   // Serialises readers on other threads (the hex viewer) with the analysis.
   std::mutex& ReadLock() { return readLock_; }
   // Puts a device behind the volume (tests: an in-memory device). The device
@@ -141,14 +158,6 @@ public:
   bool MediumRemoved();
   bool MediumArrived();
   bool MediumPresent() const;
-  // Called by a reading loop after a failed read. When the medium is gone
-  // (a device event said so, the read failed with "no medium" or "no
-  // device", or the device path no longer opens with a size), logs the
-  // removal once, waits at the gate while `keepWaiting` holds, and returns
-  // true once the medium is back: the caller reads the block again. False
-  // at once when the failure was a plain read error, and false when the
-  // wait was given up.
-  bool WaitForMedium(const std::function<bool()>& keepWaiting);
   // The volume whose medium this one reads (a Found volume's disk).
   CVolume& MediaSource();
   qm::CPauseGate& MediaGate() { return MediaSource().mediaGate_; }
@@ -252,6 +261,17 @@ private:
   // partition, from the system's libraries.
   void QuerySystemFacts();
   bool DeviceHasMedium() const;
+  // How one pass of the salvaging read ended.
+  enum class RangeEnd { Complete, MediumGone, Stalled };
+  // Reads the range, splitting what fails; a pass that does not complete
+  // leaves zeros where it did not read and counts them unreadable.
+  RangeEnd SalvageRange(uint8_t* buffer, uint64_t first, uint64_t count, SalvagedRead& result);
+  // After a read that failed with `error`: whether the medium is gone
+  // rather than the sectors bad.
+  bool MediumGoneAfter(int error);
+  // Logs the removal once and waits at the gate while `keepWaiting` holds
+  // and at most MediumWaitLimitMs; true once the medium is back.
+  bool WaitForMedium(const std::function<bool()>& keepWaiting);
 
   std::shared_ptr<IDevice> device_;
   std::shared_ptr<IDevice> attached_;
@@ -266,5 +286,4 @@ private:
   std::thread infoThread_;
   qm::CPauseGate mediaGate_;
   std::atomic<int32_t> stateBeforeRemoval_{StateReady};
-  std::atomic<int> lastReadError_{0};
 };

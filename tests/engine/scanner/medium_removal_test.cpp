@@ -19,6 +19,32 @@
 
 namespace {
 
+// Three blocks with a signature in each.
+std::vector<uint8_t> ThreeBlocks() {
+  std::vector<uint8_t> bytes(3 * SCAN_BLOCK_BYTES, 0);
+  for (uint64_t block = 0; block < 3; ++block) std::memcpy(&bytes[block * SCAN_BLOCK_BYTES + 1024], "QMGATE", 6);
+  return bytes;
+}
+
+// A device on which a removal event arrives during the read number `at`
+// (from 0), which fails as a plain read error: a medium pulled in the
+// middle of a transfer.
+class RemovedDuringRead : public CMemoryDevice {
+public:
+  RemovedDuringRead(std::vector<uint8_t> bytes, size_t at) : CMemoryDevice(std::move(bytes)), at_(at) {}
+  CVolume* volume = nullptr;
+  IoResult StartRead(void* buffer, size_t bytes, uint64_t offset) override {
+    if (reads_++ == at_) {
+      volume->MediumRemoved();
+      Push(MemoryReadBehaviour::Fail(EIO));
+    }
+    return CMemoryDevice::StartRead(buffer, bytes, offset);
+  }
+
+private:
+  size_t at_, reads_ = 0;
+};
+
 struct GateScan {
   std::shared_ptr<CMemoryDevice> device;
   std::unique_ptr<CVolume> volume;
@@ -26,11 +52,8 @@ struct GateScan {
   std::mutex mutex;
   std::vector<uint64_t> found;
 
-  GateScan() {
-    // Three blocks with a signature in each.
-    std::vector<uint8_t> bytes(3 * SCAN_BLOCK_BYTES, 0);
-    for (uint64_t block = 0; block < 3; ++block) std::memcpy(&bytes[block * SCAN_BLOCK_BYTES + 1024], "QMGATE", 6);
-    device = std::make_shared<CMemoryDevice>(std::move(bytes));
+  explicit GateScan(std::shared_ptr<CMemoryDevice> dev = nullptr) {
+    device = dev ? std::move(dev) : std::make_shared<CMemoryDevice>(ThreeBlocks());
     device->SetCompleteAtOnce(true);
     volume = std::make_unique<CVolume>(VolumeLogical);
     volume->KernelName = "sdx1";
@@ -108,8 +131,6 @@ TEST(MediumRemoval, ScanWaitsAtTheGateAndFinishesLikeAnUninterruptedScan) {
 }
 
 TEST(MediumRemoval, RemovalEventBeforeTheFailureAndAStopWhileWaiting) {
-  GTEST_SKIP() << "open: a salvaging read now completes the block the removal event came before, so the "
-                  "reader never reaches the gate; the event's gate and the salvage need one rule";
   GateScan scan;
   scan.device->Push({});
   scan.device->Push(MemoryReadBehaviour::Fail(EIO));  // a plain error, but the event said the medium went
@@ -121,6 +142,63 @@ TEST(MediumRemoval, RemovalEventBeforeTheFailureAndAStopWhileWaiting) {
   analyser.Stop();
   scanner.join();
   for (const auto& r : scan.device->Reads()) EXPECT_LT(r.offset, 2u * SCAN_BLOCK_BYTES);
+  theApp().AnalysisRunning = 0;
+}
+
+// The medium goes while a failed block is being read again in pieces (by
+// an event, and by a piece that finds no medium): the pieces read so far
+// count for nothing, no sector is called unreadable, and the block is read
+// again whole once the medium is back.
+TEST(MediumRemoval, RemovalDuringTheSalvageReadsTheBlockAgainWhole) {
+  GateScan plain;
+  CAnalyser plainAnalyser(plain.volume.get());
+  plain.Scan(plainAnalyser);
+
+  for (const bool byEvent : {true, false}) {
+    SCOPED_TRACE(byEvent ? "removal event" : "no medium");
+    // Read 0: block 0; read 1: block 1 whole, a plain error; read 2: its
+    // first half, when the medium goes.
+    auto device = std::make_shared<RemovedDuringRead>(ThreeBlocks(), byEvent ? 2 : SIZE_MAX);
+    GateScan scan(device);
+    device->volume = scan.volume.get();
+    scan.device->Push({});
+    scan.device->Push(MemoryReadBehaviour::Fail(EIO));
+    if (!byEvent) scan.device->Push(MemoryReadBehaviour::Fail(ENOMEDIUM));
+    const size_t unreadableBefore = LogCount("unreadable sector(s)");
+    CAnalyser analyser(scan.volume.get());
+    std::thread scanner([&] { scan.Scan(analyser); });
+    scan.WaitForReaderAtGate();
+    EXPECT_EQ(scan.volume->State.load(), StateNotReady);
+    EXPECT_TRUE(scan.volume->MediumArrived());
+    scanner.join();
+    EXPECT_EQ(scan.Sorted(), plain.Sorted());
+    EXPECT_EQ(analyser.UnreadableSectors.load(), 0u);
+    EXPECT_EQ(LogCount("unreadable sector(s)"), unreadableBefore);
+    const auto reads = scan.device->Reads();
+    ASSERT_EQ(reads.size(), 5u);
+    EXPECT_EQ(reads[2].offset, uint64_t(SCAN_BLOCK_BYTES));
+    EXPECT_LT(reads[2].bytes, size_t(SCAN_BLOCK_BYTES));  // a piece
+    EXPECT_EQ(reads[3].offset, uint64_t(SCAN_BLOCK_BYTES));
+    EXPECT_EQ(reads[3].bytes, size_t(SCAN_BLOCK_BYTES));  // whole again
+  }
+}
+
+// A medium that does not come back within the volume's limit ends the scan
+// with a log line; the blocks after it are not read.
+TEST(MediumRemoval, AMediumThatDoesNotComeBackEndsTheScanAfterTheLimit) {
+  GateScan scan;
+  scan.volume->MediumWaitLimitMs = 100;
+  scan.device->Push({});
+  scan.device->Push(MemoryReadBehaviour::Fail(ENXIO));
+  const size_t givenUpBefore = LogCount("Drive sdx1: the medium did not come back within 0 s; reading it ends");
+  const size_t stoppedBefore = LogCount("Sector scan stopped at sector 20480: the drive does not answer");
+  CAnalyser analyser(scan.volume.get());
+  scan.Scan(analyser);
+  EXPECT_EQ(scan.Sorted(), std::vector<uint64_t>{1024});
+  EXPECT_EQ(scan.device->Reads().size(), 2u);
+  EXPECT_EQ(LogCount("Drive sdx1: the medium did not come back within 0 s; reading it ends"), givenUpBefore + 1);
+  EXPECT_EQ(LogCount("Sector scan stopped at sector 20480: the drive does not answer"), stoppedBefore + 1);
+  EXPECT_FALSE(scan.volume->MediaGate().IsOpen());
   theApp().AnalysisRunning = 0;
 }
 

@@ -237,9 +237,15 @@ TEST_F(ReadSectorsTest, SalvagingReadStopsOnAStalledOrVanishedDrive) {
   EXPECT_LE(device->WaitTimeouts().size(), 2u);
   EXPECT_GE(CountContaining("read timeout"), 1u);
 
+  // A vanished drive is not split either: the read waits for the medium
+  // (here not at all) and ends.
   device->SetEveryReadHangs(false);
   device->VanishAfter(0);
-  SalvagedRead gone = volume->ReadSectorsSalvaging(buffer.data(), 0, 1024);
+  volume->MediumWaitLimitMs = 0;
+  SalvagedRead gone = volume->ReadSectorsSalvaging(buffer.data(), 0, 1024, [] { return true; });
   EXPECT_TRUE(gone.DeviceLost);
+  EXPECT_EQ(gone.Unreadable, 1024u);
   EXPECT_EQ(device->Reads().size(), 2u);
+  EXPECT_EQ(CountContaining("Medium removed!"), 1u);
+  EXPECT_FALSE(volume->MediaGate().IsOpen());
 }
