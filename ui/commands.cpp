@@ -3,7 +3,7 @@
 bool CommandAvailable(int id) {
   switch (id) {
     // Dialogs: recovery, try to open, sizes, information, filters, settings,
-    // volume properties, drive images; and the wizards.
+    // volume properties, drive images.
     case ID_RECOVER:
     case ID_TRY_OPEN:
     case ID_SET_NEW_SIZE:
@@ -19,8 +19,6 @@ bool CommandAvailable(int id) {
     case ID_SETTINGS_FILE_TYPES:
     case ID_DRIVE_PROPERTIES:
     case ID_CREATE_IMAGE:
-    case ID_MODE_WIZARD:
-    case ID_MODE_WIZARD2:
       return false;
     default:
       return true;

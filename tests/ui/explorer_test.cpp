@@ -50,21 +50,6 @@ QStringList ListNames(CFilesListView& list) {
   return names;
 }
 
-// Bytes of a deleted file as The Sleuth Kit reads them (the oracle).
-QByteArray SleuthKitBytes(const QString& image, const QString& path) {
-  const std::string listing = uitest::RunCommand("fls -r -p -d '" + image.toStdString() + "'");
-  std::istringstream lines(listing);
-  std::string line;
-  while (std::getline(lines, line)) {
-    const auto tab = line.find('\t');
-    if (tab == std::string::npos || line.substr(tab + 1) != path.toStdString()) continue;
-    const auto star = line.find("* ");
-    const std::string inode = line.substr(star + 2, line.find(':') - star - 2);
-    return QByteArray::fromStdString(uitest::RunCommand("icat -r '" + image.toStdString() + "' " + inode));
-  }
-  return {};
-}
-
 }  // namespace
 
 class TestExplorer : public QObject {
@@ -156,7 +141,7 @@ private slots:
     QCOMPARE(hex.DataLength(), quint64(3100));
     const QStringList lines = hex.VisibleLines();
     QVERIFY(lines.size() >= 3);
-    const QByteArray expected = SleuthKitBytes(uitest::SampleImage(), "Documents/old draft.txt");
+    const QByteArray expected = uitest::SleuthKitBytes(uitest::SampleImage(), "Documents/old draft.txt");
     QVERIFY(expected.size() >= 32);
     QString bytes;
     for (int i = 16; i < 32; ++i) bytes += QString(i == 24 ? "  %1" : " %1").arg(quint8(expected[i]), 2, 16, QChar('0')).toUpper();

@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QTest>
 
+#include <sstream>
+
 #include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
@@ -128,6 +130,24 @@ std::string RunCommand(const std::string& command, int* status) {
   const int rc = ::pclose(pipe);
   if (status) *status = rc;
   return output;
+}
+
+QByteArray SleuthKitBytes(const QString& image, const QString& path) {
+  const std::string listing = RunCommand("fls -r -p '" + image.toStdString() + "'");
+  std::istringstream lines(listing);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const auto tab = line.find('\t');
+    if (tab == std::string::npos || line.substr(tab + 1) != path.toStdString()) continue;
+    // "r/r 123:" for a live entry, "r/r * 123:" for a deleted one.
+    const std::string entry = line.substr(0, tab);
+    const auto colon = entry.rfind(':');
+    const auto space = entry.rfind(' ', colon);
+    if (colon == std::string::npos || space == std::string::npos) continue;
+    const std::string inode = entry.substr(space + 1, colon - space - 1);
+    return QByteArray::fromStdString(RunCommand("icat -r '" + image.toStdString() + "' " + inode));
+  }
+  return {};
 }
 
 bool HaveTool(const char* name) {

@@ -3,6 +3,7 @@
 // starts it.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -57,6 +58,10 @@ struct Program {
 std::unique_ptr<Program> StartProgram(const QStringList& arguments, bool withRights = true);
 // Waits (handling events) until the running analysis has ended.
 bool WaitForAnalysisEnd(int timeoutMs = 120000);
+
+// The bytes of a file, live or deleted, as The Sleuth Kit reads them from
+// the image (the oracle); `path` as fls prints it ("Documents/old draft.txt").
+QByteArray SleuthKitBytes(const QString& image, const QString& path);
 
 // Runs a shell command and returns its standard output.
 std::string RunCommand(const std::string& command, int* status = nullptr);
