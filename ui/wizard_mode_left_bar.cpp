@@ -6,6 +6,8 @@ CWizardMode_LeftBar::CWizardMode_LeftBar(QWidget* parent) : QListWidget(parent) 
   setSelectionMode(QAbstractItemView::NoSelection);
   setFocusPolicy(Qt::NoFocus);
   setWordWrap(true);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setTextElideMode(Qt::ElideNone);
   setFixedWidth(220);
   setStyleSheet("QListWidget { background: #1f3b5a; color: #c8d6e5; border: none; }"
                 "QListWidget::item { padding: 6px; }");
