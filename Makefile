@@ -56,7 +56,7 @@ FUZZ_SECONDS ?= 60
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_FUZZ=ON \
 	  -DQM_WERROR=ON -DQM_BUILD_TESTS=OFF -DQM_BUILD_BENCH=OFF
-	cmake --build build-fuzz -j $(JOBS)
+	cmake --build build-fuzz -j $(JOBS) --target fuzzers
 	bash scripts/run-fuzzers.sh build-fuzz $(FUZZ_SECONDS)
 
 # The tests with threads in them under ThreadSanitizer.

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/catalog/found_object_tree.h"
+#include "engine/filesystems/file_system.h"
 #include "engine/volume/volume.h"
 #include "platform/memory_device.h"
 #include "services/app.h"
@@ -35,17 +37,36 @@ inline void Setup() {
 inline void EndInput() { theLog().ClearLines(); }
 
 // A volume over the input, padded with zeros to whole sectors.
-inline std::unique_ptr<CVolume> VolumeOver(const uint8_t* data, size_t size) {
+inline std::unique_ptr<CVolume> VolumeOver(const uint8_t* data, size_t size, VolumeKind kind = VolumeImage) {
   std::vector<uint8_t> bytes(data, data + size);
   bytes.resize((size + 511) / 512 * 512);
   auto device = std::make_shared<CMemoryDevice>(std::move(bytes));
   device->SetCompleteAtOnce(true);
-  auto volume = std::make_unique<CVolume>(VolumeImage);
+  auto volume = std::make_unique<CVolume>(kind);
   volume->Size = device->SizeBytes();
   volume->TotalSectors = volume->Size / 512;
   volume->AttachDevice(device);
   volume->State = StateReady;
   return volume;
+}
+
+// Boot detection and the walk of whichever file system the boot sector
+// names, then each catalogued object's path and data runs (what listing
+// and recovery ask of the catalog).
+inline void WalkFileSystem(const uint8_t* data, size_t size) {
+  Setup();
+  auto volume = VolumeOver(data, size);
+  volume->Analyse_Boot();
+  volume->AnalyseFileSystem();
+  CFoundObjectTree& catalog = volume->Catalog();
+  std::vector<FoundObjectRun> runs;
+  for (const CFoundObject* object : catalog.CopyObjects()) {
+    catalog.GetFullPath(object);
+    runs.clear();
+    volume->FileSystem().GetRuns(*object, runs);
+  }
+  volume.reset();
+  EndInput();
 }
 
 }  // namespace qmfuzz

@@ -258,4 +258,11 @@ uint64_t FreeBytesAt(const std::string& path) {
   return static_cast<uint64_t>(st.f_bavail) * st.f_frsize;
 }
 
+std::optional<bool> ReadOnlyAt(const std::string& path) {
+  if (path.empty()) return std::nullopt;
+  struct statvfs st {};
+  if (::statvfs(path.c_str(), &st) != 0) return std::nullopt;
+  return (st.f_flag & ST_RDONLY) != 0;
+}
+
 }  // namespace qm

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -68,5 +69,8 @@ uint64_t SerialFromUuid(const std::string& uuid);
 // Free bytes for an unprivileged user on the file system mounted at `path`
 // (0 when unknown).
 uint64_t FreeBytesAt(const std::string& path);
+// Whether the file system mounted at `path` is mounted read-only (statvfs's
+// ST_RDONLY); nothing when the path cannot be examined.
+std::optional<bool> ReadOnlyAt(const std::string& path);
 
 }  // namespace qm

@@ -19,6 +19,7 @@ packages=(
   exfatprogs exfat-fuse
   libunistring-dev
   clang libfuzzer-14-dev
+  bash-completion
 )
 missing=()
 for p in "${packages[@]}"; do

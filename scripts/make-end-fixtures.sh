@@ -30,7 +30,8 @@ for i in $(seq 1 "$count"); do
     q convert -size ${w}x${h} plasma:fractal -seed $i image$i.webp
   fi
   if have gs; then
-    printf '%%!PS\n/Helvetica findfont 12 scalefont setfont 72 720 moveto (Page %d) show showpage\n' "$i" > ps$i.ps
+    # The document's title, set the way PostScript producers set it.
+    printf '%%!PS\n[ /Title (Annual Report %d) /DOCINFO pdfmark\n/Helvetica findfont 12 scalefont setfont 72 720 moveto (Page %d) show showpage\n' "$i" "$i" > ps$i.ps
     q gs -q -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile=doc$i.pdf ps$i.ps
     rm -f ps$i.ps
   fi
@@ -69,7 +70,23 @@ for i in $(seq 1 "$count"); do
     tmp=$(mktemp -d)
     head -c $((2000 + i * 5000)) /dev/urandom > "$tmp/WordDocument"
     head -c $((1000 + i * 300)) /dev/urandom > "$tmp/Workbook"
-    (cd "$tmp" && q gsf createole "$out/letter$i.doc" WordDocument && q gsf createole "$out/sheet$i.xls" Workbook)
+    # The summary information stream an office program writes, with the
+    # document's title (code page 1252, then a wide string).
+    python3 - "$tmp/"$'\005'"SummaryInformation" "Letter to the bank $i" 1252 <<'PY'
+import struct, sys
+path, title, codepage = sys.argv[1], sys.argv[2], int(sys.argv[3])
+text = title.encode("cp1252") + b"\0"
+props = [(1, struct.pack("<HHh2x", 2, 0, codepage)), (2, struct.pack("<HHI", 0x1E, 0, len(text)) + text + b"\0" * (-len(text) % 4))]
+body, offsets = b"", []
+for pid, value in props:
+    offsets.append((pid, 8 + 8 * len(props) + len(body)))
+    body += value
+section = struct.pack("<II", 8 + 8 * len(props) + len(body), len(props)) + b"".join(struct.pack("<II", p, o) for p, o in offsets) + body
+fmtid = bytes.fromhex("E0859FF2F94F6810AB9108002B27B3D9")
+head = struct.pack("<HHI", 0xFFFE, 0, 0x00020006) + b"\0" * 16 + struct.pack("<I", 1) + fmtid + struct.pack("<I", 48)
+open(path, "wb").write(head + section)
+PY
+    (cd "$tmp" && q gsf createole "$out/letter$i.doc" WordDocument $'\005'SummaryInformation && q gsf createole "$out/sheet$i.xls" Workbook)
     rm -rf "$tmp"
   fi
   python3 - "$i" <<'PY'
@@ -79,9 +96,22 @@ i = int(sys.argv[1])
 with zipfile.ZipFile("report%d.docx" % i, "w", zipfile.ZIP_DEFLATED) as z:
     z.writestr("[Content_Types].xml", '<?xml version="1.0"?><Types/>' * i)
     z.writestr("word/document.xml", "<w:document>%s</w:document>" % ("text " * 200 * i))
+    z.writestr("docProps/core.xml", '<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\n'
+               '<cp:coreProperties xmlns:cp="http://schemas.openxmlformats.org/package/2006/metadata/core-properties" '
+               'xmlns:dc="http://purl.org/dc/elements/1.1/"><dc:title>Budget &amp; Plan %d</dc:title>'
+               '<dc:creator>Quillmore</dc:creator></cp:coreProperties>' % i)
 with zipfile.ZipFile("book%d.epub" % i, "w") as z:
     z.writestr("mimetype", "application/epub+zip")
-    z.writestr("OEBPS/content.opf", "<package>%s</package>" % ("x" * 300 * i), zipfile.ZIP_DEFLATED)
+    z.writestr("OEBPS/content.opf", '<package><metadata xmlns:dc="http://purl.org/dc/elements/1.1/">'
+               '<dc:title>Le Tour du monde %d</dc:title></metadata>%s</package>' % (i, "x" * 300 * i), zipfile.ZIP_DEFLATED)
+# An OpenDocument text as the office suites lay it out: the media type
+# first and stored, then the parts.
+with zipfile.ZipFile("essay%d.odt" % i, "w", zipfile.ZIP_DEFLATED) as z:
+    z.writestr(zipfile.ZipInfo("mimetype"), "application/vnd.oasis.opendocument.text", zipfile.ZIP_STORED)
+    z.writestr("content.xml", '<?xml version="1.0" encoding="UTF-8"?><office:document-content>%s</office:document-content>' % ("word " * 100 * i))
+    z.writestr("meta.xml", '<?xml version="1.0" encoding="UTF-8"?><office:document-meta><office:meta>'
+               '<dc:title>Gr\u00fc\u00dfe aus K\u00f6ln %d</dc:title></office:meta></office:document-meta>' % i)
+    z.writestr("META-INF/manifest.xml", '<?xml version="1.0" encoding="UTF-8"?><manifest:manifest/>')
 PY
   rm -f blob$i text$i.txt
 done

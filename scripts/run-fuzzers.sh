@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Runs every fuzz target of a fuzz build for a set time each, from seed
-# corpora made here with the real tools (mkfs.fat, mtools, mkntfs) and from
+# corpora made here with the real tools (mkfs.fat, mtools, mkntfs, sfdisk,
+# mkfs.exfat with the FUSE driver) and from
 # the shipped signature database, and prints each target's final figures.
 #
-#   scripts/run-fuzzers.sh BUILD_DIR SECONDS [TARGET...]
+#   [FUZZ_NICE=N] scripts/run-fuzzers.sh BUILD_DIR SECONDS [TARGET...]
+#
+# The fuzzers run under nice (FUZZ_NICE, default 19).
 #
 # Corpora grow in BUILD_DIR/corpus/TARGET across runs; crashes, hangs (over
 # 10 s for one input) and inputs that need over 2 GB land in
@@ -23,7 +26,7 @@ seeds="$build/seeds"
 make_seeds() {
   [ -f "$seeds/.done" ] && return
   rm -rf "$seeds"
-  mkdir -p "$seeds"/{file_system,mft_record,compound_document,signature_text,signature_file,registry_store}
+  mkdir -p "$seeds"/{file_system,mft_record,compound_document,signature_text,signature_file,registry_store,partition_table,exfat,language_file}
   local work
   work=$(mktemp -d /tmp/qm-seeds.XXXXXX)
   printf 'hello\n' > "$work/a.txt"
@@ -50,6 +53,46 @@ for at in range(0, len(data), 1024):
         open("%s/record%03d" % (sys.argv[2], n), "wb").write(data[at:at + 1024])
         n += 1
 PY
+  # Whole disks: an MBR with primary and logical partitions, and a GPT, each
+  # partition formatted; and a GPT whose primary header is wiped.
+  # Small, so that each run is quick.
+  local disk="$seeds/partition_table/mbr.img"
+  truncate -s 1M "$disk"
+  printf 'label: dos\nstart=64, size=512, type=1\nstart=576, size=1024, type=5\nstart=640, size=512, type=b\nstart=1664, size=256, type=7\n' \
+    | sfdisk -q "$disk" >/dev/null
+  # (mkfs.fat counts 1 KiB blocks.)
+  mkfs.fat -F 12 --offset 64 "$disk" 256 >/dev/null
+  mkfs.fat -F 12 --offset 640 "$disk" 256 >/dev/null
+  disk="$seeds/partition_table/gpt.img"
+  truncate -s 1M "$disk"
+  printf 'label: gpt\nstart=64, size=512, type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7\nstart=576, size=1024\n' \
+    | sfdisk -q "$disk" >/dev/null
+  mkfs.fat -F 12 --offset 64 "$disk" 256 >/dev/null
+  cp "$disk" "$seeds/partition_table/gpt-backup.img"
+  dd if=/dev/zero of="$seeds/partition_table/gpt-backup.img" bs=512 seek=1 count=1 conv=notrunc status=none
+  # exFAT volumes: an empty one, and one with folders, long and non-ASCII
+  # names and a deleted file where the FUSE driver can fill it.
+  truncate -s 2M "$seeds/exfat/empty.img"
+  mkfs.exfat -b 4096 "$seeds/exfat/empty.img" >/dev/null
+  if [ "$(id -u)" -eq 0 ] && command -v mount.exfat-fuse >/dev/null && [ -e /dev/fuse ]; then
+    local img="$seeds/exfat/tree.img" mnt="$work/mnt"
+    truncate -s 2M "$img"
+    mkfs.exfat -b 4096 -L Seeds "$img" >/dev/null
+    mkdir -p "$mnt"
+    local loop
+    if loop=$(losetup -f --show "$img" 2>/dev/null) && mount.exfat-fuse "$loop" "$mnt" 2>/dev/null; then
+      mkdir -p "$mnt/Folder/Ünterordner"
+      cp "$work/a.txt" "$mnt/Folder/Ünterordner/A rather long file name.txt"
+      head -c 700 "$work/b.bin" > "$mnt/Folder/b.bin"
+      head -c 300 "$work/b.bin" > "$mnt/gone.bin"
+      rm "$mnt/gone.bin"
+      umount "$mnt"
+    fi
+    [ -n "${loop:-}" ] && losetup -d "$loop"
+  fi
+  # Language files: the shipped ones, and one in UTF-16 with escapes.
+  cp "$src"/data/Languages/*.lng "$seeds/language_file/"
+  printf '[Info]\nName=Test\n[Strings]\n1="a\\nb"\n2=x\\ty\n' | iconv -t UTF-16 > "$seeds/language_file/utf16.lng"
   # Compound documents, as the signature samples build them.
   python3 - "$work/docs" "$src/scripts/make-signature-samples.py" <<'PY'
 import sys
@@ -99,7 +142,7 @@ for target in "${targets[@]}"; do
   mkdir -p "$corpus"
   echo "== $target: ${seconds}s"
   log="$build/artifacts/$name.log"
-  if ! nice -n 19 "$build/fuzz/$target" "$corpus" "$seeds/$name" -max_total_time="$seconds" -timeout=10 \
+  if ! nice -n "${FUZZ_NICE:-19}" "$build/fuzz/$target" "$corpus" "$seeds/$name" -max_total_time="$seconds" -timeout=10 \
       -rss_limit_mb=2048 -max_len=2400000 -print_final_stats=1 -artifact_prefix="$build/artifacts/$name-" \
       >"$log" 2>&1; then
     echo "!! $target failed: see $log"

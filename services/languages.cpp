@@ -230,7 +230,12 @@ void CLanguages::TranslateWindow(const CLanguageFile* file, const std::string& s
     window.ForEachChild([&](ITranslatableWindow& child) {
       const int id = child.GetId();
       if (id == 0 || id == 65535 || id == -1) return;  // static texts keep their designed text
-      const std::string text = Lookup(file, section, std::to_string(id), BuiltInOrEmpty(id));
+      // Without a key: the built-in text of that number, else the text the
+      // control reports (a front end may report its designed English, which
+      // then comes back when a language lacks the key).
+      std::string fallback = BuiltInOrEmpty(id);
+      if (fallback.empty()) fallback = child.GetText();
+      const std::string text = Lookup(file, section, std::to_string(id), fallback);
       if (!text.empty()) child.SetText(text);
     });
   }
@@ -240,9 +245,10 @@ void CLanguages::TranslateWindow(const CLanguageFile* file, const std::string& s
 void CLanguages::TranslateMenu(const CLanguageFile* file, const std::string& section, ITranslatableMenu& menu) {
   const int count = menu.GetItemCount();
   for (int p = 0; p < count; ++p) {
-    const std::string current = menu.GetItemText(p);
-    const std::string text = Lookup(file, section, std::to_string(p), current);
-    if (!text.empty() && text != current) menu.SetItemText(p, text);
+    // Set even when equal to the designed text a front end reports: the item
+    // may still show the previous language's.
+    const std::string text = Lookup(file, section, std::to_string(p), menu.GetItemText(p));
+    if (!text.empty()) menu.SetItemText(p, text);
     if (ITranslatableMenu* popup = menu.GetSubMenu(p)) TranslatePopup(file, section, *popup, 1);
     menu.Refresh();
   }
@@ -263,9 +269,8 @@ void CLanguages::TranslatePopup(const CLanguageFile* file, const std::string& se
       case ITranslatableMenu::ItemKind::Command: {
         const int id = popup.GetItemId(p);
         if (id == 0) break;
-        const std::string current = popup.GetItemText(p);
-        const std::string text = Lookup(file, section, std::to_string(id), current);
-        if (!text.empty() && text != current) popup.SetItemText(p, text);
+        const std::string text = Lookup(file, section, std::to_string(id), popup.GetItemText(p));
+        if (!text.empty()) popup.SetItemText(p, text);
         break;
       }
     }
@@ -280,8 +285,7 @@ void CLanguages::TranslateToolBar(const CLanguageFile* file, const std::string& 
     if (id == 0) continue;
     const std::string current = toolBar.GetButtonText(b);
     if (current.empty()) continue;
-    const std::string text = Lookup(file, section, std::to_string(id), current);
-    if (text != current) toolBar.SetButtonText(b, text);
+    toolBar.SetButtonText(b, Lookup(file, section, std::to_string(id), current));
   }
 }
 

@@ -4,7 +4,9 @@
 #include <locale.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <cstdlib>
 #include <ctime>
 
@@ -39,6 +41,42 @@ bool WriteAll(int fd, const std::string& bytes) {
     done += static_cast<size_t>(w);
   }
   return true;
+}
+
+// Keeps the log file within `limit` bytes once a line took it past: the
+// oldest lines are dropped so that the newest lines filling at most half the
+// limit remain, the file starting at a line's beginning. `size` is the
+// file's length. A file that cannot be read back is emptied rather than left
+// to grow.
+void TrimLogFile(int fd, uint64_t size, uint64_t limit) {
+  if (size <= limit) return;
+  const uint64_t keep = limit / 2;
+  std::string tail(static_cast<size_t>(std::min(size, keep)), '\0');
+  const off_t from = static_cast<off_t>(size - tail.size());
+  if (::pread(fd, tail.data(), tail.size(), from) != static_cast<ssize_t>(tail.size())) tail.clear();
+  // The kept part starts after the first line end (CR LF in UTF-16LE) it
+  // holds, unless it starts exactly at a line's beginning.
+  size_t start = 0;
+  bool atLineStart = false;
+  if (from >= 4 && !tail.empty()) {
+    char before[4];
+    atLineStart = ::pread(fd, before, 4, from - 4) == 4 && std::memcmp(before, "\r\0\n\0", 4) == 0;
+  }
+  if (!atLineStart) {
+    size_t end = std::string::npos;
+    for (size_t i = 0; i + 4 <= tail.size(); i += 2)
+      if (std::memcmp(tail.data() + i, "\r\0\n\0", 4) == 0) {
+        end = i + 4;
+        break;
+      }
+    start = end == std::string::npos ? tail.size() : end;
+  }
+  const size_t kept = tail.size() - start;
+  if (kept > 0 && ::pwrite(fd, tail.data() + start, kept, 0) != static_cast<ssize_t>(kept)) {
+    [[maybe_unused]] int r = ::ftruncate(fd, 0);
+    return;
+  }
+  [[maybe_unused]] int r = ::ftruncate(fd, static_cast<off_t>(kept));
 }
 
 }  // namespace
@@ -116,8 +154,13 @@ void CLog::AddLine(int kind, std::string_view text) noexcept {
       try {
         OpenFileLocked();
         if (fd_ >= 0) {
-          ::lseek(fd_, 0, SEEK_END);
-          WriteAll(fd_, Utf16LeLine(*posted));  // a failed write is ignored
+          const off_t end = ::lseek(fd_, 0, SEEK_END);
+          const std::string bytes = Utf16LeLine(*posted);
+          // A failed write is ignored; the file never grows past the
+          // "Maximum log file size:" setting.
+          if (WriteAll(fd_, bytes) && end >= 0)
+            TrimLogFile(fd_, static_cast<uint64_t>(end) + bytes.size(),
+                        static_cast<uint64_t>(std::max<uint32_t>(app_.Settings.MaxLogSizeKB, 1)) * 1024);
         }
       } catch (...) {
       }

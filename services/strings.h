@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 // The text of a numbered string in the active interface language, else the
 // built-in English; empty for a number without a text. An owned copy, safe
@@ -33,3 +34,5 @@ struct BuiltInSection {
   std::span<const BuiltInSectionEntry> Entries;
 };
 std::span<const BuiltInSection> BuiltInSections();
+// The designed English of one entry of a section, or null.
+const char* FindBuiltInSectionText(std::string_view section, std::string_view key);

@@ -12,6 +12,7 @@
 #include "engine/recovery/recovery.h"
 #include "engine/scanner/file_signature_database.h"
 #include "engine/volume/local_computer.h"
+#include "platform/block_device_monitor.h"
 #include "platform/system.h"
 #include "services/app.h"
 #include "services/log.h"
@@ -19,6 +20,7 @@
 #include "ui/desktop_type_names.h"
 #include "ui/help_window.h"
 #include "ui/main_frame.h"
+#include "ui/recovery_questions.h"
 #include "ui/ui_texts.h"
 #include "ui/wizard_mode_main.h"
 #include "ui/wizard_mode_main2.h"
@@ -29,21 +31,6 @@ CAppUi* g_appUi = nullptr;
 
 constexpr const char* kTitle = "Professional Quillmore";
 
-// The Try-to-open temporary files question, answered with the frame's boxes.
-class CExitQuestions : public IRecoveryQuestions {
-public:
-  CExitQuestions(IUserPrompts& prompts, QWidget* parent) : prompts_(prompts), parent_(parent) {}
-  bool ConfirmDeleteTemporaryFiles(const std::string& question, const std::string& caption) override {
-    return prompts_.AskYesNo(parent_, QString::fromStdString(question), QString::fromStdString(caption));
-  }
-  bool AskSelectAnotherDestination(const std::string&, const std::string&) override { return false; }
-  bool BrowseDestination(const std::string&, std::string&) override { return false; }
-
-private:
-  IUserPrompts& prompts_;
-  QWidget* parent_;
-};
-
 }  // namespace
 
 CAppUi& theAppUi() { return *g_appUi; }
@@ -51,6 +38,17 @@ CAppUi& theAppUi() { return *g_appUi; }
 CAppUi::CAppUi() : messages_(std::make_unique<CWindowMessageTarget>()) { g_appUi = this; }
 
 CAppUi::~CAppUi() {
+  // No device event reaches the drive list or the windows from here on.
+  if (deviceMonitor_) deviceMonitor_->Stop();
+  // A recovery still at work is stopped; its questions are withdrawn first,
+  // so that the wait cannot hang on one.
+  sizeQuestion_.Close();
+  for (CRecovery* recovery : {&theComputer().Recovery(), &theComputer().TryOpen()}) {
+    if (recovery->SizeDialog != &sizeQuestion_) continue;
+    recovery->Stop();
+    recovery->Wait();
+    recovery->SizeDialog = nullptr;
+  }
   // Workers that outlive the interface post into nothing.
   theApp().MainWindow = nullptr;
   theApp().LogWindow = nullptr;
@@ -77,6 +75,9 @@ bool CAppUi::Start(const QStringList& arguments, const std::function<bool()>& ha
   }
   InstallDesktopTypeNames();
   theComputer().SetScanAbortQuestion(this);
+  StartDeviceMonitor();
+  theComputer().Recovery().SizeDialog = &sizeQuestion_;
+  theComputer().TryOpen().SizeDialog = &sizeQuestion_;
   // The stored language (at a first start the desktop's), stored back; the
   // windows are translated as they register.
   theApp().Settings.LanguageIndex = theApp().Languages.StartUp(theApp().Settings.LanguageIndex);
@@ -143,7 +144,7 @@ bool CAppUi::ConfirmExit(QWidget* parent) {
 }
 
 void CAppUi::DeleteTemporaryFiles(QWidget* parent) {
-  CExitQuestions questions(*prompts_, parent);
+  CPromptRecoveryQuestions questions(*prompts_, parent);
   theComputer().TryOpen().DeleteTemporaryFiles(&questions);
 }
 
@@ -188,6 +189,21 @@ void CAppUi::ShowAbout(QWidget* parent) {
 }
 
 void CAppUi::ExploreDestination() { qm::ShellOpen(theApp().Settings.DestinationFolderText()); }
+
+void CAppUi::StartDeviceMonitor() {
+  auto monitor = std::make_unique<qm::CBlockDeviceMonitor>();
+  int error = 0;
+  if (!monitor->Start([this](const qm::BlockDeviceEvent& event) { OnBlockDeviceEvent(event); }, &error)) {
+    // The program works on without it: Rescan Drives (F5) finds new media.
+    theLog().AddMessage("Device monitor not started: " + qm::SystemErrorText(error));
+    return;
+  }
+  deviceMonitor_ = std::move(monitor);
+}
+
+void CAppUi::OnBlockDeviceEvent(const qm::BlockDeviceEvent& event) { theComputer().OnDeviceChange(event); }
+
+std::string CAppUi::DeviceEventSource() const { return deviceMonitor_ ? deviceMonitor_->Source() : std::string(); }
 
 bool CAppUi::ConfirmScanAbort(const std::string& question, const std::string& caption) {
   // A worker ending its own analysis is no stop the user asked for; asking

@@ -9,13 +9,19 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "engine/analysis/analysis_driver.h"
+#include "ui/probable_file_size_dialog.h"
 #include "ui/user_prompts.h"
 #include "ui/window_message_target.h"
 
 class CMainFrame;
 class QWidget;
+namespace qm {
+class CBlockDeviceMonitor;
+struct BlockDeviceEvent;
+}  // namespace qm
 
 class CAppUi : public QObject, public IScanAbortQuestion {
   Q_OBJECT
@@ -66,9 +72,23 @@ public:
   bool FirstStart() const { return firstStart_; }
 
   bool ConfirmScanAbort(const std::string& question, const std::string& caption) override;
+  // Answers the recovery engines' probable-size questions.
+  CProbableSizeQuestion& SizeQuestion() { return sizeQuestion_; }
+
+  // A disk or partition arrived or went away: runs on the device monitor's
+  // thread; the drive list changes the volumes' states and tells the main
+  // window (WM_MEDIA_CHANGED), whose drives pane refreshes.
+  void OnBlockDeviceEvent(const qm::BlockDeviceEvent& event);
+  // Whose device events are heard ("udev", "kernel"); empty when no monitor
+  // could be started.
+  std::string DeviceEventSource() const;
 
 private:
+  void StartDeviceMonitor();
+
+  CProbableSizeQuestion sizeQuestion_;
   std::unique_ptr<CWindowMessageTarget> messages_;
+  std::unique_ptr<qm::CBlockDeviceMonitor> deviceMonitor_;
   CMessageBoxPrompts messageBoxes_;
   IUserPrompts* prompts_ = &messageBoxes_;
   QPointer<CMainFrame> frame_;

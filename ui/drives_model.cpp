@@ -10,6 +10,7 @@
 #include "engine/filesystems/file_system.h"
 #include "engine/volume/local_computer.h"
 #include "engine/volume/volume.h"
+#include "ui/ui_texts.h"
 
 CDrivesModel::CDrivesModel(QObject* parent) : QAbstractItemModel(parent) {
   headers_ = {"Name", "State", "Size", "File System"};
@@ -107,11 +108,11 @@ int CDrivesModel::columnCount(const QModelIndex&) const { return ColumnCount; }
 
 QString CDrivesModel::StateText(int32_t state) {
   switch (state) {
-    case StateQuerying: return tr("Querying");
-    case StateReady: return tr("Ready");
-    case StateScanningSectors: return tr("Scanning sectors");
-    case StateAnalysingFileSystem: return tr("Analyzing file system");
-    default: return tr("Not ready");
+    case StateQuerying: return UiString(STR_STATE_QUERYING, "Querying");
+    case StateReady: return UiString(57345, "Ready");
+    case StateScanningSectors: return UiString(STR_STATE_SCANNING, "Scanning sectors");
+    case StateAnalysingFileSystem: return UiString(STR_STATE_ANALYSING, "Analyzing file system");
+    default: return UiString(STR_STATE_NOT_READY, "Not ready");
   }
 }
 

@@ -18,16 +18,19 @@ CFilesTreeModel::~CFilesTreeModel() { SetVolume(nullptr); }
 
 void CFilesTreeModel::SetVolume(CVolume* volume) {
   beginResetModel();
-  // The objects forget their nodes, so a stale TreeItem never names a freed node.
+  // The objects forget their nodes, so a stale TreeItem never names a freed
+  // node. After a clear only the records a clear keeps are still there.
+  const bool cleared = watch_.Stale();
   std::vector<Node*> stack = {&top_};
   while (!stack.empty()) {
     Node* n = stack.back();
     stack.pop_back();
-    if (n->object) n->object->TreeItem = -1;
+    if (n->object && (!cleared || SurvivesClear(n->object))) n->object->TreeItem = -1;
     for (auto& c : n->children) stack.push_back(c.get());
   }
   top_.children.clear();
   volume_ = volume;
+  watch_.Follow(volume);
   if (volume_) {
     auto node = std::make_unique<Node>();
     node->object = volume_;
@@ -36,6 +39,14 @@ void CFilesTreeModel::SetVolume(CVolume* volume) {
     top_.children.push_back(std::move(node));
   }
   endResetModel();
+}
+
+bool CFilesTreeModel::SurvivesClear(const CFoundObject* object) const {
+  CVolume* volume = watch_.Volume();
+  if (!volume) return false;
+  CFoundObjectTree& catalog = volume->Catalog();
+  return object == volume || object == &catalog.Root() || object == &catalog.LostFragments() ||
+         object == &catalog.LostFiles();
 }
 
 std::vector<CFoundObject*> CFilesTreeModel::FolderChildren(const CFoundObject* object) const {
@@ -59,7 +70,7 @@ std::vector<CFoundObject*> CFilesTreeModel::FolderChildren(const CFoundObject* o
   std::vector<CFoundObject*> children;
   catalog.GetChildren(object->ObjectID, children);
   for (CFoundObject* c : children)
-    if (c->IsFolder() && c != object && c->TreeItem == -1) folders.push_back(c);
+    if (c->IsFolder() && c != object && c->TreeItem == -1 && (!shows_ || shows_(c))) folders.push_back(c);
   std::stable_sort(folders.begin(), folders.end(),
                    [](const CFoundObject* a, const CFoundObject* b) { return strcasecmp(a->Name.c_str(), b->Name.c_str()) < 0; });
   // A damaged file system can list a folder under itself or twice.
@@ -76,7 +87,8 @@ void CFilesTreeModel::InsertChild(Node* parent, CFoundObject* object) {
 }
 
 bool CFilesTreeModel::AddFolder(CFoundObject* folder) {
-  if (!volume_ || !folder || !folder->IsFolder() || folder->Volume != volume_ || folder->TreeItem != -1) return false;
+  if (!volume_ || Stale() || !folder || !folder->IsFolder() || folder->Volume != volume_ || folder->TreeItem != -1) return false;
+  if (shows_ && !shows_(folder)) return false;
   CFoundObjectTree& catalog = volume_->Catalog();
   CFoundObject* parentObject = nullptr;
   if (folder->ParentID == volume_->ObjectID) {
@@ -100,7 +112,7 @@ bool CFilesTreeModel::AddFolder(CFoundObject* folder) {
 }
 
 void CFilesTreeModel::RefreshTopLevel() {
-  if (!volume_ || top_.children.empty()) return;
+  if (!volume_ || Stale() || top_.children.empty()) return;
   Node* volumeNode = top_.children.front().get();
   if (!(volumeNode->flags & kExpandedFlag)) return;
   for (CFoundObject* f : FolderChildren(volume_)) {
@@ -114,7 +126,7 @@ void CFilesTreeModel::RefreshTopLevel() {
 
 CFoundObject* CFilesTreeModel::ObjectAt(const QModelIndex& index) const {
   Node* n = NodeOf(index);
-  return n ? n->object : nullptr;
+  return n && !Stale() ? n->object : nullptr;
 }
 
 QModelIndex CFilesTreeModel::IndexOf(const CFoundObject* object) const {
@@ -177,7 +189,7 @@ bool CFilesTreeModel::canFetchMore(const QModelIndex& parent) const {
 
 void CFilesTreeModel::fetchMore(const QModelIndex& parent) {
   Node* p = NodeOf(parent);
-  if (!p || (p->flags & kExpandedFlag)) return;
+  if (!p || (p->flags & kExpandedFlag) || Stale()) return;
   p->flags |= kExpandedFlag;
   const std::vector<CFoundObject*> folders = FolderChildren(p->object);
   if (folders.empty()) {
@@ -192,7 +204,7 @@ void CFilesTreeModel::fetchMore(const QModelIndex& parent) {
 
 QVariant CFilesTreeModel::data(const QModelIndex& index, int role) const {
   const Node* n = NodeOf(index);
-  if (!n || !n->object) return {};
+  if (!n || !n->object || Stale()) return {};
   const CFoundObject& o = *n->object;
   if (role == Qt::DisplayRole) {
     if (&o == volume_) return QString::fromStdString(volume_->DisplayNameText());

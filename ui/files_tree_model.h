@@ -9,8 +9,11 @@
 
 #include <QAbstractItemModel>
 
+#include <functional>
 #include <memory>
 #include <vector>
+
+#include "ui/catalog_watch.h"
 
 struct CFoundObject;
 class CVolume;
@@ -28,12 +31,19 @@ public:
   // so call it before the volume's catalog is cleared by a new analysis.
   void SetVolume(CVolume* volume);
   CVolume* Volume() const { return volume_; }
+  // True once the volume's catalog was cleared under the nodes: they show
+  // nothing, hand out no object and read nothing until SetVolume.
+  bool Stale() const { return watch_.Stale(); }
   // A folder object the catalog reported: shown when its parent's branch is
   // already read. Returns true when a row was inserted.
   bool AddFolder(CFoundObject* folder);
   // The top-level folders that exist only once something is in them ("Lost
   // files" after the scan's first find) are added when missing.
   void RefreshTopLevel();
+
+  // The view filter's test: folders it hides are left out of the tree.
+  // Takes effect for branches read from now on (SetVolume rereads all).
+  void SetFilter(std::function<bool(const CFoundObject*)> shows) { shows_ = std::move(shows); }
 
   // The folders at the top of the volume's branch, as the catalog has them now.
   std::vector<CFoundObject*> TopFolders() const;
@@ -61,8 +71,11 @@ private:
   QModelIndex IndexOfNode(const Node* node) const;
   int RowOf(const Node* node) const;
   std::vector<CFoundObject*> FolderChildren(const CFoundObject* object) const;
+  bool SurvivesClear(const CFoundObject* object) const;
   void InsertChild(Node* parent, CFoundObject* object);
 
   CVolume* volume_ = nullptr;
+  CCatalogWatch watch_;
+  std::function<bool(const CFoundObject*)> shows_;
   Node top_;  // invisible; its one child is the volume
 };

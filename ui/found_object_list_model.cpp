@@ -13,6 +13,7 @@
 #include "engine/catalog/found_object_tree.h"
 #include "engine/volume/volume.h"
 #include "ui/desktop_type_names.h"
+#include "ui/ui_texts.h"
 
 QString SizeText(const CFoundObject& object) {
   if (object.IsFolder()) return {};
@@ -51,9 +52,10 @@ CFoundObjectListModel::CFoundObjectListModel(bool withFolderColumn, QObject* par
   headers_ = {"Name", "Size", "Type", "Date Modified", "In Folder"};
 }
 
-void CFoundObjectListModel::SetObjects(std::vector<CFoundObject*> objects) {
+void CFoundObjectListModel::SetObjects(std::vector<CFoundObject*> objects, CVolume* source) {
   beginResetModel();
   rows_ = std::move(objects);
+  watch_.Follow(source ? source : rows_.empty() ? nullptr : rows_.front()->Volume);
   SortRows();
   endResetModel();
 }
@@ -69,7 +71,7 @@ void CFoundObjectListModel::AppendObjects(const std::vector<CFoundObject*>& obje
 void CFoundObjectListModel::Clear() { SetObjects({}); }
 
 CFoundObject* CFoundObjectListModel::ObjectAt(int row) const {
-  return row >= 0 && static_cast<size_t>(row) < rows_.size() ? rows_[static_cast<size_t>(row)] : nullptr;
+  return row >= 0 && !watch_.Stale() && static_cast<size_t>(row) < rows_.size() ? rows_[static_cast<size_t>(row)] : nullptr;
 }
 
 int CFoundObjectListModel::RowOf(const CFoundObject* object) const {
@@ -122,8 +124,8 @@ QVariant CFoundObjectListModel::data(const QModelIndex& index, int role) const {
       return index.column() == SizeColumn ? QVariant(Qt::AlignRight | Qt::AlignVCenter)
                                           : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
     case Qt::ToolTipRole:
-      if (o->Flags & FOF_SIGNATURE) return tr("Lost file (found by its signature)");
-      if (o->IsDeleted()) return tr("Deleted");
+      if (o->Flags & FOF_SIGNATURE) return UiString(STR_TIP_LOST_FILE, "Lost file (found by its signature)");
+      if (o->IsDeleted()) return UiString(STR_DELETED, "Deleted");
       return {};
     default: return {};
   }
@@ -140,6 +142,7 @@ QVariant CFoundObjectListModel::headerData(int section, Qt::Orientation orientat
 void CFoundObjectListModel::sort(int column, Qt::SortOrder order) {
   sortColumn_ = column;
   sortOrder_ = order;
+  if (watch_.Stale()) return;  // nothing to read the keys from
   emit layoutAboutToBeChanged();
   SortRows();
   emit layoutChanged();

@@ -8,7 +8,10 @@
 
 #include <vector>
 
+#include "ui/catalog_watch.h"
+
 struct CFoundObject;
+class CVolume;
 
 class CFoundObjectListModel : public QAbstractTableModel {
   Q_OBJECT
@@ -21,12 +24,17 @@ public:
   CFoundObjectListModel(bool withFolderColumn, QObject* parent = nullptr);
 
   // Replaces the rows (folders first in the file list's usual order, then
-  // the current sort applies).
-  void SetObjects(std::vector<CFoundObject*> objects);
+  // the current sort applies). The rows are objects of the catalog of
+  // `source` (null: the first object's volume); once that catalog is cleared
+  // the rows show nothing and hand out no object until they are replaced.
+  void SetObjects(std::vector<CFoundObject*> objects, CVolume* source = nullptr);
   // Adds rows at the end (objects found while the folder is shown).
   void AppendObjects(const std::vector<CFoundObject*>& objects);
   void Clear();
+  // Null past the end and once the rows' catalog was cleared.
   CFoundObject* ObjectAt(int row) const;
+  // True once the catalog the rows come from was cleared.
+  bool Stale() const { return watch_.Stale(); }
   int RowOf(const CFoundObject* object) const;
   const std::vector<CFoundObject*>& Objects() const { return rows_; }
   // Tells the views that the given rows' fields may have changed (sizes and
@@ -46,6 +54,7 @@ private:
 
   bool withFolder_;
   std::vector<CFoundObject*> rows_;
+  CCatalogWatch watch_;
   QStringList headers_;
   int sortColumn_ = NameColumn;
   Qt::SortOrder sortOrder_ = Qt::AscendingOrder;

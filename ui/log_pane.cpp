@@ -1,9 +1,12 @@
 #include "ui/log_pane.h"
 
+#include <QAbstractItemModel>
 #include <QComboBox>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QToolButton>
+
+#include <algorithm>
 
 namespace {
 // The pane shows the recent lines; the whole log is one click away ("...").
@@ -25,8 +28,13 @@ CLogPane::CLogPane(QWidget* parent) : QWidget(parent), lines_(new QComboBox(this
   connect(more_, &QToolButton::clicked, this, &CLogPane::ShowLogFileRequested);
 }
 
-void CLogPane::AddLine(const QString& line) {
-  if (lines_->count() >= kMaxLines) lines_->removeItem(0);
-  lines_->addItem(line);
+void CLogPane::AddLine(const QString& line) { AddLines({line}); }
+
+void CLogPane::AddLines(const QStringList& lines) {
+  if (lines.isEmpty()) return;
+  const QStringList kept = lines.mid(std::max<qsizetype>(0, lines.size() - kMaxLines));
+  const int excess = lines_->count() + static_cast<int>(kept.size()) - kMaxLines;
+  if (excess > 0) lines_->model()->removeRows(0, excess);
+  lines_->addItems(kept);
   lines_->setCurrentIndex(lines_->count() - 1);
 }

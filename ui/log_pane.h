@@ -12,6 +12,8 @@ class CLogPane : public QWidget {
 public:
   explicit CLogPane(QWidget* parent = nullptr);
   void AddLine(const QString& line);
+  // Many lines at once: only the newest that the list keeps are added.
+  void AddLines(const QStringList& lines);
   QComboBox* Lines() const { return lines_; }
 
 signals:

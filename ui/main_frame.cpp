@@ -3,7 +3,6 @@
 #include <QAbstractEventDispatcher>
 #include <QAction>
 #include <QCloseEvent>
-#include <QFileDialog>
 #include <QLabel>
 #include <QMenuBar>
 #include <QProgressBar>
@@ -15,6 +14,7 @@
 #include <algorithm>
 
 #include "engine/recovery/recovery.h"
+#include "engine/volume/image_job.h"
 #include "engine/volume/local_computer.h"
 #include "engine/volume/volume.h"
 #include "engine/analysis/analysis_driver.h"
@@ -23,8 +23,11 @@
 #include "services/log.h"
 #include "ui/app_ui.h"
 #include "ui/commands.h"
+#include "ui/settings_dialog.h"
 #include "ui/log_pane.h"
+#include "ui/create_image_dialog.h"
 #include "ui/my_computer_view.h"
+#include "ui/recovery_commands.h"
 #include "ui/ui_texts.h"
 #include "ui/user_prompts.h"
 #include "ui/volume_explore_view.h"
@@ -47,6 +50,7 @@ CMainFrame::CMainFrame(CAppUi& app, int mode) : app_(app), mode_(mode) {
 
   explorer_ = new CVolumeExploreView(app_.Prompts(), this);
   setCentralWidget(explorer_);
+  recoveryCommands_ = new CRecoveryCommands(*explorer_, app_.Prompts(), app_.Messages(), this);
   BuildActions();
   BuildMenu();
   BuildToolBar();
@@ -68,13 +72,17 @@ CMainFrame::CMainFrame(CAppUi& app, int mode) : app_(app), mode_(mode) {
   app_.Messages().SetReceiver(this);
   theApp().MainWindow = &app_.Messages();
   theApp().LogWindow = &app_.Messages();
-  for (const std::string& line : theLog().Lines()) logPane_->AddLine(QString::fromStdString(line));
+  QStringList earlier;
+  for (const std::string& line : theLog().Lines()) earlier << QString::fromStdString(line);
+  logPane_->AddLines(earlier);
 
   theLog().AddMessage("Program running.");
   // Message 32878: the panes laid out for the mode once the window has its size.
   QMetaObject::invokeMethod(this, [this] { OnWindowMessage(kLayoutMessage, 0, 0); }, Qt::QueuedConnection);
 
-  RegisterMainMenu(menuBar());
+  // The "&File"-first menu is the designed one reordered: its titles keep
+  // the keys of their designed places.
+  RegisterMainMenu(menuBar(), FilesFirst(mode_) ? std::vector<int>{1, 0} : std::vector<int>{});
   RegisterToolBar(kSectionToolBar, toolBar_);
   RegisterFrame(kSectionMainFrame, this, [this] { OnLanguageChanged(); });
 }
@@ -117,10 +125,7 @@ void CMainFrame::BuildActions() {
   AddAction(ID_LEGEND, "Legend")->setCheckable(true);
   AddAction(ID_VIEW_TOOLBAR, "&Tool bar")->setCheckable(true);
   AddAction(ID_VIEW_STATUS_BAR, "&Status Bar")->setCheckable(true);
-  QAction* log = AddAction(ID_TOGGLE_LOG, "Toggle log");
-  log->setCheckable(true);
-  log->setStatusTip("Show or hide log");
-  log->setToolTip("Toggle log");
+  AddAction(ID_TOGGLE_LOG, "Toggle log")->setCheckable(true);
   AddAction(ID_MODE_MAIN, "Drives first")->setCheckable(true);
   AddAction(ID_MODE_MAIN_FILES_FIRST, "Files first")->setCheckable(true);
   AddAction(ID_MODE_WIZARD, "Wizard");
@@ -181,7 +186,8 @@ void CMainFrame::BuildToolBar() {
   for (int id : {ID_START_ANALYZING, ID_STOP_ANALYZING, ID_RECOVER, ID_SEARCH, ID_SETTINGS})
     toolBar_->addAction(actions_.value(id));
   // The tool bar shows the bare command names.
-  for (QAction* a : toolBar_->actions()) a->setIconText(a->text().section('\t', 0, 0).remove("...").trimmed());
+  for (QAction* a : toolBar_->actions())
+    a->setIconText(a->text().section('\t', 0, 0).remove("...").remove('&').trimmed());
 }
 
 void CMainFrame::BuildStatusBar() {
@@ -210,6 +216,7 @@ void CMainFrame::OnFastTimer() {
   // While workers keep the event loop busy it is seldom idle: the command
   // states follow the analysis from here too.
   UpdateCommandStates();
+  explorer_->LetGoOfClearedCatalog();
   if (theApp().AnalysisRunning.load() == 1) {
     ShowProgress(true);
     CVolume* v = theComputer().CurrentVolume();
@@ -246,6 +253,8 @@ void CMainFrame::UpdateCommandStates() {
                                            state != StateAnalysingFileSystem);
   actions_[ID_STOP_ANALYZING]->setEnabled(running);
   actions_[ID_SEARCH_LOST_DRIVES]->setEnabled(selected != nullptr && !running);
+  // An image is not copied while an analysis reads the drives.
+  actions_[ID_CREATE_IMAGE]->setEnabled(selected != nullptr && !running);
   actions_[ID_RESET_SIZE]->setEnabled(!explorer_->Selection().empty());
 }
 
@@ -261,8 +270,26 @@ void CMainFrame::OnIdle() {
 }
 
 void CMainFrame::RescanDrives() {
+  // The rescan makes disks and partitions anew (images and volumes under
+  // analysis stay): the views let go of the one they show before it is
+  // destroyed, and show the same device again afterwards.
+  CVolume* shown = explorer_->CurrentVolume();
+  std::string device;
+  const std::vector<CVolume*> queue = theComputer().AnalysisQueue();
+  const bool analysed = shown && ((shown == theComputer().CurrentVolume() && theApp().AnalysisRunning.load() == 1) ||
+                                  std::find(queue.begin(), queue.end(), shown) != queue.end());
+  if (shown && shown->Kind != VolumeImage && shown->Kind != VolumeVirtual && !analysed) {
+    device = shown->GetDevicePath();
+    explorer_->SelectVolume(nullptr);
+  }
   theComputer().Rescan();
   explorer_->RefreshDrives();
+  if (!device.empty())
+    for (CVolume* v : theComputer().Volumes.Snapshot())
+      if (v->GetDevicePath() == device) {
+        explorer_->SelectVolume(v);
+        break;
+      }
   if (!explorer_->CurrentVolume()) {
     const std::vector<CVolume*> volumes = theComputer().Volumes.Snapshot();
     if (!volumes.empty()) explorer_->SelectVolume(volumes.front());
@@ -281,8 +308,8 @@ bool CMainFrame::OpenImage(const QString& path) {
 }
 
 void CMainFrame::LoadDriveImage() {
-  const QString path = QFileDialog::getOpenFileName(this, tr("Load Drive Image"), QString(),
-                                                    tr("Drive images (*.dsk *.img *.bin *.iso *.raw);;All files (*)"));
+  const QString path = app_.Prompts().ChooseOpenFile(this, tr("Load Drive Image"),
+                                                     ImageFileDialogFilters(ImageLoadFilters()), "dsk");
   if (!path.isEmpty()) OpenImage(path);
 }
 
@@ -329,6 +356,10 @@ void CMainFrame::OnCommand(int id) {
     case ID_EXIT: close(); break;
     case ID_SELECT_ALL: explorer_->SelectAll(); break;
     case ID_RESET_SIZE: explorer_->ResetSize(); break;
+    case ID_RECOVER: recoveryCommands_->Recover(); break;
+    case ID_TRY_OPEN: recoveryCommands_->TryOpen(); break;
+    case ID_SET_NEW_SIZE: recoveryCommands_->SetNewSize(); break;
+    case ID_CREATE_IMAGE: recoveryCommands_->CreateImage(); break;
     case ID_SEARCH: explorer_->ShowSearchBar(!explorer_->SearchBarShown()); break;
     case ID_LEGEND:
       s.ShowLegend = s.ShowLegend ? 0 : 1;
@@ -356,6 +387,17 @@ void CMainFrame::OnCommand(int id) {
     case ID_HELP_GUIDE:
     case ID_HELP_SEARCH: app_.OpenHelp(id); break;
     case ID_ABOUT: app_.ShowAbout(this); break;
+    case ID_SETTINGS:
+    case ID_SETTINGS_COMMON:
+    case ID_SETTINGS_CONFIRMATIONS:
+    case ID_SETTINGS_TEMP_FOLDER:
+    case ID_SETTINGS_DRIVE_ACCESS:
+    case ID_SETTINGS_LANGUAGE:
+    case ID_SETTINGS_LOGGING:
+    case ID_SETTINGS_FILE_TYPES: OpenModal(new CSettingsDlg(app_.Prompts(), id, this)); break;
+    case ID_FILTERS: OpenModal(explorer_->NewFiltersDialog()); break;
+    case ID_INFORMATION: OpenModal(explorer_->NewInformationDialog()); break;
+    case ID_DRIVE_PROPERTIES: OpenModal(explorer_->NewVolumeInformationDialog()); break;
     default: break;
   }
   OnIdle();
@@ -401,12 +443,20 @@ intptr_t CMainFrame::OnWindowMessage(uint32_t message, uintptr_t wParam, intptr_
     case WM_MEDIA_CHANGED:
     case WM_VOLUME_FOUND: explorer_->RefreshDrives(); break;
     case kLayoutMessage: explorer_->ApplyLayout(FilesFirst(mode_)); break;
+    case WM_START_RECOVERY: recoveryCommands_->StartRecovery(); break;
     default: break;
   }
   return 0;
 }
 
 void CMainFrame::OnFoundObjects(const std::vector<FoundObjectNotice>& notices) { explorer_->OnFoundObjects(notices); }
+
+void CMainFrame::OnLogLines(const std::vector<const std::string*>& lines) {
+  QStringList texts;
+  for (const std::string* line : lines)
+    if (line) texts << QString::fromStdString(*line);
+  logPane_->AddLines(texts);
+}
 
 void CMainFrame::StoreWindowRect() { app_.StoreWindowRect(*this); }
 
@@ -441,7 +491,19 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
   app_.Exit();
 }
 
+void CMainFrame::OpenModal(QDialog* dialog) {
+  if (!dialog) return;
+  // Modal to the window, without a nested event loop: the dialog goes when
+  // it is closed.
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  dialog->open();
+}
+
 void CMainFrame::OnLanguageChanged() {
+  // The log command's prompt and tool-tip: "prompt\ntool-tip".
+  const QString logTexts = UiString(ID_TOGGLE_LOG, "Show or hide log\nToggle log");
+  actions_[ID_TOGGLE_LOG]->setStatusTip(logTexts.section('\n', 0, 0));
+  actions_[ID_TOGGLE_LOG]->setToolTip(logTexts.section('\n', 1));
   explorer_->Retranslate();
   explorer_->Drives().Retranslate();
   if (theApp().AnalysisRunning.load() != 1) SetStatus(UiString(kReadyString, "Ready"));

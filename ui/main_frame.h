@@ -10,9 +10,11 @@
 
 class CAppUi;
 class CLogPane;
+class CRecoveryCommands;
 class CVolume;
 class CVolumeExploreView;
 class QAction;
+class QDialog;
 class QLabel;
 class QMenu;
 class QProgressBar;
@@ -40,6 +42,7 @@ public:
   QProgressBar* Progress() const { return progress_; }
   CLogPane* LogPane() const { return logPane_; }
   QToolBar* ToolBar() const { return toolBar_; }
+  CRecoveryCommands& RecoveryCommands() { return *recoveryCommands_; }
 
   // Loads an image file as a volume and selects it; false (with a message)
   // when it cannot be opened.
@@ -58,6 +61,7 @@ public:
 
   intptr_t OnWindowMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
   void OnFoundObjects(const std::vector<FoundObjectNotice>& notices) override;
+  void OnLogLines(const std::vector<const std::string*>& lines) override;
 
 protected:
   void closeEvent(QCloseEvent* event) override;
@@ -80,6 +84,8 @@ private:
   void LoadDriveImage();
   void SearchLostDrives();
   void OnLanguageChanged();
+  // Shows a dialog of the menu's commands (null: nothing to show).
+  void OpenModal(QDialog* dialog);
 
   CAppUi& app_;
   int mode_;
@@ -87,6 +93,7 @@ private:
   bool analysisWasRunning_ = false;
   QMap<int, QAction*> actions_;
   CVolumeExploreView* explorer_ = nullptr;
+  CRecoveryCommands* recoveryCommands_ = nullptr;
   QToolBar* toolBar_ = nullptr;
   QLabel* status_ = nullptr;
   QProgressBar* progress_ = nullptr;

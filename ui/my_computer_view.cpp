@@ -55,6 +55,7 @@ void CMyComputerView::SelectVolume(const CVolume* volume) {
 void CMyComputerView::Retranslate() {
   model_->SetHeaderTexts({UiString(STR_COLUMN_NAME, "Name"), UiString(STR_DRIVES_STATE, "State"),
                           UiString(STR_COLUMN_SIZE, "Size"), UiString(STR_DRIVES_FILE_SYSTEM, "File System")});
+  model_->RefreshStates();  // the state texts
 }
 
 void CMyComputerView::contextMenuEvent(QContextMenuEvent* event) {

@@ -102,10 +102,12 @@ void CQtTranslatableWindow::PostMessage(uint32_t, uintptr_t, intptr_t) {
   QMetaObject::invokeMethod(window_.data(), languageChanged_, Qt::QueuedConnection);
 }
 
-CQtTranslatableMenu::CQtTranslatableMenu(QWidget* menu) : menu_(menu) {}
+CQtTranslatableMenu::CQtTranslatableMenu(QWidget* menu, std::vector<int> shownAt)
+    : menu_(menu), shownAt_(std::move(shownAt)) {}
 
 QAction* CQtTranslatableMenu::ItemAt(int position) const {
   if (!menu_ || position < 0) return nullptr;
+  if (static_cast<size_t>(position) < shownAt_.size()) position = shownAt_[static_cast<size_t>(position)];
   const QList<QAction*> actions = menu_->actions();
   return position < actions.size() ? actions[position] : nullptr;
 }
@@ -144,6 +146,8 @@ ITranslatableMenu* CQtTranslatableMenu::GetSubMenu(int position) {
 void CQtTranslatableMenu::Refresh() {
   if (menu_) menu_->update();
 }
+
+CQtTranslatableContextMenu::CQtTranslatableContextMenu(QMenu* menu) : items_(menu) {}
 
 CQtTranslatableToolBar::CQtTranslatableToolBar(QToolBar* toolBar) : toolBar_(toolBar) {}
 

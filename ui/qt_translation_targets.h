@@ -50,8 +50,11 @@ private:
 
 class CQtTranslatableMenu : public ITranslatableMenu {
 public:
-  // Over a menu bar or a pop-up menu.
-  explicit CQtTranslatableMenu(QWidget* menu);
+  // Over a menu bar or a pop-up menu. The language files key a menu bar's
+  // pop-up titles by their designed position; `shownAt` gives, for each
+  // designed position, where the item is shown when a layout reorders them
+  // (empty: in the designed order).
+  explicit CQtTranslatableMenu(QWidget* menu, std::vector<int> shownAt = {});
 
   bool IsAlive() const override { return !menu_.isNull(); }
   int GetItemCount() const override;
@@ -65,7 +68,27 @@ public:
 private:
   QAction* ItemAt(int position) const;
   QPointer<QWidget> menu_;
+  std::vector<int> shownAt_;
   std::vector<std::pair<QMenu*, std::unique_ptr<CQtTranslatableMenu>>> subMenus_;
+};
+
+// A context menu as the languages object sees a registered menu: one
+// untitled pop-up holding the menu's items, which are keyed by command.
+class CQtTranslatableContextMenu : public ITranslatableMenu {
+public:
+  explicit CQtTranslatableContextMenu(QMenu* menu);
+
+  bool IsAlive() const override { return items_.IsAlive(); }
+  int GetItemCount() const override { return 1; }
+  ItemKind GetItemKind(int) const override { return ItemKind::Popup; }
+  int GetItemId(int) const override { return 0; }
+  std::string GetItemText(int) const override { return {}; }
+  void SetItemText(int, const std::string&) override {}
+  ITranslatableMenu* GetSubMenu(int position) override { return position == 0 ? &items_ : nullptr; }
+  void Refresh() override { items_.Refresh(); }
+
+private:
+  CQtTranslatableMenu items_;
 };
 
 class CQtTranslatableToolBar : public ITranslatableToolBar {

@@ -43,10 +43,7 @@ CSearchBarView::CSearchBarView(QWidget* parent)
       search_(new QPushButton("Search", this)),
       cancel_(new QPushButton("Cancel", this)) {
   setObjectName("SearchBar");
-  date_->addItems({"Don't remember", "In the past week", "In the past month", "In the past year", "Specify dates"});
-  size_->addItems({"Don't remember", "Small (less than 100 KB)", "Medium (less than 1 MB)",
-                   "Large (greater than 1 MB)", "Specify size (in KB)"});
-  sizeComparison_->addItems({"less than", "equal to", "greater than"});
+  Retranslate();
   sizeValue_->setRange(0, 2000000000);
   for (QDateEdit* d : {dateFrom_, dateTo_}) {
     d->setCalendarPopup(true);
@@ -100,7 +97,38 @@ CSearchBarView::CSearchBarView(QWidget* parent)
   connect(name_, &QLineEdit::returnPressed, this, &CSearchBarView::SearchRequested);
   connect(search_, &QPushButton::clicked, this, &CSearchBarView::SearchRequested);
   connect(cancel_, &QPushButton::clicked, this, &CSearchBarView::CancelRequested);
-  RegisterView(kSectionFindBar, this, 0, {});
+  RegisterView(kSectionFindBar, this, 0, [this] { Retranslate(); });
+}
+
+void CSearchBarView::Retranslate() {
+  // The choices' texts; the choice made stays.
+  struct Choice {
+    uint32_t number;
+    const char* english;
+  };
+  const auto fill = [](QComboBox* box, std::initializer_list<Choice> choices) {
+    int i = 0;
+    for (const Choice& c : choices) {
+      const QString text = UiString(c.number, c.english);
+      if (i < box->count()) box->setItemText(i, text);
+      else box->addItem(text);
+      ++i;
+    }
+  };
+  const Choice dontRemember{STR_FIND_DATE_FIRST, "Don't remember"};
+  fill(date_, {dontRemember,
+               {STR_FIND_DATE_FIRST + 1, "In the past week"},
+               {STR_FIND_DATE_FIRST + 2, "In the past month"},
+               {STR_FIND_DATE_FIRST + 3, "In the past year"},
+               {STR_FIND_DATE_FIRST + 4, "Specify dates"}});
+  fill(size_, {dontRemember,
+               {STR_FIND_SIZE_FIRST, "Small (less than 100 KB)"},
+               {STR_FIND_SIZE_FIRST + 1, "Medium (less than 1 MB)"},
+               {STR_FIND_SIZE_FIRST + 2, "Large (greater than 1 MB)"},
+               {STR_FIND_SIZE_FIRST + 3, "Specify size (in KB)"}});
+  fill(sizeComparison_, {{STR_FIND_COMPARISON_FIRST, "less than"},
+                         {STR_FIND_COMPARISON_FIRST + 1, "equal to"},
+                         {STR_FIND_COMPARISON_FIRST + 2, "greater than"}});
 }
 
 SearchCriteria CSearchBarView::ReadCriteria(uint64_t now) const {

@@ -34,10 +34,14 @@ public:
   SearchCriteria ReadCriteria(uint64_t now) const;
   // While a search runs the Search button is disabled.
   void SetSearching(bool searching);
+  // The texts of the choices in the active language (the controls with
+  // identifiers are translated by the languages object).
+  void Retranslate();
 
   QLineEdit* NameEdit() const { return name_; }
   QPushButton* SearchButton() const { return search_; }
   QCheckBox* DeletedOnly() const { return deletedOnly_; }
+  QComboBox* DateChoice() const { return date_; }
 
 signals:
   void SearchRequested();

@@ -29,11 +29,11 @@ void RegisterFrame(const char* section, QWidget* frame, std::function<void()> la
 }
 
 void RegisterMenu(const char* section, QMenu* menu) {
-  theApp().Languages.RegisterMenu(section, std::make_shared<CQtTranslatableMenu>(menu));
+  theApp().Languages.RegisterMenu(section, std::make_shared<CQtTranslatableContextMenu>(menu));
 }
 
-void RegisterMainMenu(QMenuBar* menuBar) {
-  theApp().Languages.RegisterMainMenu(std::make_shared<CQtTranslatableMenu>(menuBar));
+void RegisterMainMenu(QMenuBar* menuBar, std::vector<int> shownAt) {
+  theApp().Languages.RegisterMainMenu(std::make_shared<CQtTranslatableMenu>(menuBar, std::move(shownAt)));
 }
 
 void RegisterToolBar(const char* section, QToolBar* toolBar) {

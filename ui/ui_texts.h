@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include <functional>
+#include <vector>
 
 class QMenu;
 class QMenuBar;
@@ -40,6 +41,17 @@ enum UiStringNumber : uint32_t {
   STR_DRIVES_FILE_SYSTEM = 61002,
   STR_PANE_LEGEND = 61007,
   STR_PANE_DATA_VIEWER = 61008,
+  STR_STATE_QUERYING = 61010,
+  STR_STATE_SCANNING = 61011,
+  STR_STATE_ANALYSING = 61012,
+  STR_STATE_NOT_READY = 61013,
+  // The search bar's date choices (five), size choices (five, the first
+  // being the date's "Don't remember" again) and size comparisons (three).
+  STR_FIND_DATE_FIRST = 61020,
+  STR_FIND_SIZE_FIRST = 61025,
+  STR_FIND_COMPARISON_FIRST = 61029,
+  STR_TIP_LOST_FILE = 61040,
+  STR_DELETED = 176,
 };
 
 // Registers a view (a "CFormView": its controls with identifiers are
@@ -49,8 +61,11 @@ void RegisterView(const char* section, QWidget* view, int id, std::function<void
 // Registers a top-level window whose own controls are not translated (the
 // main window: its views register themselves).
 void RegisterFrame(const char* section, QWidget* frame, std::function<void()> languageChanged);
+// A context menu: its items are keyed by command identifier.
 void RegisterMenu(const char* section, QMenu* menu);
-void RegisterMainMenu(QMenuBar* menuBar);
+// `shownAt`: for each designed position of a pop-up title, where a layout
+// shows it (empty: the designed order).
+void RegisterMainMenu(QMenuBar* menuBar, std::vector<int> shownAt = {});
 void RegisterToolBar(const char* section, QToolBar* toolBar);
 // Makes `index` the active language and retranslates every registered
 // window, menu and tool bar.

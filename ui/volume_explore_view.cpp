@@ -1,5 +1,7 @@
 #include "ui/volume_explore_view.h"
 
+#include "engine/recovery/recovery.h"
+
 #include <QCoreApplication>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -18,7 +20,9 @@
 #include "platform/system.h"
 #include "services/app.h"
 #include "ui/drives_model.h"
+#include "ui/file_information_dialog.h"
 #include "ui/files_list_view.h"
+#include "ui/filters_dialog.h"
 #include "ui/files_tree_model.h"
 #include "ui/files_tree_view.h"
 #include "ui/found_object_list_model.h"
@@ -28,6 +32,7 @@
 #include "ui/search_bar_view.h"
 #include "ui/ui_texts.h"
 #include "ui/user_prompts.h"
+#include "ui/volume_information_dialog.h"
 
 CVolumeExploreView::CVolumeExploreView(IUserPrompts& prompts, QWidget* parent)
     : QWidget(parent),
@@ -71,6 +76,7 @@ CVolumeExploreView::CVolumeExploreView(IUserPrompts& prompts, QWidget* parent)
   const std::vector<StoredFilter> stored = theApp().LoadFilters(record);
   if (!stored.empty()) filter_.ReadRecord(stored.front().Record.data(), stored.front().Record.size());
   filter_.Prepare();
+  tree_->Model().SetFilter([this](const CFoundObject* o) { return !filter_.IsFilteredOut(o); });
 
   connect(drives_, &CMyComputerView::VolumeChosen, this, &CVolumeExploreView::AnalysisRequested);
   connect(drives_, &CMyComputerView::VolumeSelected, this, [this](CVolume* v) {
@@ -141,20 +147,25 @@ void CVolumeExploreView::SelectVolume(CVolume* volume) {
 
 void CVolumeExploreView::PrepareForAnalysis(CVolume* volume) {
   if (!volume) return;
-  if (searchVolume_ == volume) {
-    find_.Stop();
-    find_.Wait();
-    results_->Model().Clear();
-    searchVolume_ = nullptr;
-  }
-  if (tree_->Model().Volume() == volume) {
-    folder_ = nullptr;
-    listed_.clear();
-    knownGroups_.clear();
-    files_->Model().Clear();
-    hex_->ShowObject(nullptr);
-    tree_->Model().SetVolume(volume);
-  }
+  if (searchVolume_ == volume) DropSearchResults();
+  if (tree_->Model().Volume() == volume) DropVolumeObjects();
+}
+
+void CVolumeExploreView::DropSearchResults() {
+  find_.Stop();
+  find_.Wait();
+  results_->Model().Clear();
+  searchVolume_ = nullptr;
+  searchBar_->SetSearching(false);
+}
+
+void CVolumeExploreView::DropVolumeObjects() {
+  folder_ = nullptr;
+  listed_.clear();
+  knownGroups_.clear();
+  files_->Model().Clear();
+  hex_->ShowObject(nullptr);
+  tree_->Model().SetVolume(tree_->Model().Volume());
 }
 
 bool CVolumeExploreView::Shows(const CFoundObject* object) const {
@@ -177,19 +188,41 @@ void CVolumeExploreView::ShowFolder(CFoundObject* folder) {
   std::vector<CFoundObject*> children = VisibleChildren(folder);
   listed_.clear();
   listed_.insert(children.begin(), children.end());
-  files_->Model().SetObjects(std::move(children));
+  files_->Model().SetObjects(std::move(children), volume_);
   hex_->ShowObject(nullptr);
 }
 
 void CVolumeExploreView::ShowObjectData(CFoundObject* object) { hex_->ShowObject(object); }
 
+bool CVolumeExploreView::LetGoOfClearedCatalog() {
+  bool dropped = false;
+  if (results_->Model().Stale()) {
+    DropSearchResults();
+    dropped = true;
+  }
+  if (volume_ && (tree_->Model().Stale() || files_->Model().Stale())) {
+    DropVolumeObjects();
+    // The volume's branch as the catalog has it now.
+    const QModelIndex top = tree_->Model().index(0, 0);
+    tree_->expand(top);
+    tree_->setCurrentIndex(top);
+    dropped = true;
+  }
+  return dropped;
+}
+
 void CVolumeExploreView::OnFoundObjects(const std::vector<FoundObjectNotice>& notices) {
+  LetGoOfClearedCatalog();
   if (!volume_) return;
 
   CFilesTreeModel& tree = tree_->Model();
   std::vector<CFoundObject*> newRows;
   bool topChecked = false;
   for (const auto& [object, code] : notices) {
+    // A deleted object marks the folders above it as holding one, so that
+    // "Show deleted files only" keeps the way to it visible.
+    if (object && object->Volume && code == FOUND_OBJECT_ADDED && object->IsDeleted())
+      object->Volume->Catalog().MarkDeletedPath(object);
     if (!object || object->Volume != volume_) continue;
     if (code != FOUND_OBJECT_ADDED && code != FOUND_LOST_FILE_ADDED && code != FOUND_PLACEHOLDER_CREATED) continue;
     if (object->IsFolder()) tree.AddFolder(object);
@@ -215,6 +248,7 @@ void CVolumeExploreView::OnFoundObjects(const std::vector<FoundObjectNotice>& no
 }
 
 void CVolumeExploreView::OnFileSystemDone(CVolume* volume) {
+  LetGoOfClearedCatalog();
   drives_->Model().RefreshStates();
   if (volume && volume != volume_) return;
   tree_->Model().RefreshTopLevel();
@@ -230,6 +264,7 @@ void CVolumeExploreView::OnFileSystemDone(CVolume* volume) {
 void CVolumeExploreView::OnScanStarted(CVolume*) { drives_->Model().RefreshStates(); }
 
 void CVolumeExploreView::OnScanFinished(CVolume* volume) {
+  LetGoOfClearedCatalog();
   drives_->Model().RefreshStates();
   if (volume && volume != volume_) return;
   tree_->Model().RefreshTopLevel();
@@ -237,6 +272,7 @@ void CVolumeExploreView::OnScanFinished(CVolume* volume) {
 }
 
 void CVolumeExploreView::RefreshWhileBusy() {
+  LetGoOfClearedCatalog();
   drives_->Model().RefreshStates();
   files_->RefreshVisibleRows();
   tree_->viewport()->update();
@@ -250,7 +286,8 @@ void CVolumeExploreView::SelectAll() { (ResultsShown() ? results_ : files_)->sel
 
 void CVolumeExploreView::ResetSize() {
   // Only lost files have a size the program guessed.
-  for (CFoundObject* o : Selection())
+  // A selected folder stands for the files below it, as for a recovery.
+  for (CFoundObject* o : MakeRecoveryList(Selection()))
     if (o->Flags & FOF_SIGNATURE) o->Size = SIZE_UNKNOWN;
   (ResultsShown() ? results_ : files_)->RefreshVisibleRows();
 }
@@ -263,6 +300,7 @@ void CVolumeExploreView::StartSearch() {
   find_.Stop();
   find_.Wait();
   searchVolume_ = volume_;
+  searchWatch_.Follow(volume_);
   searchBar_->SetSearching(true);
   results_->Model().Clear();
   listStack_->setCurrentWidget(results_);
@@ -282,8 +320,10 @@ void CVolumeExploreView::CancelSearch() {
 
 void CVolumeExploreView::SearchDone(const std::vector<CFoundObject*>& results) {
   searchBar_->SetSearching(false);
+  // Results of a catalog cleared since the search began name freed objects.
+  if (searchWatch_.Stale()) return;
   listStack_->setCurrentWidget(results_);
-  results_->Model().SetObjects(results);
+  results_->Model().SetObjects(results, searchVolume_);
   emit SearchFinished(static_cast<int>(results.size()));
   if (results.empty()) prompts_.ShowMessage(this, UiString(182, "No files found"), UiString(163, "Search"));
 }
@@ -293,4 +333,66 @@ void CVolumeExploreView::Retranslate() {
   results_->Retranslate();
   bottom_->setTabText(bottom_->indexOf(hex_), UiString(STR_PANE_DATA_VIEWER, "Data viewer"));
   bottom_->setTabText(bottom_->indexOf(legend_), UiString(STR_PANE_LEGEND, "Legend"));
+}
+
+void CVolumeExploreView::ApplyFilter(const CViewFilter& filter) {
+  filter_ = filter;
+  filter_.Prepare();
+  const std::vector<uint8_t> bytes = filter_.WriteRecord();
+  FilterRecordBytes record{};
+  std::copy_n(bytes.begin(), std::min(bytes.size(), record.size()), record.begin());
+  theApp().SaveDefaultFilter(record);
+  // The tree is read again through the filter; the folder shown stays when
+  // the filter still shows it.
+  CFoundObject* folder = folder_;
+  CVolume* volume = volume_;
+  if (!volume) return;
+  CFilesTreeModel& model = tree_->Model();
+  model.SetVolume(volume);
+  // A branch is read when it is expanded; a view not yet laid out reads it
+  // only later, so it is read here.
+  const auto open = [this, &model](const QModelIndex& index) {
+    if (model.canFetchMore(index)) model.fetchMore(index);
+    tree_->expand(index);
+  };
+  open(model.index(0, 0));
+  // The branches down to the folder shown are read again.
+  std::vector<const CFoundObject*> chain;
+  for (const CFoundObject* f = folder; f && f != volume && chain.size() < 4096;) {
+    chain.push_back(f);
+    int64_t cursor = -1;
+    const CFoundObject* parent = volume->Catalog().FindByID(f->ParentID, cursor);
+    f = parent && parent != f ? parent : nullptr;
+  }
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    const QModelIndex index = model.IndexOf(*it);
+    if (!index.isValid()) break;
+    open(index);
+  }
+  if (folder && model.IndexOf(folder).isValid()) {
+    tree_->SelectFolder(folder);
+  } else {
+    const QModelIndex top = tree_->Model().index(0, 0);
+    const QModelIndex root = tree_->Model().index(0, 0, top);
+    tree_->setCurrentIndex(root.isValid() ? root : top);
+  }
+  // The list follows even when the selection did not move.
+  ShowFolder(tree_->SelectedFolder());
+}
+
+QDialog* CVolumeExploreView::NewFiltersDialog() {
+  return new CFiltersView(filter_, [this](const CViewFilter& f) { ApplyFilter(f); }, window());
+}
+
+QDialog* CVolumeExploreView::NewInformationDialog() {
+  const std::vector<CFoundObject*> selection = Selection();
+  CFoundObject* object = !selection.empty() ? selection.front() : folder_;
+  if (!object || object == volume_) return NewVolumeInformationDialog();
+  return new CFileInformationViewDlg(*object, window());
+}
+
+QDialog* CVolumeExploreView::NewVolumeInformationDialog() {
+  CVolume* volume = drives_->SelectedVolume();
+  if (!volume) volume = volume_;
+  return volume ? new CVolumeInformationDlg(*volume, window()) : nullptr;
 }

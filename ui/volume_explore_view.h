@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/catalog/search.h"
+#include "ui/catalog_watch.h"
 #include "ui/window_message_target.h"
 
 class CVolume;
@@ -22,6 +23,7 @@ class CSearchBarView;
 class CHexViewer_Pane;
 class CLegendView;
 class IUserPrompts;
+class QDialog;
 class QSplitter;
 class QStackedWidget;
 class QTabWidget;
@@ -56,6 +58,10 @@ public:
   void OnScanFinished(CVolume* volume);
   // The 2,000 ms refresh while an analysis runs: only what is on screen.
   void RefreshWhileBusy();
+  // An analysis started by any path empties the volume's catalog first:
+  // the views that still hold its old objects let them go and show the
+  // volume afresh. True when something was dropped.
+  bool LetGoOfClearedCatalog();
 
   // --- Commands ---
   void SelectAll();
@@ -67,6 +73,17 @@ public:
   std::vector<CFoundObject*> Selection() const;
   CFoundObject* CurrentFolder() const { return folder_; }
   void Retranslate();
+
+  // --- View filter and the dialogs over the selection ---
+  const CViewFilter& Filter() const { return filter_; }
+  // Applies the filter to the folder tree and the file list at once and
+  // stores it as the default filter.
+  void ApplyFilter(const CViewFilter& filter);
+  // The dialogs of the Filters, Information and Properties commands (null
+  // when there is nothing to show them for).
+  QDialog* NewFiltersDialog();
+  QDialog* NewInformationDialog();
+  QDialog* NewVolumeInformationDialog();
 
   CMyComputerView& Drives() { return *drives_; }
   CFilesTreeView& Tree() { return *tree_; }
@@ -85,6 +102,10 @@ signals:
 
 private:
   void ShowObjectData(CFoundObject* object);
+  // Stops the search and empties its results.
+  void DropSearchResults();
+  // Empties the list and the data viewer and reads the tree's volume afresh.
+  void DropVolumeObjects();
   void SearchDone(const std::vector<CFoundObject*>& results);
   std::vector<CFoundObject*> VisibleChildren(CFoundObject* folder) const;
   bool Shows(const CFoundObject* object) const;
@@ -113,4 +134,5 @@ private:
   CViewFilter filter_;
   CFindInFound find_;
   CVolume* searchVolume_ = nullptr;
+  CCatalogWatch searchWatch_;
 };

@@ -1,5 +1,6 @@
 #include "ui/wizard_mode_explore_page.h"
 
+#include <QDialog>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
@@ -9,9 +10,11 @@
 #include "engine/recovery/recovery.h"
 #include "engine/volume/local_computer.h"
 #include "engine/volume/volume.h"
+#include "ui/app_ui.h"
 #include "ui/commands.h"
 #include "ui/files_list_view.h"
 #include "ui/my_computer_view.h"
+#include "ui/recovery_commands.h"
 #include "ui/volume_explore_view.h"
 #include "ui/wizard_session.h"
 
@@ -20,6 +23,7 @@ CWizardMode_ExplorePage::CWizardMode_ExplorePage(CWizardSession& session, IUserP
     : CWizardMode_Page(titleString, title, parent),
       session_(session),
       explorer_(new CVolumeExploreView(prompts)),
+      commands_(new CRecoveryCommands(*explorer_, prompts, theAppUi().Messages(), this)),
       recover_(new QPushButton("&Recover...")),
       recoveryText_(new QLabel),
       recoveryProgress_(new QProgressBar) {
@@ -36,10 +40,10 @@ CWizardMode_ExplorePage::CWizardMode_ExplorePage(CWizardSession& session, IUserP
         {ID_TRY_OPEN, "&Try to Open..."}, {ID_INFORMATION, "&Information..."}, {ID_FILTERS, "Filters"}};
     for (const auto& [id, text] : more) {
       auto* button = new QPushButton(text);
-      button->setProperty("commandId", id);
-      connect(button, &QPushButton::clicked, this, [this, id] { emit Command(id); });
+      button->setObjectName(QString("Command%1").arg(id));
+      connect(button, &QPushButton::clicked, this, [this, id = id] { RunCommand(id); });
       buttons->addWidget(button);
-      commands_.push_back(button);
+      commandButtons_.push_back(button);
     }
   }
   buttons->addStretch(1);
@@ -80,7 +84,7 @@ void CWizardMode_ExplorePage::OnTimer() {
   const bool running = session_.RecoveryRunning();
   const int recovered = session_.RecoveredCount();
   recover_->setEnabled(!running && !session_.Busy());
-  for (QPushButton* button : commands_) button->setEnabled(CommandAvailable(button->property("commandId").toInt()));
+  for (QPushButton* button : commandButtons_) button->setEnabled(!running);
   recoveryProgress_->setVisible(running);
   if (running) {
     CRecovery& recovery = theComputer().Recovery();
@@ -94,6 +98,20 @@ void CWizardMode_ExplorePage::OnTimer() {
   } else {
     recoveryText_->clear();
   }
+}
+
+void CWizardMode_ExplorePage::RunCommand(int id) {
+  QDialog* dialog = nullptr;
+  switch (id) {
+    case ID_TRY_OPEN: commands_->TryOpen(); return;
+    case ID_INFORMATION: dialog = explorer_->NewInformationDialog(); break;
+    case ID_FILTERS: dialog = explorer_->NewFiltersDialog(); break;
+    default: return;
+  }
+  if (!dialog) return;
+  // Modal to the wizard, without a nested event loop.
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  dialog->open();
 }
 
 bool CWizardMode_ExplorePage::MayMoveOn() const { return !session_.RecoveryRunning(); }

@@ -8,6 +8,7 @@
 
 #include "ui/wizard_mode_page.h"
 
+class CRecoveryCommands;
 class CVolume;
 class CVolumeExploreView;
 class CWizardSession;
@@ -30,9 +31,9 @@ public:
   // Recovers the selection of the file list (WM_START_RECOVERY).
   void StartRecovery();
 
-signals:
-  // Try to Open, Information or Filters on the page's selection.
-  void Command(int id);
+  // Try to Open, Information or Filters on the page's selection, as the
+  // main window's commands do.
+  void RunCommand(int id);
 
 protected:
   // `allCommands`: Try to Open, Information and Filters beside Recover.
@@ -43,8 +44,9 @@ protected:
 private:
   CWizardSession& session_;
   CVolumeExploreView* explorer_;
+  CRecoveryCommands* commands_;
   QPushButton* recover_;
-  std::vector<QPushButton*> commands_;
+  std::vector<QPushButton*> commandButtons_;
   QLabel* recoveryText_;
   QProgressBar* recoveryProgress_;
   int recoveredOnEnter_ = 0;

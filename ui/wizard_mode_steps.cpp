@@ -16,7 +16,8 @@
 #include "engine/volume/volume.h"
 #include "services/app.h"
 #include "ui/drives_model.h"
-#include "ui/file_types_tree.h"
+#include "engine/scanner/file_signature_database.h"
+#include "ui/file_type_tree.h"
 #include "ui/my_computer_view.h"
 #include "ui/wizard_session.h"
 
@@ -89,14 +90,23 @@ CWizardMode_SelectDisk::CWizardMode_SelectDisk(CWizardSession& session, QWidget*
 // ---------------------------------------------------------------------------
 
 CWizardMode_Step2::CWizardMode_Step2(QWidget* parent)
-    : CWizardMode_Page(145, "Step 2 of 9: Select File Types", parent), types_(new CFileTypesTree) {
+    : CWizardMode_Page(145, "Step 2 of 9: Select File Types", parent),
+      types_(new CFileTypeTree(CFileTypeTree::Switch::SearchEnable)) {
   setObjectName("WizardStep2");
   AddText("File types that should be searched for and recovered:");
   Layout()->addWidget(types_, 1);
 }
 
-void CWizardMode_Step2::OnEnter() { types_->Reload(); }
-void CWizardMode_Step2::OnLeave() { types_->Apply(); }
+void LoadFileTypes(CFileTypeTree& tree) { tree.Load(theComputer().Signatures()); }
+
+void SaveFileTypes(const CFileTypeTree& tree) {
+  CFileSignatureDatabase& db = theComputer().Signatures();
+  tree.Store(db);
+  db.SaveAll();
+}
+
+void CWizardMode_Step2::OnEnter() { LoadFileTypes(*types_); }
+void CWizardMode_Step2::OnLeave() { SaveFileTypes(*types_); }
 
 // ---------------------------------------------------------------------------
 
@@ -194,7 +204,7 @@ void CWizardMode_Step4::OnEnter() { destination_->Reload(); }
 
 CWizardMode_ScanParam::CWizardMode_ScanParam(CWizardSession& session, QWidget* parent)
     : CWizardMode_Page(404, "Step 2 of 4: Select path to recovery and Search file types", parent),
-      types_(new CFileTypesTree),
+      types_(new CFileTypeTree(CFileTypeTree::Switch::SearchEnable)),
       destination_(new CWizardDestinationBox(session)) {
   setObjectName("WizardScanParam");
   AddText("File types (signatures) that should be searched for and recovered:");
@@ -203,8 +213,8 @@ CWizardMode_ScanParam::CWizardMode_ScanParam(CWizardSession& session, QWidget* p
 }
 
 void CWizardMode_ScanParam::OnEnter() {
-  types_->Reload();
+  LoadFileTypes(*types_);
   destination_->Reload();
 }
 
-void CWizardMode_ScanParam::OnLeave() { types_->Apply(); }
+void CWizardMode_ScanParam::OnLeave() { SaveFileTypes(*types_); }

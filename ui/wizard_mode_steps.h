@@ -5,7 +5,7 @@
 
 #include "ui/wizard_mode_page.h"
 
-class CFileTypesTree;
+class CFileTypeTree;
 class CMyComputerView;
 class CWizardSession;
 class QCheckBox;
@@ -46,10 +46,10 @@ public:
   explicit CWizardMode_Step2(QWidget* parent = nullptr);
   void OnEnter() override;
   void OnLeave() override;
-  CFileTypesTree& Types() { return *types_; }
+  CFileTypeTree& Types() { return *types_; }
 
 private:
-  CFileTypesTree* types_;
+  CFileTypeTree* types_;
 };
 
 // "Scan free drive space only" or "Scan entire drive" (WizardScanChoice).
@@ -65,6 +65,10 @@ private:
   QRadioButton* free_;
   QRadioButton* entire_;
 };
+
+// Fills a file-type tree from the signature database / saves its switches.
+void LoadFileTypes(CFileTypeTree& tree);
+void SaveFileTypes(const CFileTypeTree& tree);
 
 // The destination folder with Browse..., the warning shown while it lies on
 // the drive being recovered, and "Keep the folder structure".
@@ -113,6 +117,6 @@ public:
   CWizardDestinationBox& Destination() { return *destination_; }
 
 private:
-  CFileTypesTree* types_;
+  CFileTypeTree* types_;
   CWizardDestinationBox* destination_;
 };

@@ -16,7 +16,6 @@
 #include "services/log.h"
 #include "ui/app_ui.h"
 #include "ui/commands.h"
-#include "ui/explore_commands.h"
 #include "ui/my_computer_view.h"
 #include "ui/ui_texts.h"
 #include "ui/volume_explore_view.h"
@@ -122,9 +121,6 @@ void CWizardMode_Window::AddPage(CWizardMode_Page* page, const char* section) {
     });
   }
   if (qobject_cast<CWizardMode_Step1*>(page) && firstDriveStep_ < 0) firstDriveStep_ = StepCount() - 1;
-  if (auto* explore = qobject_cast<CWizardMode_ExplorePage*>(page))
-    connect(explore, &CWizardMode_ExplorePage::Command, this,
-            [this, explore](int id) { RunExploreCommand(id, explore->Explorer(), Prompts(), this); });
   RegisterView(section, page, 0, {});
 }
 

@@ -6,6 +6,7 @@
 #include "engine/volume/volume.h"
 #include "services/app.h"
 #include "ui/app_ui.h"
+#include "ui/probable_file_size_dialog.h"
 
 CWizardSession::CWizardSession(QObject* parent) : QObject(parent) {}
 
@@ -95,6 +96,8 @@ void CWizardSession::Restart() {
   CRecovery& recovery = theComputer().Recovery();
   if (runActive_) {
     recovery.Stop();
+    // A worker waiting for the size of a lost file gets Cancel.
+    theAppUi().SizeQuestion().CancelOpen();
     recovery.Wait();
   }
   StopPhase(true);

@@ -1,8 +1,10 @@
 #include "engine/catalog/found_object.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
+
+#include <unictype.h>
+#include <unistr.h>
 
 #include "engine/catalog/found_object_tree.h"
 #include "engine/filesystems/file_system.h"
@@ -43,6 +45,41 @@ void CFoundObject::MakeLostFileName() {
   SetName(LostFileName(db, type ? type->Id : 0, StartOffset));
 }
 
+namespace {
+
+// Characters a name may keep from a label: letters, marks and digits of
+// any script, blanks and a few signs. Not kept: controls, separators,
+// invisible format and direction marks, and what is no character.
+bool KeptInName(ucs4_t c) {
+  if (c == ' ' || c == '-' || c == '_' || c == ',') return true;
+  return uc_is_general_category(c, UC_LETTER) || uc_is_general_category(c, UC_MARK) ||
+         uc_is_general_category(c, UC_DECIMAL_DIGIT_NUMBER);
+}
+
+// A label (a capture date, a document's title) as a part of a file name:
+// what KeptInName refuses, and bytes that are no UTF-8, become "_" (one for
+// a run), and at most 64 bytes are kept, never half a character.
+std::string CleanLabel(std::string_view label) {
+  constexpr size_t kMaxLabelBytes = 64;
+  std::string clean;
+  for (size_t i = 0; i < label.size();) {
+    ucs4_t cp = 0;
+    const int got = u8_mbtoucr(&cp, reinterpret_cast<const uint8_t*>(label.data()) + i, label.size() - i);
+    const size_t n = got > 0 ? static_cast<size_t>(got) : 0;
+    const bool keep = n != 0 && KeptInName(cp);
+    const std::string_view piece = keep ? label.substr(i, n) : "_";
+    i += n ? n : 1;
+    if (piece == "_" && !clean.empty() && clean.back() == '_') continue;
+    if (clean.size() + piece.size() > kMaxLabelBytes) break;
+    clean += piece;
+  }
+  while (!clean.empty() && (clean.back() == ' ' || clean.back() == '_')) clean.pop_back();
+  while (!clean.empty() && (clean.front() == ' ' || clean.front() == '_')) clean.erase(0, 1);
+  return clean;
+}
+
+}  // namespace
+
 std::string CFoundObject::LostFileName(const CFileSignatureDatabase& db, int32_t typeId, uint64_t offset,
                                        std::string_view label) {
   const CFileType* type = typeId ? db.FindById(typeId) : nullptr;
@@ -51,15 +88,7 @@ std::string CFoundObject::LostFileName(const CFileSignatureDatabase& db, int32_t
     if (format.empty()) format = "lost_file_%I64d";
     return qm::Format(format, offset);
   }
-  // Letters, digits and a few marks; anything else becomes "_", and the
-  // label stays short.
-  std::string clean;
-  for (char c : label) {
-    if (clean.size() >= 64) break;
-    const bool keep = std::isalnum(static_cast<unsigned char>(c)) || c == ' ' || c == '-' || c == '_' || c == ',';
-    clean += keep ? c : '_';
-  }
-  while (!clean.empty() && (clean.back() == ' ' || clean.back() == '_')) clean.pop_back();
+  std::string clean = CleanLabel(label);
   std::string prefix = clean.empty() ? type->Prefix : type->Prefix + "_" + clean;
   std::string extension = db.FirstExtension(type->Id);
   if (extension.empty()) extension = type->FirstExtension;

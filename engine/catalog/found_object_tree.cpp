@@ -1,6 +1,7 @@
 #include "engine/catalog/found_object_tree.h"
 
 #include <algorithm>
+#include <atomic>
 #include <array>
 #include <mutex>
 #include <new>
@@ -253,6 +254,7 @@ struct PendingPosts {
 struct CFoundObjectTree::Impl {
   CVolume* volume = nullptr;
   mutable std::mutex mutex;
+  std::atomic<uint64_t> generation{0};
 
   std::vector<CFoundObject*> owned;
   // Group folders of "Lost files": indexed but not in the owned array (the
@@ -726,6 +728,8 @@ void CFoundObjectTree::ReIndex() {
 
 void CFoundObjectTree::Clear(CVolume* volume) {
   std::lock_guard lock(impl_->mutex);
+  // Counted before anything is freed.
+  impl_->generation.fetch_add(1);
   if (volume) impl_->volume = volume;
   impl_->ClearLocked();
   // The synthetic folders stay; they hang under the volume's own node.
@@ -790,6 +794,8 @@ std::string CFoundObjectTree::GetFullPath(const CFoundObject* object) const {
   }
   return path;
 }
+
+uint64_t CFoundObjectTree::Generation() const { return impl_->generation.load(); }
 
 std::string CFoundObjectTree::GetTypeName(const CFoundObject* object) const {
   if (!object) return {};

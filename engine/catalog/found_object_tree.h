@@ -95,6 +95,11 @@ public:
   // Frees what the catalog owns and empties the indexes; `volume`, when not
   // null, becomes the catalog's volume.
   void Clear(CVolume* volume);
+  // How many times the catalog was cleared. A front end that keeps object
+  // pointers (a view's rows) notes it and lets them go once it changed:
+  // an analysis started by any path clears the catalog first. Read without
+  // the lock, from any thread.
+  uint64_t Generation() const;
 
   // The folder path of an object, "/"-separated and ending in "/": "/" for a
   // volume without a drive letter (every volume on Linux), then each folder

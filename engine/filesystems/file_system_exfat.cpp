@@ -21,7 +21,7 @@ using le::U64;
 constexpr size_t kEntry = 32;
 // Entry types with the in-use bit (0x80) taken off.
 constexpr uint8_t kTypeBitmap = 0x01;
-constexpr uint8_t kTypeUpcase = 0x02;
+[[maybe_unused]] constexpr uint8_t kTypeUpcase = 0x02;
 constexpr uint8_t kTypeLabel = 0x03;
 constexpr uint8_t kTypeFile = 0x05;
 constexpr uint8_t kTypeStream = 0x40;
@@ -36,6 +36,8 @@ constexpr uint32_t kMaxDamageLines = 20;
 constexpr uint64_t kFatCacheSectors = 64;
 constexpr uint32_t kEndOfChain = 0xFFFFFFFF;
 constexpr uint32_t kBadCluster = 0xFFFFFFF7;
+// An up-case table maps 65536 characters; stored whole it takes 128 KiB.
+constexpr size_t kUpcaseCharacters = 0x10000;
 
 }  // namespace
 
@@ -83,6 +85,68 @@ uint16_t CFileSystem_exFAT::EntrySetChecksum(const uint8_t* set, size_t entries,
     sum = static_cast<uint16_t>(((sum & 1) ? 0x8000 : 0) + (sum >> 1) + b);
   }
   return sum;
+}
+
+uint32_t CFileSystem_exFAT::TableChecksum(const uint8_t* table, size_t bytes) {
+  uint32_t sum = 0;
+  for (size_t i = 0; i < bytes; ++i) sum = ((sum & 1) ? 0x80000000u : 0) + (sum >> 1) + table[i];
+  return sum;
+}
+
+bool CFileSystem_exFAT::SetUpcaseTable(const uint8_t* table, size_t bytes) {
+  std::vector<char16_t> map(kUpcaseCharacters);
+  for (size_t c = 0; c < kUpcaseCharacters; ++c) map[c] = static_cast<char16_t>(c);
+  size_t next = 0;
+  for (size_t at = 0; at + 2 <= bytes; at += 2) {
+    const uint16_t v = U16(table + at);
+    if (v == 0xFFFF && at + 4 <= bytes) {
+      // That many characters map to themselves.
+      next += U16(table + at + 2);
+      at += 2;
+    } else {
+      if (next >= kUpcaseCharacters) return false;
+      map[next++] = static_cast<char16_t>(v);
+    }
+    if (next > kUpcaseCharacters) return false;
+  }
+  upcase_ = std::move(map);
+  return true;
+}
+
+bool CFileSystem_exFAT::LoadUpcaseTable(uint32_t first, uint64_t bytes, uint32_t checksum) {
+  upcase_.clear();
+  if (bytes == 0 || bytes > kUpcaseCharacters * 2) {
+    LogDamage(qm::Format("CFileSystem_exFAT: the up-case table's length %I64d is not valid", bytes));
+    return false;
+  }
+  std::vector<uint32_t> clusters;
+  ClustersOf(first, bytes, true, clusters);
+  std::vector<uint8_t> table(clusters.size() * static_cast<size_t>(BytesPerCluster));
+  if (clusters.empty() || !ReadHeap(table.data(), clusters.front(), clusters.size()) || table.size() < bytes) {
+    LogDamage("CFileSystem_exFAT: the up-case table cannot be read");
+    return false;
+  }
+  if (TableChecksum(table.data(), static_cast<size_t>(bytes)) != checksum) {
+    LogDamage("CFileSystem_exFAT: the up-case table fails its checksum; name hashes are not checked");
+    return false;
+  }
+  if (!SetUpcaseTable(table.data(), static_cast<size_t>(bytes))) {
+    LogDamage("CFileSystem_exFAT: the up-case table maps past the last character");
+    return false;
+  }
+  return true;
+}
+
+char16_t CFileSystem_exFAT::UpCase(char16_t c) const { return upcase_.empty() ? c : upcase_[c]; }
+
+uint16_t CFileSystem_exFAT::NameHash(const std::u16string& name) const {
+  uint16_t hash = 0;
+  for (char16_t c : name) {
+    const char16_t u = UpCase(c);
+    for (uint8_t b : {static_cast<uint8_t>(u), static_cast<uint8_t>(u >> 8)})
+      hash = static_cast<uint16_t>(((hash & 1) ? 0x8000 : 0) + (hash >> 1) + b);
+  }
+  return hash;
 }
 
 uint64_t CFileSystem_exFAT::TimestampToFileTime(uint32_t stamp, uint8_t tenMs, uint8_t utcOffset) {
@@ -309,6 +373,7 @@ int CFileSystem_exFAT::Analyse() {
   Volume->TotalClusters = ClusterCount;
   VolumeLabel.clear();
   bitmap_.clear();
+  upcase_.clear();
   live_.clear();
   deleted_.clear();
   try {
@@ -374,6 +439,17 @@ void CFileSystem_exFAT::ParseDirectory(const uint8_t* buffer, size_t bytes, cons
                                        int64_t parent) {
   if (!buffer || !Volume) return;
   bytes = std::min(bytes, clusters.size() * static_cast<size_t>(BytesPerCluster));
+  if (parent == kRootId && upcase_.empty()) {
+    // The up-case table first, wherever the root keeps its entry: the name
+    // of every file is checked through it.
+    for (size_t at = 0; at + kEntry <= bytes && buffer[at] != 0; at += kEntry) {
+      const uint8_t* e = buffer + at;
+      if (e[0] == (kInUse | kTypeUpcase)) {
+        LoadUpcaseTable(U32(e + 0x14), U64(e + 0x18), U32(e + 0x04));
+        break;
+      }
+    }
+  }
   for (size_t at = 0; at + kEntry <= bytes && Running();) {
     const uint8_t* e = buffer + at;
     // The end-of-directory mark: nothing was ever written from here on.
@@ -424,6 +500,12 @@ size_t CFileSystem_exFAT::ParseEntrySet(const uint8_t* buffer, size_t bytes, siz
     if ((n[0] & 0x7F) != kTypeName) return 1;
     for (size_t k = 0; k < 15 && name.size() < nameLength; ++k) name.push_back(static_cast<char16_t>(U16(n + 2 + 2 * k)));
   }
+
+  // The stream extension keeps a hash of the up-cased name: without the
+  // volume's own table it cannot be checked.
+  if (!upcase_.empty() && NameHash(name) != U16(stream + 4))
+    LogDamage(qm::Format("CFileSystem_exFAT: entry set at 0x%I64X: its name hash does not match its name",
+                         EntryPosition(clusters, at)));
 
   CFoundObject record;
   record.SetName(qm::Utf16ToUtf8(name));

@@ -41,6 +41,22 @@ public:
   static uint64_t TimestampToFileTime(uint32_t stamp, uint8_t tenMs, uint8_t utcOffset);
   // The volume label from the root directory, without walking the rest.
   static std::string ReadVolumeLabel(CVolume& volume);
+  // The checksum of an up-case table's bytes, as its directory entry keeps it.
+  static uint32_t TableChecksum(const uint8_t* table, size_t bytes);
+
+  // Reads the up-case table (`bytes` long from cluster `first`, contiguous),
+  // checks it against `checksum` and expands it; false (with a log line)
+  // when it cannot be used. Names are then compared through it.
+  bool LoadUpcaseTable(uint32_t first, uint64_t bytes, uint32_t checksum);
+  // Expands a table as stored (runs of unchanged characters given as 0xFFFF
+  // and their count); false when it maps past the last character.
+  bool SetUpcaseTable(const uint8_t* table, size_t bytes);
+  bool HasUpcaseTable() const { return !upcase_.empty(); }
+  // A character up-cased by the volume's table (unchanged without one).
+  char16_t UpCase(char16_t c) const;
+  // The hash a stream extension keeps of its file's name: of the up-cased
+  // name's UTF-16 bytes.
+  uint16_t NameHash(const std::u16string& name) const;
 
   // Reads and checks the boot region; sets the geometry below. False (with a
   // log line) when it cannot describe an exFAT volume.
@@ -91,6 +107,7 @@ private:
 
   bool geometryOk_ = false;
   std::vector<uint8_t> bitmap_;
+  std::vector<char16_t> upcase_;  // one entry per character, or empty
   std::vector<bool> directoryClusters_;
   std::vector<PendingDirectory> live_, deleted_;
   // One cached piece of the FAT.

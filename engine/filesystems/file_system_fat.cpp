@@ -5,6 +5,7 @@
 #include <map>
 #include <new>
 
+#include "engine/filesystems/fat_orphan_entries.h"
 #include "engine/filesystems/little_endian.h"
 #include "engine/volume/volume.h"
 #include "services/app.h"
@@ -240,6 +241,21 @@ bool CFileSystem_FAT::IsFree(uint32_t cluster) const {
   return ReadFatEntry(cluster, value) && value == 0;
 }
 
+uint32_t CFileSystem_FAT::NextFreeCluster(uint32_t cluster) const {
+  // FAT16 and FAT32 entries are read straight from the table: the search
+  // for lost folders' entries runs this over every cluster of the volume.
+  const uint64_t entries = EntryBits == 32 || EntryBits == 16 ? FatCopy.size() / (EntryBits / 8) : 0;
+  const uint32_t last = entries ? static_cast<uint32_t>(std::min<uint64_t>(LastCluster, entries - 1)) : LastCluster;
+  const uint8_t* fat = FatCopy.data();
+  for (uint64_t c = std::max<uint32_t>(cluster, 2); c <= last; ++c) {
+    const bool free = EntryBits == 32   ? (U32(fat + c * 4) & 0x0FFFFFFF) == 0
+                      : EntryBits == 16 ? U16(fat + c * 2) == 0
+                                        : IsFree(static_cast<uint32_t>(c));
+    if (free) return static_cast<uint32_t>(c);
+  }
+  return LastCluster + 1;
+}
+
 size_t CFileSystem_FAT::FAT_GetClustersList(uint32_t cluster, std::vector<uint32_t>& list, size_t limit) const {
   list.clear();
   ClusterIntervals seen;
@@ -428,6 +444,7 @@ int CFileSystem_FAT::Initialize() {
     it->second = QueueState::Walked;
     WalkDirectory(cluster, live);
   }
+  if (Running()) CFatOrphanEntries::Scan(*this, directoryClusters_);
   directoryClusters_.clear();
   directoryClusters_.shrink_to_fit();
   return 0;
@@ -475,7 +492,7 @@ void CFileSystem_FAT::WalkDirectory(uint32_t cluster, bool live) {
   ParseDirectory(buffer.data(), buffer.size(), static_cast<int64_t>(cluster));
 }
 
-void CFileSystem_FAT::ParseDirectory(const uint8_t* buffer, size_t bytes, int64_t parent) {
+void CFileSystem_FAT::ParseDirectory(const uint8_t* buffer, size_t bytes, int64_t parent, bool lostParent) {
   if (!buffer || !Volume) return;
   CFoundObject record;
   for (size_t off = 0; off + kEntry <= bytes && Running(); off += kEntry) {
@@ -495,7 +512,7 @@ void CFileSystem_FAT::ParseDirectory(const uint8_t* buffer, size_t bytes, int64_
     if ((attr & 0x10) && e[0] == '.') continue;
 
     record.Initialize();
-    record.SetName(GetEntryName(buffer, off));
+    record.SetName(GetEntryName(buffer, off, lostParent));
     uint32_t cluster = U16(e + 0x1A);
     // The high word is part of the cluster number only on FAT32.
     if (EntryBits == 32) cluster |= static_cast<uint32_t>(U16(e + 0x14)) << 16;
@@ -520,6 +537,10 @@ void CFileSystem_FAT::ParseDirectory(const uint8_t* buffer, size_t bytes, int64_
       // root's own identity, so it goes under a placeholder folder instead.
       record.ParentID = ORPHAN_FILES_ID;
       record.ObjectID = -1;
+    } else if (record.ObjectID == 0 && lostParent) {
+      // The catalog makes a missing folder's placeholder only for an object
+      // with an identity of its own.
+      record.ObjectID = -1;
     }
     Volume->AddFileSystemObject(record);
   }
@@ -531,7 +552,7 @@ uint8_t CFileSystem_FAT::ShortNameChecksum(const uint8_t* name11) {
   return sum;
 }
 
-std::u16string CFileSystem_FAT::LongNameOf(const uint8_t* buffer, size_t offset) {
+std::u16string CFileSystem_FAT::LongNameOf(const uint8_t* buffer, size_t offset, bool cutStart) {
   // The long-name entries before a short entry, nearest first, hold the
   // parts of its name in order: sequence numbers 1, 2, ... with 0x40 on the
   // last, each carrying the checksum of the short name. Entries that break
@@ -547,7 +568,8 @@ std::u16string CFileSystem_FAT::LongNameOf(const uint8_t* buffer, size_t offset)
   int parts = 0;
   bool textEnded = false, lastPart = false;
   int checksum = -1;
-  for (size_t at = offset; at >= kEntry && parts < kMaxNameParts && !lastPart;) {
+  size_t at = offset;
+  while (at >= kEntry && parts < kMaxNameParts && !lastPart) {
     at -= kEntry;
     const uint8_t* l = buffer + at;
     if (l[0x0B] != 0x0F) break;
@@ -568,6 +590,10 @@ std::u16string CFileSystem_FAT::LongNameOf(const uint8_t* buffer, size_t offset)
     if (deleted && textEnded) lastPart = true;
   }
   if (units.empty() || (!deleted && !lastPart)) return {};
+  // A deleted name whose parts run to the start of a buffer that may begin
+  // inside a directory, without its terminator, may go on before it: a cut
+  // name is no name.
+  if (deleted && cutStart && !textEnded && at == 0 && buffer[0x0B] == 0x0F) return {};
   if (!deleted) return checksum == ShortNameChecksum(entry) ? units : std::u16string{};
 
   uint8_t name[11];
@@ -588,9 +614,9 @@ std::u16string CFileSystem_FAT::LongNameOf(const uint8_t* buffer, size_t offset)
   return units;
 }
 
-std::string CFileSystem_FAT::GetEntryName(const uint8_t* buffer, size_t offset) {
+std::string CFileSystem_FAT::GetEntryName(const uint8_t* buffer, size_t offset, bool cutStart) {
   const uint8_t* entry = buffer + offset;
-  std::u16string units = LongNameOf(buffer, offset);
+  std::u16string units = LongNameOf(buffer, offset, cutStart);
   if (!units.empty()) return qm::Utf16ToUtf8(units);
 
   // Short name. NT-style case bits at 0x0C ask for a lower-case base name

@@ -46,13 +46,17 @@ public:
   // Reads and parses one directory given by its first cluster.
   void WalkDirectory(uint32_t cluster, bool live = true);
   // Parses a directory buffer; `parent` is the ParentID its entries get.
-  void ParseDirectory(const uint8_t* buffer, size_t bytes, int64_t parent);
+  // With `lostParent` the parent may be a folder no walk reaches, and the
+  // buffer may begin inside its directory.
+  void ParseDirectory(const uint8_t* buffer, size_t bytes, int64_t parent, bool lostParent = false);
   // The name of the entry at `offset` in a directory buffer: its long name
-  // when long-name entries precede it, else its short name.
-  static std::string GetEntryName(const uint8_t* buffer, size_t offset);
+  // when long-name entries precede it, else its short name. `cutStart`
+  // says the buffer may begin inside a directory (a long name may have
+  // parts before it).
+  static std::string GetEntryName(const uint8_t* buffer, size_t offset, bool cutStart = false);
   // The long name of the short entry at `offset` when the long-name entries
   // before it pass the checksum and sequence tests; empty otherwise.
-  static std::u16string LongNameOf(const uint8_t* buffer, size_t offset);
+  static std::u16string LongNameOf(const uint8_t* buffer, size_t offset, bool cutStart = false);
   // The checksum long-name entries carry of their 11-byte short name.
   static uint8_t ShortNameChecksum(const uint8_t* name11);
   static bool IsValidEntry(const uint8_t* entry);
@@ -67,6 +71,10 @@ public:
   bool IsEndOfChain(uint32_t value) const;
   // True when the FAT marks the cluster free.
   bool IsFree(uint32_t cluster) const;
+  // The first free cluster from `cluster` on; LastCluster + 1 when none.
+  uint32_t NextFreeCluster(uint32_t cluster) const;
+  // False once the analysis is stopped.
+  bool Running() const;
 
   // --- State (read-only for callers) ---
   std::vector<uint8_t> FatCopy;   // the first FAT, as far as the volume justifies
@@ -90,7 +98,6 @@ public:
 private:
   enum class QueueState : uint8_t { QueuedDeleted, QueuedLive, Walked, SkippedDeleted };
   void Enqueue(uint32_t cluster, bool live);
-  bool Running() const;
   void BuildUsedAreas();
   void DeletedFileClusters(uint32_t first, uint64_t size, std::vector<uint32_t>& list) const;
 

@@ -159,17 +159,19 @@ CRecovery::~CRecovery() {
 
 void CRecovery::ClearList() { list_.clear(); }
 
-void CRecovery::AddSelected(CFoundObject* object, bool withFolder) {
+void CRecovery::AddSelected(CFoundObject* object, bool withFolder) { AppendRecoveryList(object, withFolder, list_); }
+
+void AppendRecoveryList(CFoundObject* object, bool withFolder, std::vector<CFoundObject*>& list) {
   if (!object) return;
   if (!object->IsFolder()) {
-    list_.push_back(object);
+    list.push_back(object);
     return;
   }
   // Depth first, each folder after the files below it. Folders are visited
   // once each, so identities that loop (damaged or hostile images) end.
   CFoundObjectTree* catalog = object->Volume ? &object->Volume->Catalog() : nullptr;
   if (!catalog) {
-    if (withFolder) list_.push_back(object);
+    if (withFolder) list.push_back(object);
     return;
   }
   std::vector<const CFoundObject*> visited;
@@ -198,19 +200,24 @@ void CRecovery::AddSelected(CFoundObject* object, bool withFolder) {
         if (seen || sameId) continue;
         enter(child);
       } else {
-        list_.push_back(child);
+        list.push_back(child);
       }
       continue;
     }
     CFoundObject* done = top.folder;
     stack.pop_back();
-    if (done != object || withFolder) list_.push_back(done);
+    if (done != object || withFolder) list.push_back(done);
   }
 }
 
+std::vector<CFoundObject*> MakeRecoveryList(const std::vector<CFoundObject*>& selection, bool withFolders) {
+  std::vector<CFoundObject*> list;
+  for (CFoundObject* object : selection) AppendRecoveryList(object, withFolders, list);
+  return list;
+}
+
 void CRecovery::BuildList(const std::vector<CFoundObject*>& selection, bool withFolders) {
-  ClearList();
-  for (CFoundObject* object : selection) AddSelected(object, withFolders);
+  list_ = MakeRecoveryList(selection, withFolders);
 }
 
 bool CRecovery::StartRecovery(const std::vector<CFoundObject*>& selection, bool withFolders) {

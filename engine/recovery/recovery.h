@@ -206,6 +206,13 @@ private:
   std::string targetName_;
 };
 
+// What a recovery takes from a selected object: a file itself; a folder all
+// the files below it, depth first, followed by the folder itself (unless
+// `withFolder` is false, as for a folder chosen in the folder tree).
+void AppendRecoveryList(CFoundObject* object, bool withFolder, std::vector<CFoundObject*>& list);
+// The same for a whole selection (the size commands work on it too).
+std::vector<CFoundObject*> MakeRecoveryList(const std::vector<CFoundObject*>& selection, bool withFolders = true);
+
 // Opens a file with xdg-open, started detached.
 OpenResult OpenWithDesktop(const std::string& path, int* error);
 

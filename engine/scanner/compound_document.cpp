@@ -1,9 +1,11 @@
 #include "engine/scanner/compound_document.h"
 
 #include "engine/scanner/file_end.h"
+#include "engine/scanner/file_ends/document_title.h"
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -46,6 +48,98 @@ constexpr NamedType kStreams[] = {
 constexpr size_t kEntryBytes = 128;
 constexpr size_t kEntries = 100;
 constexpr uint32_t kDirectorySectors = 25;  // 100 entries of 128 bytes
+
+constexpr uint32_t kEndOfChain = 0xFFFFFFFEu;
+constexpr uint32_t kMaxStreamBytes = 64 * 1024;
+constexpr uint32_t kMaxDirectorySectors = 1024;
+// The largest directory or mini FAT read (8192 entries, 262144 small sectors).
+constexpr uint64_t kMaxTableBytes = 1 << 20;
+
+// Reading streams of a compound document whose FAT sectors are known: chains
+// of sectors and of the mini stream's 64-byte sectors, every step checked
+// and every chain bounded.
+class CompoundStreams {
+public:
+  CompoundStreams(CFileBytes& file, const uint8_t* header, const std::vector<uint32_t>& fat, uint32_t sectorBytes)
+      : file_(file), fat_(fat), S_(sectorBytes) {
+    std::memcpy(header_, header, sizeof header_);
+  }
+
+  // The title in the SummaryInformation stream, or empty.
+  std::string SummaryTitle() {
+    std::vector<uint8_t> directory = Chain(U32(header_ + 0x30), uint64_t{kMaxDirectorySectors} * S_);
+    const uint8_t* root = nullptr;
+    for (size_t e = 0; e + kEntryBytes <= directory.size(); e += kEntryBytes) {
+      const uint8_t* entry = directory.data() + e;
+      if (e == 0) {
+        if (entry[0x42] != 5) return {};  // the first entry is the root
+        root = entry;
+      } else if (entry[0x42] == 2 && U16(entry + 0x40) == 40 && U16(entry) == 5 && NameIs(entry + 2, "SummaryInformation", false)) {
+        const uint32_t start = U32(entry + 0x74);
+        const uint32_t size = std::min(U32(entry + 0x78), kMaxStreamBytes);
+        std::vector<uint8_t> stream = size < U32(header_ + 0x38) ? Mini(root, start, size) : Chain(start, size);
+        return PropertySetTitle(stream.data(), stream.size());
+      }
+    }
+    return {};
+  }
+
+private:
+  uint32_t Next(uint32_t sector) {
+    const uint32_t perSector = S_ / 4;
+    if (sector / perSector >= fat_.size()) return kEndOfChain;
+    const uint8_t* f = file_.At((fat_[sector / perSector] + 1ull) * S_ + (sector % perSector) * 4ull, 4);
+    return f ? U32(f) : kEndOfChain;
+  }
+
+  // The sectors of the chain from `sector`, at most `most` of them.
+  std::vector<uint32_t> Sectors(uint32_t sector, uint64_t most) {
+    std::vector<uint32_t> out;
+    const uint64_t entries = uint64_t{fat_.size()} * S_ / 4;
+    while (out.size() < most && out.size() <= entries && sector < 0xFFFFFFFAu) {
+      out.push_back(sector);
+      sector = Next(sector);
+    }
+    return out;
+  }
+
+  // Up to `bytes` bytes (at most kMaxTableBytes) of the chain from `sector`.
+  std::vector<uint8_t> Chain(uint32_t sector, uint64_t bytes) {
+    bytes = std::min<uint64_t>(bytes, kMaxTableBytes);
+    std::vector<uint8_t> out;
+    for (uint32_t s : Sectors(sector, (bytes + S_ - 1) / S_)) {
+      const uint8_t* p = file_.At((s + 1ull) * S_, S_);
+      if (!p) break;
+      out.insert(out.end(), p, p + std::min<uint64_t>(S_, bytes - out.size()));
+    }
+    return out;
+  }
+
+  // `bytes` bytes of a stream in the mini stream: the root entry's data,
+  // cut in small sectors that the mini FAT chains. Only the small sectors
+  // of the stream are read.
+  std::vector<uint8_t> Mini(const uint8_t* root, uint32_t sector, uint32_t bytes) {
+    const uint32_t small = 1u << std::min<uint16_t>(U16(header_ + 0x20), 12);
+    const std::vector<uint8_t> miniFat = Chain(U32(header_ + 0x3C), uint64_t{U32(header_ + 0x40)} * S_);
+    const uint64_t smallSectors = miniFat.size() / 4;
+    const std::vector<uint32_t> container = Sectors(U32(root + 0x74), (smallSectors * small + S_ - 1) / S_);
+    std::vector<uint8_t> out;
+    for (uint64_t hops = 0; out.size() < bytes && sector < smallSectors && hops < smallSectors; ++hops) {
+      const uint64_t at = uint64_t{sector} * small;
+      if (at / S_ >= container.size() || at % S_ + small > S_) break;
+      const uint8_t* p = file_.At((container[at / S_] + 1ull) * S_ + at % S_, small);
+      if (!p) break;
+      out.insert(out.end(), p, p + std::min<uint64_t>(small, bytes - out.size()));
+      sector = U32(miniFat.data() + 4ull * sector);
+    }
+    return out;
+  }
+
+  CFileBytes& file_;
+  uint8_t header_[512];
+  const std::vector<uint32_t>& fat_;
+  uint32_t S_;
+};
 
 }  // namespace
 
@@ -111,8 +205,12 @@ bool ApplySectorRules(CFoundObject& object, const uint8_t* sector) {
 }
 
 FileEnd CompoundDocumentEnd(CFileBytes& file) {
-  const uint8_t* h = file.At(0, 512);
-  if (!h || std::memcmp(h, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) != 0 || U16(h + 0x1C) != 0xFFFE)
+  const uint8_t* at = file.At(0, 512);
+  if (!at) return FileEnd::Bad();
+  // A copy: the bytes At hands out last only until its next call.
+  uint8_t h[512];
+  std::memcpy(h, at, sizeof h);
+  if ( std::memcmp(h, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) != 0 || U16(h + 0x1C) != 0xFFFE)
     return FileEnd::Bad();
   const uint16_t shift = U16(h + 0x1E);
   if (shift < 7 || shift > 16) return FileEnd::Bad();
@@ -152,5 +250,7 @@ FileEnd CompoundDocumentEnd(CFileBytes& file) {
   if (!used) return FileEnd::Bad();
   const uint64_t end = (last + 2) * S;
   if (end > file.Limit()) return {};
-  return FileEnd::At(end);
+  FileEnd found = FileEnd::At(end);
+  found.Label = CompoundStreams(file, h, fat, S).SummaryTitle();
+  return found;
 }

@@ -15,17 +15,21 @@ CScanBytes::CScanBytes(const uint8_t* block, uint64_t blockOffset, size_t blockB
       read_(std::move(read)),
       end_(volumeBytes ? volumeBytes : ~0ull) {}
 
-bool CScanBytes::Load(uint64_t offset) {
+bool CScanBytes::Load(uint64_t offset, size_t need) {
+  constexpr size_t kWindowSectors = kWindowBytes / kSector + 1;
+  constexpr size_t kSmallBytes = 4096;
   if (!read_) return false;
-  if (window_.empty()) window_.resize(kWindowBytes + kSector);
+  if (!window_) window_.reset(new uint8_t[kWindowSectors * kSector]);
   const uint64_t first = offset / kSector;
-  uint64_t sectors = window_.size() / kSector;
+  const bool walking = offset == blockOffset_ + blockBytes_ || (windowBytes_ && offset == windowOffset_ + windowBytes_);
+  uint64_t sectors = kWindowSectors;
+  if (!walking) sectors = std::min<uint64_t>(sectors, (offset % kSector + std::max(need, kSmallBytes) + kSector - 1) / kSector);
   if (end_ != ~0ull) {
     const uint64_t endSector = (end_ + kSector - 1) / kSector;
     if (first >= endSector) return false;
     sectors = std::min(sectors, endSector - first);
   }
-  uint32_t got = read_(window_.data(), first, static_cast<uint32_t>(sectors));
+  uint32_t got = read_(window_.get(), first, static_cast<uint32_t>(sectors));
   windowOffset_ = first * kSector;
   windowBytes_ = std::min<size_t>(got, sectors * kSector);
   if (end_ != ~0ull) windowBytes_ = static_cast<size_t>(std::min<uint64_t>(windowBytes_, end_ - windowOffset_));
@@ -41,9 +45,9 @@ size_t CScanBytes::Span(uint64_t offset, size_t want, const uint8_t** out) {
     return std::min(want, blockBytes_ - at);
   }
   const bool inWindow = windowBytes_ && offset >= windowOffset_ && offset - windowOffset_ < windowBytes_;
-  if (!inWindow && !Load(offset)) return 0;
+  if (!inWindow && !Load(offset, want)) return 0;
   const size_t at = static_cast<size_t>(offset - windowOffset_);
-  *out = window_.data() + at;
+  *out = window_.get() + at;
   return std::min(want, windowBytes_ - at);
 }
 
@@ -53,9 +57,9 @@ const uint8_t* CScanBytes::At(uint64_t offset, size_t n) {
   if (Span(offset, n, &p) == n) return p;
   // The run crosses the block's end or the window's: reload the window at
   // the offset itself (it holds kWindowBytes from any sector on).
-  if (!Load(offset)) return nullptr;
+  if (!Load(offset, n)) return nullptr;
   const size_t at = static_cast<size_t>(offset - windowOffset_);
-  return windowBytes_ - at >= n ? window_.data() + at : nullptr;
+  return windowBytes_ - at >= n ? window_.get() + at : nullptr;
 }
 
 CFileBytes::CFileBytes(CScanBytes& bytes, uint64_t start, uint64_t limit) : bytes_(bytes), start_(start) {

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -32,14 +33,19 @@ public:
   uint64_t End() const { return end_; }
 
 private:
-  bool Load(uint64_t offset);
+  // Reads the window from the sector holding `offset`: the whole window
+  // when the reads go on where the block or the window ended (a walk
+  // through a file's data), else only the sectors that hold `need` bytes
+  // (a table or a header looked up far from the walk), rounded up to 4 KiB.
+  bool Load(uint64_t offset, size_t need);
 
   const uint8_t* block_;
   uint64_t blockOffset_;
   size_t blockBytes_;
   SectorReader read_;
   uint64_t end_;
-  std::vector<uint8_t> window_;
+  // Not zeroed: only the bytes read are handed out.
+  std::unique_ptr<uint8_t[]> window_;
   uint64_t windowOffset_ = 0;
   size_t windowBytes_ = 0;  // valid bytes in the window
 };

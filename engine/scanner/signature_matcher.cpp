@@ -132,6 +132,28 @@ CSignatureMatcher::CSignatureMatcher(const std::vector<CFileType*>& types) {
   for (auto& [offset, table] : tables) {
     Dispatch d;
     d.Offset = offset;
+    // The second offset: the one most entries fix besides the anchor.
+    std::map<uint16_t, size_t> fixing;
+    for (const auto& entries : table)
+      for (uint32_t e : entries)
+        for (const auto& f : compiled_[e].Fixed)
+          if (f.Offset != offset) ++fixing[f.Offset];
+    d.PairOffset = offset;
+    size_t most = 0;
+    for (auto [second, count] : fixing)
+      if (count > most) most = count, d.PairOffset = second;
+    d.Pairs.fill(0);
+    for (size_t b = 0; b < 256; ++b)
+      for (uint32_t e : table[b]) {
+        const FixedByte* second = nullptr;
+        for (const auto& f : compiled_[e].Fixed)
+          if (f.Offset == d.PairOffset) second = &f;
+        for (size_t v = 0; v < 256; ++v)
+          if (!second || second->Value == v || d.PairOffset == offset) {
+            const size_t key = PairKey(static_cast<uint8_t>(b), static_cast<uint8_t>(v));
+            d.Pairs[key / 64] |= 1ull << (key % 64);
+          }
+      }
     uint32_t n = 0;
     for (size_t b = 0; b < 256; ++b) {
       d.Start[b] = n;
@@ -176,6 +198,9 @@ void CSignatureMatcher::Match(const uint8_t* sector512, std::vector<const CFileT
   };
   for (const auto& d : dispatch_) {
     const uint8_t b = sector512[d.Offset];
+    const size_t key = PairKey(b, sector512[d.PairOffset]);
+    if (!(d.Pairs[key / 64] >> (key % 64) & 1)) [[likely]]
+      continue;
     for (uint32_t e = d.Start[b], end = d.Start[b + 1]; e < end; ++e) {
       const Entry& entry = d.Entries[e];
       if (sector512[entry.CheckOffset] == entry.CheckValue) consider(entry.Index);

@@ -77,7 +77,6 @@ public:
       ::close(fd_);
       return Failed(error, qm::SystemErrorText(error));
     }
-    job_.Running = 1;
     job_.BytesCopied = map_.Count(CRescueMap::kFinished);
     job_.UnreadableBytes = map_.Count(CRescueMap::kBad);
     if (rescue_) SaveMap(0, false);
@@ -236,7 +235,11 @@ bool CheckImageTarget(ImageJob& job) {
   return true;
 }
 
-void RunImageCopy(ImageJob& job) {
+namespace {
+
+// Running was set by the starter: a cancel that comes before the copy gets
+// going is kept.
+void CopyImage(ImageJob& job) {
   try {
     CImageCopy(job).Run();
   } catch (...) {
@@ -247,13 +250,20 @@ void RunImageCopy(ImageJob& job) {
   }
 }
 
+}  // namespace
+
+void RunImageCopy(ImageJob& job) {
+  job.Running = 1;
+  CopyImage(job);
+}
+
 int CLocalComputer::CreateImage(ImageJob& job) {
   job.Wait();
   job.Computer = this;
   if (!CheckImageTarget(job)) return -1;
   try {
     job.Running = 1;
-    job.Thread = std::thread([&job] { RunImageCopy(job); });
+    job.Thread = std::thread([&job] { CopyImage(job); });
   } catch (...) {
     job.Running = 0;
     job.Reason = "the copying thread cannot be started";

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "tests/support/test_support.h"
 
@@ -54,5 +55,38 @@ TEST(Install, PutsEverythingWhereItBelongsAndTheInstalledProgramRuns) {
                                " --scan --lost-size next --allow-same-drive 2>/dev/null", &out), 0)
       << out;
   EXPECT_TRUE(fs::exists(dest + "/Lost files/Images/Png_37748736.png"));
+  fs::remove_all(root);
+}
+
+// The installed completion, loaded as bash-completion loads it, completes
+// the commands the installed program lists, a command's options from its
+// own help, and the fixed values of an option.
+TEST(Install, CompletionCompletesCommandsOptionsAndValues) {
+  const std::string loader = "/usr/share/bash-completion/bash_completion";
+  if (!fs::exists(loader)) GTEST_SKIP() << "bash-completion is not installed";
+  const std::string root = qmtest::MakeTempDir("qm-complete");
+  ASSERT_EQ(qmtest::RunCommand("DESTDIR=" + root + " cmake --install " + std::string(QM_BINARY_DIR) +
+                               " --prefix /usr/local >/dev/null"),
+            0);
+  const std::string base = root + "/usr/local";
+  const std::string text =
+                    "source " + loader + "\n"
+                    "source " + base + "/share/bash-completion/completions/quillmore-cli\n"
+                    "export PATH=" + base + "/bin:$PATH QUILLMORE_CONFIG_DIR=" + root + "\n"
+                    "try() { COMP_WORDS=(\"$@\"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); COMP_LINE=\"$*\";\n"
+                    "  COMP_POINT=${#COMP_LINE}; COMPREPLY=(); _quillmore_cli; echo \"$*|${COMPREPLY[*]}\"; }\n"
+                    "try quillmore-cli ''\n"
+                    "try quillmore-cli par\n"
+                    "try quillmore-cli recover --lost\n"
+                    "try quillmore-cli recover --lost-size n\n"
+                    "try quillmore-cli help ima\n";
+  const std::string script = qmtest::WriteTempFile("complete.sh", std::vector<uint8_t>(text.begin(), text.end()));
+  std::string out;
+  ASSERT_EQ(qmtest::RunCommand("bash " + script, &out), 0) << out;
+  EXPECT_NE(out.find("quillmore-cli |help drives dump"), std::string::npos) << out;
+  EXPECT_NE(out.find("quillmore-cli par|partitions\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("quillmore-cli recover --lost|--lost-size\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("quillmore-cli recover --lost-size n|next next-same\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("quillmore-cli help ima|image\n"), std::string::npos) << out;
   fs::remove_all(root);
 }

@@ -359,6 +359,38 @@ TEST(Languages, ChangingTheLanguageRetranslatesEverythingRegisteredAtOnce) {
   EXPECT_EQ(closed->posted.size(), 1u);  // dropped, never touched again
 }
 
+// A front end may report the designed text of an item rather than what it
+// shows now (so that a key missing from one language restores the English):
+// the way back to such a language must still set every text.
+TEST(Languages, SwitchingBackRestoresTextsEvenWhenTheFrontEndReportsDesignedTexts) {
+  struct DesignedTextMenu : FakeMenu {
+    std::string GetItemText(int p) const override { return designed.at(size_t(p)); }
+    std::vector<std::string> designed;
+  };
+  struct DesignedTextToolBar : FakeToolBar {
+    std::string GetButtonText(int) const override { return "Start Analyzing"; }
+  };
+  CLanguages languages(MakeFolder());
+  auto disk = std::make_shared<DesignedTextMenu>();
+  disk->Command(32774, "Start Analyzing");
+  disk->designed = {"Start Analyzing"};
+  auto menu = std::make_shared<DesignedTextMenu>();
+  menu->Popup("&Disk", disk);
+  menu->designed = {"&Disk"};
+  auto toolBar = std::make_shared<DesignedTextToolBar>();
+  toolBar->buttons = {{32774, "Start Analyzing"}};
+  languages.RegisterMainMenu(menu);
+  languages.RegisterToolBar("MainToolBar", toolBar);
+  languages.SelectByName("Deutsch");
+  EXPECT_EQ(menu->items[0].text, "&Laufwerk");
+  EXPECT_EQ(disk->items[0].text, "Analyse starten");
+  EXPECT_EQ(toolBar->buttons[0].text, "Start");
+  languages.SelectByName("English");
+  EXPECT_EQ(menu->items[0].text, "&Disk");
+  EXPECT_EQ(disk->items[0].text, "Start Analyzing");
+  EXPECT_EQ(toolBar->buttons[0].text, "Start Analyzing");
+}
+
 TEST(Languages, ConcurrentLookUpsWhileTheLanguageChanges) {
   CLanguages languages(MakeFolder());
   std::atomic<bool> stop{false};

@@ -124,6 +124,45 @@ TEST_F(LogTest, ClearLogOnStartTruncatesElseAppends) {
   EXPECT_TRUE(qmtest::ReadFileBytes(logPath).empty());
 }
 
+TEST_F(LogTest, FileStaysWithinMaxLogSizeKeepingTheNewestWholeLines) {
+  app.Settings.LogToFile = 1;
+  app.Settings.MaxLogSizeKB = 1;
+  {
+    CLog log(app);
+    for (int i = 0; i < 200; ++i) {
+      log.AddMessage("line " + std::to_string(i));
+      ASSERT_LE(qmtest::ReadFileBytes(logPath).size(), 1024u) << "after line " << i;
+    }
+    // Every line stays in memory; only the file is kept short.
+    EXPECT_EQ(log.LineCount(), 200u);
+  }
+  const std::u16string text = ReadUtf16(logPath);
+  // Whole lines, the newest last, the oldest ones gone.
+  ASSERT_GE(text.size(), 2u);
+  EXPECT_EQ(text.substr(0, 5), u"line ");
+  EXPECT_EQ(text.substr(text.size() - 10), u"line 199\r\n");
+  EXPECT_EQ(text.find(u"line 0\r\n"), std::u16string::npos);
+
+  // A file left larger by an earlier run (appended to, not cleared) is cut
+  // at the first line written.
+  app.Settings.ClearLogOnStart = 0;
+  app.Settings.MaxLogSizeKB = 10240;
+  {
+    CLog log(app);
+    for (int i = 0; i < 100; ++i) log.AddMessage(std::string(100, 'x'));
+  }
+  EXPECT_GT(qmtest::ReadFileBytes(logPath).size(), 2048u);
+  app.Settings.MaxLogSizeKB = 2;
+  {
+    CLog log(app);
+    log.AddMessage("after");
+  }
+  const std::u16string cut = ReadUtf16(logPath);
+  EXPECT_LE(cut.size() * 2, 2048u);
+  EXPECT_EQ(cut.substr(0, 100), std::u16string(100, u'x'));
+  EXPECT_EQ(cut.substr(cut.size() - 7), u"after\r\n");
+}
+
 TEST_F(LogTest, SwitchingLogToFileOnLaterOpensAtTheNextLine) {
   CLog log(app);
   log.AddMessage("before");

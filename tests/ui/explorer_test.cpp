@@ -23,51 +23,21 @@
 #include "ui/search_bar_view.h"
 #include "ui/volume_explore_view.h"
 
-namespace {
+using uitest::ListNames;
+using uitest::ListRow;
+using uitest::SleuthKitBytes;
+using uitest::TreeChild;
 
-// The child row of `parent` in the folder tree named `name`, expanding the
-// parent first (which reads its branch).
-QModelIndex TreeChild(CFilesTreeView& tree, const QModelIndex& parent, const QString& name) {
-  tree.expand(parent);
-  CFilesTreeModel& model = tree.Model();
-  if (model.canFetchMore(parent)) model.fetchMore(parent);
-  for (int r = 0; r < model.rowCount(parent); ++r) {
-    const QModelIndex child = model.index(r, 0, parent);
-    if (model.data(child, Qt::DisplayRole).toString() == name) return child;
-  }
-  return {};
-}
-
-int ListRow(CFilesListView& list, const QString& name) {
-  for (int r = 0; r < list.Model().rowCount(); ++r)
-    if (QString::fromStdString(list.Model().ObjectAt(r)->Name) == name) return r;
-  return -1;
-}
-
-QStringList ListNames(CFilesListView& list) {
-  QStringList names;
-  for (int r = 0; r < list.Model().rowCount(); ++r) names << QString::fromStdString(list.Model().ObjectAt(r)->Name);
-  return names;
-}
-
-}  // namespace
 
 class TestExplorer : public QObject {
   Q_OBJECT
 private slots:
   void initTestCase() {
-    uitest::UseFreshSettings();
-    program_ = uitest::StartProgram({uitest::SampleImage()});
-    QVERIFY(program_->frame());
-    theApp().Settings.ConfirmExit = 0;
     // Analysed once for every test of the class.
-    CMainFrame* frame = program_->frame();
-    CVolume* volume = frame->Explorer().Drives().SelectedVolume();
-    QVERIFY(volume);
-    emit frame->Explorer().Drives().activated(frame->Explorer().Drives().currentIndex());
-    QCOMPARE(theApp().AnalysisRunning.load(), 1u);
-    QVERIFY(uitest::WaitForAnalysisEnd());
-    volume_ = volume;
+    program_ = uitest::StartAnalysedSample();
+    QVERIFY(program_ && program_->frame());
+    volume_ = program_->frame()->Explorer().Drives().SelectedVolume();
+    QVERIFY(volume_);
   }
 
   void cleanupTestCase() { program_.reset(); }
@@ -141,7 +111,7 @@ private slots:
     QCOMPARE(hex.DataLength(), quint64(3100));
     const QStringList lines = hex.VisibleLines();
     QVERIFY(lines.size() >= 3);
-    const QByteArray expected = uitest::SleuthKitBytes(uitest::SampleImage(), "Documents/old draft.txt");
+    const QByteArray expected = SleuthKitBytes(uitest::SampleImage(), "Documents/old draft.txt");
     QVERIFY(expected.size() >= 32);
     QString bytes;
     for (int i = 16; i < 32; ++i) bytes += QString(i == 24 ? "  %1" : " %1").arg(quint8(expected[i]), 2, 16, QChar('0')).toUpper();
@@ -195,6 +165,45 @@ private slots:
     QCOMPARE(program_->prompts.shown.back().caption, QString("Search"));
     explorer.CancelSearch();
     QVERIFY(!explorer.SearchBarShown());
+  }
+
+  // Last: an analysis that no view started (the file-system phase run on
+  // its own, as another front end runs it) empties the catalog under the
+  // views. From that moment they hand out no old object, and at the next
+  // tick they show the new catalog.
+  void viewsLetGoOfACatalogClearedByAnotherPath() {
+    CVolumeExploreView& explorer = program_->frame()->Explorer();
+    explorer.ShowSearchBar(true);
+    explorer.SearchBar().NameEdit()->setText("*.jpg");
+    explorer.StartSearch();
+    QTRY_VERIFY(explorer.SearchBar().SearchButton()->isEnabled());
+    QVERIFY(explorer.Results().Model().rowCount() > 0);
+    CFilesTreeView& tree = explorer.Tree();
+    const QModelIndex root = tree.Model().index(0, 0, tree.Model().index(0, 0));
+    tree.setCurrentIndex(TreeChild(tree, root, "Documents"));
+    CFilesListView& files = explorer.Files();
+    QCOMPARE(files.Model().rowCount(), 3);
+    files.setCurrentIndex(files.Model().index(0, 0));
+
+    volume_->AnalyseFileSystem();
+    CFoundObjectListModel& list = files.Model();
+    QVERIFY(list.Stale());
+    QCOMPARE(list.ObjectAt(0), nullptr);
+    QVERIFY(!list.data(list.index(0, 0), Qt::DisplayRole).isValid());
+    QVERIFY(explorer.Selection().empty());
+    QCOMPARE(explorer.Results().Model().ObjectAt(0), nullptr);
+    QCOMPARE(tree.Model().ObjectAt(tree.currentIndex()), nullptr);
+    QVERIFY(!tree.Model().data(tree.currentIndex(), Qt::DisplayRole).isValid());
+
+    // The window's next tick: everything old let go, the new catalog shown.
+    QTRY_VERIFY(!list.Stale() && !tree.Model().Stale() && !explorer.Results().Model().Stale());
+    QCOMPARE(explorer.Results().Model().rowCount(), 0);
+    const QModelIndex top = tree.Model().index(0, 0);
+    QCOMPARE(tree.Model().ObjectAt(top), static_cast<CFoundObject*>(volume_));
+    const QModelIndex newRoot = TreeChild(tree, top, "Filesystem");
+    QVERIFY(newRoot.isValid());
+    tree.setCurrentIndex(TreeChild(tree, newRoot, "Documents"));
+    QCOMPARE(ListNames(files), QStringList({"Letters", "old draft.txt", "Quarterly Report 2024.pdf"}));
   }
 
 private:

@@ -1,6 +1,11 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QComboBox>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QProgressBar>
@@ -11,14 +16,19 @@
 #include <QTest>
 
 #include <algorithm>
+#include <thread>
 
 #include "engine/volume/local_computer.h"
 #include "engine/volume/volume.h"
+#include "platform/block_device_monitor.h"
+#include "services/log.h"
 #include "services/app.h"
 #include "services/languages.h"
 #include "ui/search_bar_view.h"
 #include "ui/ui_texts.h"
 #include "ui/files_list_view.h"
+#include "ui/files_tree_model.h"
+#include "ui/files_tree_view.h"
 #include "tests/ui/ui_test_registry.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/app_ui.h"
@@ -51,6 +61,10 @@ private slots:
     QCOMPARE(QString::fromStdString(drives.SelectedVolume()->DisplayNameText()), QString("sample-fat32.img"));
     QCOMPARE(theApp().Settings.JustLoaded, 0u);
     QVERIFY(program->prompts.shown.empty());
+    // The device monitor listens with the drive list (or the log says why not).
+    bool monitorFailed = false;
+    for (const std::string& line : theLog().Lines()) monitorFailed |= line.find("Device monitor not started") != std::string::npos;
+    QVERIFY(!program->app->DeviceEventSource().empty() || monitorFailed);
   }
 
   void menuTextsAndCommands() {
@@ -66,8 +80,8 @@ private slots:
     QCOMPARE(frame->Action(ID_HELP_CONTENTS)->text(), QString("Contents\tF1"));
     QCOMPARE(frame->Action(ID_RESET_SIZE)->text(), QString("R&eset Size"));
     // The dialogs' commands are in place, not yet enabled.
-    QVERIFY(!frame->Action(ID_RECOVER)->isEnabled());
-    QVERIFY(!frame->Action(ID_SETTINGS_LOGGING)->isEnabled());
+    QVERIFY(frame->Action(ID_RECOVER)->isEnabled());
+    QVERIFY(frame->Action(ID_SETTINGS_LOGGING)->isEnabled());
     QStringList buttons;
     for (QAction* a : frame->ToolBar()->actions()) buttons << QString::number(a->data().toInt());
     QCOMPARE(buttons, QStringList({"32774", "32775", "32787", "32791", "32798"}));
@@ -84,28 +98,135 @@ private slots:
     QCOMPARE(frame->StatusText()->text(), QString("Ready"));
   }
 
-  void languageSwitchRetranslatesMenuAndPanes() {
+  // Every text of the window in both layouts, to German and back: what the
+  // languages object translates and what the views build themselves.
+  void languageSwitchRetranslatesEverythingBothWays_data() {
+    QTest::addColumn<int>("mode");
+    QTest::newRow("drives first") << int(ID_MODE_MAIN);
+    QTest::newRow("files first") << int(ID_MODE_MAIN_FILES_FIRST);
+  }
+  void languageSwitchRetranslatesEverythingBothWays() {
+    QFETCH(int, mode);
     auto program = StartProgram({uitest::SampleImage()});
+    if (mode != program->app->Mode()) {
+      program->frame()->OnCommand(mode);
+      QTRY_COMPARE(program->app->Mode(), mode);
+    }
     CMainFrame* frame = program->frame();
-    CLanguages& languages = theApp().Languages;
-    const std::vector<std::string> list = languages.List();
+    const std::vector<std::string> list = theApp().Languages.List();
     const auto german = std::find(list.begin(), list.end(), "Deutsch");
     const auto english = std::find(list.begin(), list.end(), "English");
     if (german == list.end() || english == list.end()) QSKIP("no language files beside the program");
+    const bool filesFirst = mode == ID_MODE_MAIN_FILES_FIRST;
+    CVolumeExploreView& explorer = frame->Explorer();
+    CSearchBarView& find = explorer.SearchBar();
+    auto texts = [&] {
+      QStringList t;
+      for (QAction* m : frame->menuBar()->actions()) {
+        t << m->text();
+        for (QAction* item : m->menu()->actions()) t << item->text();
+      }
+      for (QAction* a : frame->ToolBar()->actions()) t << a->iconText();
+      for (QAction* a : explorer.Drives().findChild<QMenu*>()->actions()) t << a->text();
+      for (QWidget* w : find.findChildren<QWidget*>()) {
+        if (auto* l = qobject_cast<QLabel*>(w)) t << l->text();
+        if (auto* b = qobject_cast<QAbstractButton*>(w)) t << b->text();
+        if (auto* c = qobject_cast<QComboBox*>(w))
+          for (int i = 0; i < c->count(); ++i) t << c->itemText(i);
+      }
+      for (CFilesListView* list : {&explorer.Files(), &explorer.Results()})
+        for (int c = 0; c < list->model()->columnCount(); ++c)
+          t << list->model()->headerData(c, Qt::Horizontal).toString();
+      for (int c = 0; c < explorer.Drives().model()->columnCount(); ++c)
+        t << explorer.Drives().model()->headerData(c, Qt::Horizontal).toString();
+      t << explorer.Drives().model()->index(0, 1).data().toString();
+      t << frame->StatusText()->text() << frame->Action(ID_TOGGLE_LOG)->toolTip();
+      return t;
+    };
+    const QStringList englishTexts = texts();
+    QCOMPARE(frame->menuBar()->actions().first()->text(), QString(filesFirst ? "&File" : "&Disk"));
+    QVERIFY(englishTexts.contains("Don't remember"));
+    QVERIFY(englishTexts.contains("Rescan Drives\tF5"));
+
     SetUiLanguage(static_cast<int>(german - list.begin()));
     QCoreApplication::processEvents();  // the views' own texts follow the change
-    QCOMPARE(frame->menuBar()->actions().first()->text(), QString("&Laufwerk"));
+    // A pop-up title keeps its meaning wherever the layout puts it.
+    QCOMPARE(frame->menuBar()->actions()[filesFirst ? 1 : 0]->text(), QString("&Laufwerk"));
+    QCOMPARE(frame->menuBar()->actions()[filesFirst ? 0 : 1]->text(), QString("&Datei"));
     QCOMPARE(frame->Action(ID_START_ANALYZING)->text(), QString("Analyse starten"));
-    CVolumeExploreView& explorer = frame->Explorer();
+    QCOMPARE(frame->Action(ID_START_ANALYZING)->iconText(), QString("Analyse starten"));
     QCOMPARE(explorer.Files().model()->headerData(1, Qt::Horizontal).toString(), QString("Größe"));
     QCOMPARE(explorer.Results().model()->headerData(4, Qt::Horizontal).toString(), QString("Im Ordner"));
     QCOMPARE(explorer.Drives().model()->headerData(3, Qt::Horizontal).toString(), QString("Dateisystem"));
+    QCOMPARE(find.SearchButton()->text(), QString("Suchen"));
+    QCOMPARE(find.DateChoice()->itemText(0), QString("Weiß nicht mehr"));
     QCOMPARE(frame->StatusText()->text(), QString("Bereit"));
-    // And back: the texts the views build themselves are English again.
+    const QStringList germanTexts = texts();
+    // Every text changed but the few that read the same in both languages.
+    const QStringList same = {"Name"};
+    for (int i = 0; i < englishTexts.size(); ++i)
+      if (englishTexts[i] == germanTexts[i] && !same.contains(englishTexts[i]) && !englishTexts[i].isEmpty())
+        QFAIL(qPrintable("not translated: " + englishTexts[i]));
+
+    // And back: every text is the English one again.
     SetUiLanguage(static_cast<int>(english - list.begin()));
     QCoreApplication::processEvents();
-    QCOMPARE(explorer.Files().model()->headerData(1, Qt::Horizontal).toString(), QString("Size"));
-    QCOMPARE(frame->StatusText()->text(), QString("Ready"));
+    QCOMPARE(texts(), englishTexts);
+  }
+
+  // The device monitor's events, as its thread delivers them, over a fake
+  // disk: the drive list changes the disk's state and the drives pane is
+  // rebuilt with it.
+  void deviceEventsReachTheDriveListAndTheDrivesPane() {
+    const QString root = QDir::tempPath() + "/quillmore-ui-devices";
+    QDir(root).removeRecursively();
+    QDir().mkpath(root + "/sys/block/sdq");
+    QDir().mkpath(root + "/dev");
+    auto write = [](const QString& path, const QByteArray& text) {
+      QFile f(path);
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write(text);
+    };
+    write(root + "/sys/block/sdq/size", "2048\n");
+    write(root + "/sys/block/sdq/removable", "1\n");
+    write(root + "/sys/block/sdq/dev", "8:240\n");
+    write(root + "/dev/sdq", QByteArray(2048 * 512, '\0'));
+    theComputer().SetDeviceRoots((root + "/sys").toStdString(), (root + "/dev").toStdString());
+    auto program = StartProgram({});
+    CMyComputerView& drives = program->frame()->Explorer().Drives();
+    auto stateOfDisk = [&] {
+      for (int r = 0; r < drives.model()->rowCount(); ++r) {
+        const QModelIndex name = drives.model()->index(r, 0);
+        const CVolume* v = drives.Model().VolumeAt(name);
+        if (v && v->KernelName == "sdq") return drives.model()->index(r, 1).data().toString();
+      }
+      return QString("(not listed)");
+    };
+    QCOMPARE(stateOfDisk(), QString("Ready"));
+    QSignalSpy rebuilt(drives.model(), &QAbstractItemModel::modelReset);
+    std::thread monitor([&] { program->app->OnBlockDeviceEvent({qm::MediaChange::Removal, "sdq", false}); });
+    monitor.join();
+    QTRY_VERIFY(rebuilt.count() >= 1);
+    QCOMPARE(stateOfDisk(), QString("Not ready"));
+    QVERIFY(theLog().Lines().back().find("Drive sdq: Medium removed!") != std::string::npos);
+    const int before = rebuilt.count();
+    std::thread([&] { program->app->OnBlockDeviceEvent({qm::MediaChange::Arrival, "sdq", false}); }).join();
+    QTRY_VERIFY(rebuilt.count() > before);
+    QCOMPARE(stateOfDisk(), QString("Ready"));
+    // Rescan Drives makes the disk anew: the views show the new one.
+    CVolumeExploreView& explorer = program->frame()->Explorer();
+    for (CVolume* v : theComputer().Volumes.Snapshot())
+      if (v->KernelName == "sdq") explorer.SelectVolume(v);
+    QVERIFY(explorer.CurrentVolume());
+    const int64_t oldId = explorer.CurrentVolume()->ObjectID;
+    program->frame()->OnCommand(ID_RESCAN_DRIVES);
+    QVERIFY(explorer.CurrentVolume());
+    QCOMPARE(explorer.CurrentVolume()->KernelName, std::string("sdq"));
+    QVERIFY(explorer.CurrentVolume()->ObjectID != oldId);
+    QCOMPARE(explorer.Tree().Model().Volume(), explorer.CurrentVolume());
+    program.reset();
+    theComputer().SetDeviceRoots("/sys", "/dev");
+    QDir(root).removeRecursively();
   }
 
   void positionAndSizeComeBackAtTheNextStart() {

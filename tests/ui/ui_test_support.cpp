@@ -1,13 +1,14 @@
 #include "tests/ui/ui_test_support.h"
 
 #include <QCoreApplication>
+#include <QDialog>
 #include <QDir>
 #include <QFileInfo>
 #include <QTest>
 
-#include <sstream>
-
+#include <algorithm>
 #include <cstdio>
+#include <sstream>
 #include <cstdlib>
 #include <unistd.h>
 
@@ -15,8 +16,17 @@
 #include "engine/volume/local_computer.h"
 #include "platform/registry_store.h"
 #include "services/app.h"
+#include "services/languages.h"
 #include "ui/app_ui.h"
+#include "engine/catalog/found_object.h"
+#include "ui/files_list_view.h"
+#include "ui/files_tree_model.h"
+#include "ui/files_tree_view.h"
+#include "ui/found_object_list_model.h"
 #include "ui/main_frame.h"
+#include "ui/ui_texts.h"
+#include "ui/my_computer_view.h"
+#include "ui/volume_explore_view.h"
 
 namespace uitest {
 
@@ -35,6 +45,32 @@ void CRecordingPrompts::ShowError(QWidget*, const QString& text, const QString& 
 
 void CRecordingPrompts::ShowMessage(QWidget*, const QString& text, const QString& caption) {
   shown.push_back({"message", text, caption});
+}
+
+QString CRecordingPrompts::NextPath(const char* kind, const QString& title) {
+  shown.push_back({kind, QString(), title});
+  if (paths.empty()) return {};
+  const QString path = paths.front();
+  paths.pop_front();
+  return path;
+}
+
+QString CRecordingPrompts::ChooseFolder(QWidget*, const QString& title, const QString& start) {
+  suggested = start;
+  return NextPath("folder", title);
+}
+
+QString CRecordingPrompts::ChooseSaveFile(QWidget*, const QString& title, const QString& offered,
+                                          const QStringList& offeredFilters, const QString&) {
+  suggested = offered;
+  filters = offeredFilters;
+  return NextPath("save", title);
+}
+
+QString CRecordingPrompts::ChooseOpenFile(QWidget*, const QString& title, const QStringList& offeredFilters,
+                                          const QString&) {
+  filters = offeredFilters;
+  return NextPath("open", title);
 }
 
 namespace {
@@ -105,6 +141,18 @@ std::unique_ptr<Program> StartProgram(const QStringList& arguments, bool withRig
   return program;
 }
 
+std::unique_ptr<Program> StartAnalysedSample() {
+  UseFreshSettings();
+  std::unique_ptr<Program> program = StartProgram({SampleImage()});
+  if (!program->frame()) return nullptr;
+  theApp().Settings.ConfirmExit = 0;
+  CMyComputerView& drives = program->frame()->Explorer().Drives();
+  if (!drives.SelectedVolume()) return nullptr;
+  emit drives.activated(drives.currentIndex());
+  if (theApp().AnalysisRunning.load() != 1 || !WaitForAnalysisEnd()) return nullptr;
+  return program;
+}
+
 bool WaitForAnalysisEnd(int timeoutMs) {
   QDeadlineTimer deadline(timeoutMs);
   while (!deadline.hasExpired()) {
@@ -120,6 +168,66 @@ bool WaitForAnalysisEnd(int timeoutMs) {
   return false;
 }
 
+// The child row of `parent` in the folder tree named `name`, expanding the
+// parent first (which reads its branch).
+QModelIndex TreeChild(CFilesTreeView& tree, const QModelIndex& parent, const QString& name) {
+  tree.expand(parent);
+  CFilesTreeModel& model = tree.Model();
+  if (model.canFetchMore(parent)) model.fetchMore(parent);
+  for (int r = 0; r < model.rowCount(parent); ++r) {
+    const QModelIndex child = model.index(r, 0, parent);
+    if (model.data(child, Qt::DisplayRole).toString() == name) return child;
+  }
+  return {};
+}
+
+int ListRow(CFilesListView& list, const QString& name) {
+  for (int r = 0; r < list.Model().rowCount(); ++r)
+    if (QString::fromStdString(list.Model().ObjectAt(r)->Name) == name) return r;
+  return -1;
+}
+
+QByteArray SleuthKitBytes(const QString& image, const QString& path) {
+  const std::string listing = uitest::RunCommand("fls -r -p '" + image.toStdString() + "'");
+  std::istringstream lines(listing);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const auto tab = line.find('\t');
+    if (tab == std::string::npos || line.substr(tab + 1) != path.toStdString()) continue;
+    // "r/r 4:" for a live file, "r/r * 27:" for a deleted one.
+    const auto blank = line.rfind(' ', line.find(':'));
+    const std::string inode = line.substr(blank + 1, line.find(':') - blank - 1);
+    return QByteArray::fromStdString(uitest::RunCommand("icat -r '" + image.toStdString() + "' " + inode));
+  }
+  return {};
+}
+
+bool SetLanguage(const std::string& name) {
+  const std::vector<std::string> list = theApp().Languages.List();
+  const auto found = std::find(list.begin(), list.end(), name);
+  if (found == list.end()) return false;
+  SetUiLanguage(static_cast<int>(found - list.begin()));
+  return true;
+}
+
+QStringList ListNames(CFilesListView& list) {
+  QStringList names;
+  for (int r = 0; r < list.Model().rowCount(); ++r) names << QString::fromStdString(list.Model().ObjectAt(r)->Name);
+  return names;
+}
+
+QDialog* OpenDialogByCommand(CMainFrame* frame, int command, const QMetaObject& type) {
+  frame->OnCommand(command);
+  for (QDialog* dialog : frame->findChildren<QDialog*>())
+    if (dialog->isVisible() && dialog->metaObject()->inherits(&type)) return dialog;
+  return nullptr;
+}
+
+void CloseDialog(QDialog* dialog) {
+  if (dialog) dialog->reject();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
 std::string RunCommand(const std::string& command, int* status) {
   std::string output;
   FILE* pipe = ::popen(command.c_str(), "r");
@@ -130,24 +238,6 @@ std::string RunCommand(const std::string& command, int* status) {
   const int rc = ::pclose(pipe);
   if (status) *status = rc;
   return output;
-}
-
-QByteArray SleuthKitBytes(const QString& image, const QString& path) {
-  const std::string listing = RunCommand("fls -r -p '" + image.toStdString() + "'");
-  std::istringstream lines(listing);
-  std::string line;
-  while (std::getline(lines, line)) {
-    const auto tab = line.find('\t');
-    if (tab == std::string::npos || line.substr(tab + 1) != path.toStdString()) continue;
-    // "r/r 123:" for a live entry, "r/r * 123:" for a deleted one.
-    const std::string entry = line.substr(0, tab);
-    const auto colon = entry.rfind(':');
-    const auto space = entry.rfind(' ', colon);
-    if (colon == std::string::npos || space == std::string::npos) continue;
-    const std::string inode = entry.substr(space + 1, colon - space - 1);
-    return QByteArray::fromStdString(RunCommand("icat -r '" + image.toStdString() + "' " + inode));
-  }
-  return {};
 }
 
 bool HaveTool(const char* name) {

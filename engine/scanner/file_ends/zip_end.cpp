@@ -3,9 +3,14 @@
 // records and the end-of-central-directory record with its comment. Data
 // whose size the local header leaves to a data descriptor is passed over by
 // finding the descriptor that gives that very size.
+#include <zlib.h>
+
+#include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "engine/scanner/file_end.h"
+#include "engine/scanner/file_ends/document_title.h"
 
 namespace {
 
@@ -43,6 +48,45 @@ uint64_t PastDescriptor(CFileBytes& file, uint64_t data, bool zip64) {
   }
 }
 
+// Whether a member is the metadata part that names the document: an office
+// document's core properties, an OpenDocument's meta.xml, an EPUB package.
+bool MetadataMember(std::string_view name) {
+  return name == "docProps/core.xml" || name == "meta.xml" ||
+         (name.size() > 4 && name.substr(name.size() - 4) == ".opf");
+}
+
+// The first 64 KiB of a member's content, stored or deflated (read from at
+// most 256 KiB of its data); empty for other methods or broken data.
+std::string MemberText(CFileBytes& file, uint64_t data, uint16_t method, uint64_t compressed) {
+  constexpr size_t kMaxText = 64 * 1024;
+  constexpr uint64_t kMaxInput = 256 * 1024;
+  if (method == 0) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(compressed, kMaxText));
+    const uint8_t* p = file.At(data, n);
+    return p ? std::string(reinterpret_cast<const char*>(p), n) : std::string();
+  }
+  if (method != 8) return {};
+  z_stream z{};
+  if (inflateInit2(&z, -15) != Z_OK) return {};
+  std::string out(kMaxText, '\0');
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  int rc = Z_OK;
+  for (uint64_t pos = data; rc == Z_OK && z.avail_out && pos - data < kMaxInput;) {
+    const uint8_t* in = nullptr;
+    const size_t n = file.Span(pos, static_cast<size_t>(kMaxInput - (pos - data)), &in);
+    if (n == 0) break;
+    z.next_in = const_cast<Bytef*>(in);
+    z.avail_in = static_cast<uInt>(n);
+    rc = inflate(&z, Z_NO_FLUSH);
+    pos += n - z.avail_in;
+    if (rc == Z_BUF_ERROR) break;
+  }
+  out.resize(out.size() - z.avail_out);
+  inflateEnd(&z);
+  return rc == Z_OK || rc == Z_STREAM_END ? out : std::string();
+}
+
 }  // namespace
 
 FileEnd ZipEnd(CFileBytes& file) {
@@ -51,6 +95,8 @@ FileEnd ZipEnd(CFileBytes& file) {
   uint64_t central = CFileBytes::kNotFound;  // the central directory's first record
   uint64_t cdEnd = 0;   // and the end of its last
   uint32_t entries = 0;
+  std::string title;
+  bool metadataRead = false;  // only the first metadata part is read
   for (int step = 0; step < kMaxRecords; ++step) {
     const uint8_t* r = file.At(pos, 4);
     if (!r) return {};
@@ -75,6 +121,11 @@ FileEnd ZipEnd(CFileBytes& file) {
         const uint8_t* extra = file.At(pos + 30 + nameBytes, extraBytes);
         if (!extra || !Zip64Sizes(extra, extraBytes, &compressed)) return {};
         zip64 = true;
+      }
+      if (!metadataRead) {
+        const uint8_t* name = file.At(pos + 30, nameBytes);
+        metadataRead = name && MetadataMember({reinterpret_cast<const char*>(name), nameBytes});
+        if (metadataRead) title = XmlTitle(MemberText(file, data, method, compressed));
       }
       if ((flags & kDescriptorFlag) && compressed == 0) {
         pos = PastDescriptor(file, data, zip64);
@@ -118,7 +169,9 @@ FileEnd ZipEnd(CFileBytes& file) {
       const bool agrees = central != CFileBytes::kNotFound && count == (entries & 0xFFFF) &&
                           (zip64 || (offset == central && size == cdEnd - central));
       if (!agrees) return FileEnd::Broken(0, pos);
-      return FileEnd::At(pos + 22 + Le16(e + 20));
+      FileEnd end = FileEnd::At(pos + 22 + Le16(e + 20));
+      end.Label = title;
+      return end;
     } else {
       return bad();
     }

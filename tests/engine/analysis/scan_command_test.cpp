@@ -151,3 +151,53 @@ TEST_F(ScanCommandTest, CtrlCStopsTheScanAndPrintsWhatWasFound) {
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_TRUE(nlohmann::json::parse(text).is_array());
 }
+
+TEST_F(ScanCommandTest, LostDocumentsAreNamedByTheirTitles) {
+  std::string dir = qmtest::MakeTempDir("scan-cli-titles");
+  // An office document as python's zipfile writes it, its title with a
+  // separator and a colon in it.
+  ASSERT_EQ(qmtest::RunCommand("cd " + Quote(dir) + " && python3 -c \"import zipfile\n"
+                               "z = zipfile.ZipFile('t.docx', 'w', zipfile.ZIP_DEFLATED)\n"
+                               "z.writestr('[Content_Types].xml', '<Types/>')\n"
+                               "z.writestr('word/document.xml', '<w:document>' + 'text ' * 500 + '</w:document>')\n"
+                               "z.writestr('docProps/core.xml', '<cp:coreProperties><dc:title>Q3: Sales/Plan</dc:title></cp:coreProperties>')\n"
+                               "z.close()\""),
+            0);
+  std::vector<std::pair<std::string, std::string>> expected = {{"t.docx", "OfficeXml_Q3_ Sales_Plan_"}};
+  if (qmtest::RunCommand("command -v gs >/dev/null") == 0) {
+    std::ofstream(dir + "/t.ps") << "%!PS\n[ /Title (Minutes \\(draft\\)) /DOCINFO pdfmark\nshowpage\n";
+    ASSERT_EQ(qmtest::RunCommand("gs -q -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile=" + Quote(dir + "/t.pdf") + " " +
+                                 Quote(dir + "/t.ps") + " >/dev/null 2>&1"),
+              0);
+    expected.push_back({"t.pdf", "Pdf_Minutes _draft_"});
+  }
+  std::vector<uint8_t> data(2 << 20);
+  std::mt19937 random(78);
+  for (auto& b : data) b = static_cast<uint8_t>(random());
+  std::vector<uint64_t> offsets;
+  uint64_t at = 64 * 512;
+  for (const auto& [file, prefix] : expected) {
+    auto bytes = qmtest::ReadFileBytes(dir + "/" + file);
+    ASSERT_FALSE(bytes.empty()) << file;
+    std::memcpy(data.data() + at, bytes.data(), bytes.size());
+    offsets.push_back(at);
+    at += (bytes.size() + 511) / 512 * 512 + 8 * 512;
+  }
+  std::ofstream(dir + "/image.dd", std::ios::binary).write(reinterpret_cast<const char*>(data.data()),
+                                                           static_cast<std::streamsize>(data.size()));
+  std::string out;
+  ASSERT_EQ(qmtest::RunCommand(Quote(qmtest::CliPath()) + " scan " + Quote(dir + "/image.dd") + " --json 2>/dev/null", &out), 0);
+  auto json = nlohmann::json::parse(out);
+  for (size_t i = 0; i < expected.size(); ++i) {
+    const std::string name = expected[i].second + std::to_string(offsets[i]) + expected[i].first.substr(1);
+    bool found = false;
+    for (const auto& o : json)
+      if (o["offset"].get<uint64_t>() == offsets[i]) {
+        found = true;
+        EXPECT_EQ(o["name"].get<std::string>(), name);
+        const std::string path = o["path"].get<std::string>();
+        EXPECT_EQ(path.substr(path.rfind('/') + 1), name);
+      }
+    EXPECT_TRUE(found) << name;
+  }
+}

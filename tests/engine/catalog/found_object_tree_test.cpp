@@ -305,8 +305,11 @@ TEST_F(CatalogTest, ClearFreesWhatWasTakenInAndKeepsTheFixedRecords) {
   catalog().ReIndex();
   catalog().AddLostFile(ScanObject(0x9000, 3101));
   EXPECT_GT(catalog().ObjectCount(), 3u);
+  const uint64_t generation = catalog().Generation();
   catalog().Clear(nullptr);
   EXPECT_EQ(catalog().ObjectCount(), 0u);
+  // Holders of old pointers can tell.
+  EXPECT_EQ(catalog().Generation(), generation + 1);
   EXPECT_FALSE(catalog().Indexing());
   int64_t cursor = -1;
   EXPECT_EQ(catalog().FindByID(10, cursor), nullptr);

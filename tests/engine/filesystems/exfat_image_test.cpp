@@ -238,6 +238,74 @@ TEST(ExfatDamage, EntrySetWithAWrongChecksumIsRefused) {
   EXPECT_EQ(p.objects.size() + 1, Clean().objects.size());
 }
 
+// The stored name hash of the entry set of `name`.
+uint16_t StoredHash(const std::vector<uint8_t>& bytes, const std::u16string& name) {
+  const size_t at = EntrySetOf(bytes, name);
+  return at == SIZE_MAX ? 0 : static_cast<uint16_t>(bytes[at + 32 + 4] | (bytes[at + 32 + 5] << 8));
+}
+
+TEST(ExfatNames, NameHashesAreCheckedThroughTheVolumesUpcaseTable) {
+  ASSERT_FALSE(ImageBytes().empty());
+  const size_t mark = theLog().Lines().size();
+  Parsed p = Analyse(ImageBytes());
+  ASSERT_TRUE(p.fs->HasUpcaseTable());
+  EXPECT_EQ(LogCount(mark, "name hash"), 0);
+  EXPECT_EQ(LogCount(mark, "up-case table"), 0);
+  EXPECT_EQ(p.fs->UpCase(u'z'), u'Z');
+  EXPECT_EQ(p.fs->UpCase(u'\u00E4'), u'\u00C4');  // ä
+  EXPECT_EQ(p.fs->UpCase(u'\u03B1'), u'\u0391');  // α
+  EXPECT_EQ(p.fs->UpCase(u'\u00DF'), u'\u00DF');  // ß has no single upper case
+  // Names beyond ASCII need the table: folding a to z alone gives other hashes.
+  const std::u16string greek = u"\u03B1\u03C1\u03C7\u03B5\u03AF\u03BF.txt";  // αρχείο.txt
+  const std::u16string german = u"\u00DCberweisung M\u00E4rz.txt";
+  EXPECT_EQ(p.fs->NameHash(greek), StoredHash(ImageBytes(), greek));
+  EXPECT_EQ(p.fs->NameHash(german), StoredHash(ImageBytes(), german));
+  CFileSystem_exFAT asciiOnly(nullptr);
+  const uint8_t table[] = {0xFF, 0xFF, 0x61, 0x00,  // 0 to 0x60 unchanged
+                           'A', 0, 'B', 0, 'C', 0, 'D', 0, 'E', 0, 'F', 0, 'G', 0, 'H', 0, 'I', 0, 'J', 0, 'K', 0,
+                           'L', 0, 'M', 0, 'N', 0, 'O', 0, 'P', 0, 'Q', 0, 'R', 0, 'S', 0, 'T', 0, 'U', 0, 'V', 0,
+                           'W', 0, 'X', 0, 'Y', 0, 'Z', 0};
+  ASSERT_TRUE(asciiOnly.SetUpcaseTable(table, sizeof(table)));
+  EXPECT_EQ(asciiOnly.UpCase(u'q'), u'Q');
+  EXPECT_EQ(asciiOnly.UpCase(u'\u03B1'), u'\u03B1');
+  EXPECT_NE(asciiOnly.NameHash(greek), StoredHash(ImageBytes(), greek));
+  EXPECT_NE(asciiOnly.NameHash(german), StoredHash(ImageBytes(), german));
+  EXPECT_EQ(asciiOnly.NameHash(u"deep.txt"), StoredHash(ImageBytes(), u"deep.txt"));
+  // A table that maps past the last character is refused.
+  const uint8_t tooLong[] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x02, 0x00, 'A', 0};
+  EXPECT_FALSE(asciiOnly.SetUpcaseTable(tooLong, sizeof(tooLong)));
+}
+
+TEST(ExfatDamage, WrongNameHashIsLoggedAndTheFileKept) {
+  std::vector<uint8_t> bytes = ImageBytes();
+  const size_t at = EntrySetOf(bytes, u"deep.txt");
+  ASSERT_NE(at, SIZE_MAX);
+  bytes[at + 32 + 4] ^= 1;  // the hash, with the set's checksum made to match
+  const uint16_t sum = CFileSystem_exFAT::EntrySetChecksum(&bytes[at], bytes[at + 1] + 1u, false);
+  bytes[at + 2] = static_cast<uint8_t>(sum);
+  bytes[at + 3] = static_cast<uint8_t>(sum >> 8);
+  const size_t mark = theLog().Lines().size();
+  Parsed p = Analyse(bytes);
+  EXPECT_EQ(LogCount(mark, "its name hash does not match its name"), 1);
+  EXPECT_NE(p.Find("a/b/c/d/deep.txt"), nullptr);
+  EXPECT_EQ(p.objects.size(), Clean().objects.size());
+}
+
+TEST(ExfatDamage, UpcaseTableFailingItsChecksumIsNotUsed) {
+  std::vector<uint8_t> bytes = ImageBytes();
+  size_t entry = SIZE_MAX;
+  for (size_t at = 0; at + 32 <= bytes.size() && entry == SIZE_MAX; at += 32)
+    if (bytes[at] == 0x82 && bytes[at + 0x18] != 0) entry = at;
+  ASSERT_NE(entry, SIZE_MAX);
+  bytes[entry + 4] ^= 0x10;
+  const size_t mark = theLog().Lines().size();
+  Parsed p = Analyse(bytes);
+  EXPECT_FALSE(p.fs->HasUpcaseTable());
+  EXPECT_EQ(LogCount(mark, "up-case table fails its checksum"), 1);
+  EXPECT_EQ(LogCount(mark, "does not match its name"), 0);
+  EXPECT_EQ(p.objects.size(), Clean().objects.size());
+}
+
 TEST(ExfatDamage, LoopsInTheFatAndEntriesOutsideTheHeapStayBounded) {
   std::vector<uint8_t> bytes = ImageBytes();
   const Parsed& clean = Clean();

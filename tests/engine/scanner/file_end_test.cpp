@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include "engine/scanner/file_end.h"
+#include "engine/scanner/file_ends/document_title.h"
 #include "tests/support/test_support.h"
 
 namespace fs = std::filesystem;
@@ -39,7 +41,7 @@ EndFinder FinderForName(const std::string& name) {
   static const std::map<std::string, EndFinder> byExtension = {
       {".jpg", JpegEnd},        {".png", PngEnd},       {".gif", GifEnd},     {".bmp", BmpEnd},
       {".tif", TiffEnd},        {".pdf", PdfEnd},       {".zip", ZipEnd},     {".docx", ZipEnd},
-      {".epub", ZipEnd},        {".7z", SevenZipEnd},   {".gz", GzipEnd},     {".doc", CompoundDocumentEnd},
+      {".epub", ZipEnd},        {".odt", ZipEnd},       {".7z", SevenZipEnd},   {".gz", GzipEnd},     {".doc", CompoundDocumentEnd},
       {".xls", CompoundDocumentEnd}, {".wav", RiffEnd}, {".avi", RiffEnd},    {".webp", RiffEnd},
       {".mp4", IsoMediaEnd},    {".mov", IsoMediaEnd},  {".3gp", IsoMediaEnd}, {".m4a", IsoMediaEnd},
       {".mkv", MatroskaEnd},    {".webm", MatroskaEnd}, {".ogg", OggEnd},     {".opus", OggEnd},
@@ -92,6 +94,49 @@ TEST(RealFiles, APhotoIsNamedByItsCaptureTime) {
   ASSERT_TRUE(files.count("photo1.jpg"));
   EXPECT_EQ(Find(JpegEnd, files["photo1.jpg"]).Label, "2024-06-02 14-03-21");
   EXPECT_EQ(Find(JpegEnd, files["progressive1.jpg"]).Label, "");
+}
+
+TEST(RealFiles, ADocumentIsNamedByItsTitle) {
+  auto files = RealFiles();
+  const struct {
+    const char* file;
+    EndFinder finder;
+    const char* title;
+  } kDocuments[] = {
+      {"doc1.pdf", PdfEnd, "Annual Report 1"},          {"report1.docx", ZipEnd, "Budget & Plan 1"},
+      {"essay1.odt", ZipEnd, "Gr\u00fc\u00dfe aus K\u00f6ln 1"}, {"book1.epub", ZipEnd, "Le Tour du monde 1"},
+      {"letter1.doc", CompoundDocumentEnd, "Letter to the bank 1"}, {"sheet1.xls", CompoundDocumentEnd, ""},
+      {"archive1.zip", ZipEnd, ""},
+  };
+  for (const auto& d : kDocuments) {
+    if (!files.count(d.file)) {
+      std::printf("%s not made (its tool is missing)\n", d.file);
+      continue;
+    }
+    const FileEnd end = Find(d.finder, files[d.file]);
+    EXPECT_EQ(end.Result, FileEnd::Found) << d.file;
+    EXPECT_EQ(end.Label, d.title) << d.file;
+  }
+  // Every word of a real document's tables made a loop, a far sector or a
+  // huge count in turn: the walk ends, the title stays short.
+  if (files.count("letter1.doc")) {
+    const std::vector<uint8_t>& doc = files["letter1.doc"];
+    for (uint32_t value : {0u, 1u, 3u, 0x7FFFFFFFu, 0xFFFFFFFDu}) {
+      for (size_t at = 0x2C; at + 4 <= doc.size(); at += 4) {
+        std::vector<uint8_t> bad = doc;
+        std::memcpy(bad.data() + at, &value, 4);
+        EXPECT_LE(Find(CompoundDocumentEnd, bad).Label.size(), kMaxTitleBytes);
+      }
+    }
+  }
+  // The title of a PDF whose strings are encrypted is not read.
+  if (files.count("doc1.pdf")) {
+    std::string pdf(files["doc1.pdf"].begin(), files["doc1.pdf"].end());
+    const size_t trailer = pdf.rfind("/Info");
+    ASSERT_NE(trailer, std::string::npos);
+    pdf.replace(trailer, 5, "/Encrypt 9 0 R/Info");
+    EXPECT_EQ(Find(PdfEnd, std::vector<uint8_t>(pdf.begin(), pdf.end())).Label, "");
+  }
 }
 
 TEST(RealFiles, AFileCutShortByTheVolumeEndGetsNoSizeBeyondIt) {
@@ -217,4 +262,33 @@ TEST(ScanBytesTest, ReadsPastTheBlockThroughTheVolumeAndStopsAtItsEnd) {
   std::copy(needle.begin(), needle.end(), volume.begin() + 2 * 1024 * 1024 + 7);
   EXPECT_EQ(file.Find(0, file.Limit(), needle), 2 * 1024 * 1024 + 7 - 1000u);
   EXPECT_EQ(file.Find(0, 1024, needle), CFileBytes::kNotFound);
+}
+
+TEST(ScanBytesTest, ALookupFarAwayReadsFewSectorsAWalkReadsWholeWindows) {
+  std::vector<uint8_t> volume = RandomBytes(4 * 1024 * 1024, 6);
+  std::vector<uint32_t> counts;
+  SectorReader read = [&](void* buffer, uint64_t first, uint32_t count) -> uint32_t {
+    counts.push_back(count);
+    const size_t n = std::min<uint64_t>(uint64_t{count} * 512, volume.size() - first * 512);
+    std::memcpy(buffer, volume.data() + first * 512, n);
+    return static_cast<uint32_t>(n);
+  };
+  CScanBytes bytes(volume.data(), 0, 1024 * 1024, read, volume.size());
+  // A table looked up 3 MiB on: a few sectors, the right bytes.
+  const uint8_t* p = bytes.At(3 * 1024 * 1024 + 300, 5000);
+  ASSERT_NE(p, nullptr);
+  EXPECT_TRUE(std::equal(p, p + 5000, volume.begin() + 3 * 1024 * 1024 + 300));
+  ASSERT_EQ(counts.size(), 1u);
+  EXPECT_LE(counts[0], 11u);
+  // A walk on from the block's end, then on from the window's end.
+  uint64_t at = 1024 * 1024;
+  for (int i = 0; i < 3; ++i) {
+    const uint8_t* q = nullptr;
+    const size_t n = bytes.Span(at, 1024, &q);
+    ASSERT_GT(n, 0u);
+    EXPECT_TRUE(std::equal(q, q + n, volume.begin() + static_cast<long>(at)));
+    at += n;
+  }
+  ASSERT_GE(counts.size(), 2u);
+  EXPECT_EQ(counts[1], CScanBytes::kWindowBytes / 512 + 1);
 }

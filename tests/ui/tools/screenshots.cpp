@@ -1,5 +1,6 @@
 // Takes the README's screenshots from the real windows: the program started
-// as main() starts it, on the sample image, driven to a few views.
+// as main() starts it, on the sample image, driven to a few views and the
+// recovery dialogs.
 //   ui_screenshots OUTPUT_DIR [MANY_FILES_IMAGE]
 // Run under an X server (scripts/take-screenshots.sh starts Xvfb).
 #include <QApplication>
@@ -8,6 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cstdio>
@@ -18,13 +20,19 @@
 #include "services/app.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/app_ui.h"
+#include "ui/commands.h"
 #include "ui/files_list_view.h"
 #include "ui/files_tree_model.h"
 #include "ui/files_tree_view.h"
 #include "ui/found_object_list_model.h"
 #include "ui/main_frame.h"
 #include "ui/my_computer_view.h"
+#include "ui/probable_file_size_dialog.h"
+#include "ui/recovery_commands.h"
+#include "ui/recovery_dialog.h"
+#include "ui/recovery_progress_dlg.h"
 #include "ui/search_bar_view.h"
+#include "ui/settings_dialog.h"
 #include "ui/volume_explore_view.h"
 #include "ui/commands.h"
 #include "ui/wizard_mode_main.h"
@@ -35,6 +43,20 @@
 namespace {
 
 QString g_output;
+
+// A dialog as it draws itself (other windows over it are left out).
+void DialogShot(QWidget* dialog, const char* name, int settleMs = 300) {
+  QTest::qWait(settleMs);
+  const QString path = g_output + "/" + name;
+  if (!dialog || !dialog->grab().save(path)) std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+  std::printf("%s\n", qPrintable(path));
+}
+
+CProbableFileSizeDialog* SizeDialog() {
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* d = qobject_cast<CProbableFileSizeDialog*>(w); d && d->isVisible()) return d;
+  return nullptr;
+}
 
 void Shot(QWidget* frame, const char* name, int settleMs = 400) {
   QTest::qWait(settleMs);
@@ -119,6 +141,40 @@ int main(int argc, char** argv) {
   QTest::qWait(500);
   Shot(frame, "search.png");
   explorer.CancelSearch();
+
+  // The Recover dialog, then the progress of recovering the lost files,
+  // held at the question about the size of the first.
+  QTemporaryDir destination;
+  tree.setCurrentIndex(Child(tree, top, "Lost files"));
+  explorer.Files().selectAll();
+  frame->OnCommand(ID_RESET_SIZE);
+  frame->OnCommand(ID_RECOVER);
+  if (COnRecoveryDlg* recover = frame->RecoveryCommands().RecoverDialog()) {
+    recover->Folder()->setText(QDir::homePath() + "/Recovered Files/");
+    DialogShot(recover, "recover-dialog.png");
+    recover->Folder()->setText(destination.path());
+    recover->OkButton()->click();
+  }
+  for (int i = 0; i < 250 && !SizeDialog(); ++i) QTest::qWait(20);
+  if (CRecoveryProgressDlg* progress = frame->RecoveryCommands().ProgressDialog()) {
+    DialogShot(progress, "recovery-progress.png");
+    DialogShot(SizeDialog(), "probable-size.png");
+    for (int i = 0; i < 2; ++i) {
+      for (int j = 0; j < 250 && !SizeDialog(); ++j) QTest::qWait(20);
+      if (CProbableFileSizeDialog* size = SizeDialog()) size->OkButton()->click();
+    }
+    for (int i = 0; i < 500 && !progress->Finished(); ++i) QTest::qWait(20);
+    DialogShot(progress, "recovery-done.png");
+    progress->OkButton()->click();
+  }
+
+  // The settings dialog, on its page of file types.
+  frame->OnCommand(ID_SETTINGS_FILE_TYPES);
+  if (auto* settings = frame->findChild<CSettingsDlg*>()) {
+    settings->move(frame->x() + 120, frame->y() + 80);
+    Shot(settings, "settings.png");
+    settings->reject();
+  }
 
   CVolume* sample = explorer.Drives().SelectedVolume();
   // A running scan of an image with tens of thousands of files.
