@@ -5,6 +5,7 @@
 // restart that stops a running scan; the four-step wizard walked once; and
 // the switches between the wizards and the main window.
 #include <QAction>
+#include <QDialog>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -185,6 +186,16 @@ private slots:
     const QByteArray draftBytes = uitest::SleuthKitBytes(uitest::SampleImage(), "Documents/old draft.txt");
     QVERIFY(!draftBytes.isEmpty());
     QCOMPARE(FileBytes(draftPath), draftBytes);
+    // Information and Filters open the main window's dialogs on the page.
+    for (int id : {int(ID_INFORMATION), int(ID_FILTERS)}) {
+      fsFiles->RunCommand(id);
+      QDialog* dialog = nullptr;
+      for (QDialog* d : wizard->findChildren<QDialog*>())
+        if (d->isVisible()) dialog = d;
+      QVERIFY2(dialog, qPrintable(QString::number(id)));
+      dialog->reject();
+      QTest::qWait(1);
+    }
     const size_t asked = program_->prompts.shown.size();
     Next(*wizard);  // a file was recovered: no question
     QCOMPARE(program_->prompts.shown.size(), asked);
