@@ -6,12 +6,15 @@
 # entries then lie in free clusters that no directory leads to (Sleuth
 # Kit's fls lists them under $OrphanFiles), some of them past OLD's first
 # cluster. A live folder and a deleted folder whose entry survives sit
-# beside them.
+# beside them. A copy of that image is then quick-formatted (mkfs.fat
+# again: new FATs and an empty root, the data area as it was), which turns
+# every folder into a lost one.
 #
 #   make-fat-orphan-images.sh OUTDIR [TYPE...]   (TYPE: fat12, fat16, fat32; all by default)
 #
-# Writes OUTDIR/TYPE-orphans.img and OUTDIR/src-TYPE/ with every file that
-# was written (each of its own size, so a recovered file is matched by it).
+# Writes OUTDIR/TYPE-orphans.img, OUTDIR/TYPE-formatted.img and
+# OUTDIR/src-TYPE/ with every file that was written (each of its own size,
+# so a recovered file is matched by it).
 set -eu
 
 out=${1:?usage: make-fat-orphan-images.sh OUTDIR [TYPE...]}
@@ -29,10 +32,12 @@ build() {
   rm -rf "$img" "$src"
   mkdir -p "$src/old" "$src/sub" "$src/keep" "$src/gone"
   case $type in
-    fat12) mkfs.fat -F 12 -s 1 -n ORPHANS12 -C "$img" 1440 > /dev/null ;;
-    fat16) mkfs.fat -F 16 -s 4 -n ORPHANS16 -C "$img" 16384 > /dev/null ;;
-    fat32) mkfs.fat -F 32 -s 1 -n ORPHANS32 -C "$img" 40960 > /dev/null ;;
+    fat12) format="-F 12 -s 1" blocks=1440 ;;
+    fat16) format="-F 16 -s 4" blocks=16384 ;;
+    fat32) format="-F 32 -s 1" blocks=40960 ;;
   esac
+  # shellcheck disable=SC2086
+  mkfs.fat $format -n ORPHANS -C "$img" $blocks > /dev/null
   m() { cmd=$1; shift; "$cmd" -i "$img" "$@"; }
 
   # Sizes differ from file to file (1000 + 317 * n bytes).
@@ -60,6 +65,10 @@ build() {
   # no cluster), so nothing leads to OLD's clusters any more.
   : > "$src/NEW1.TXT"
   m mcopy "$src/NEW1.TXT" ::NEW1.TXT
+
+  cp "$img" "$out/$type-formatted.img"
+  # shellcheck disable=SC2086
+  mkfs.fat $format -n FORMATTED "$out/$type-formatted.img" > /dev/null
 }
 
 for type in "$@"; do

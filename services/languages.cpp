@@ -230,12 +230,9 @@ void CLanguages::TranslateWindow(const CLanguageFile* file, const std::string& s
     window.ForEachChild([&](ITranslatableWindow& child) {
       const int id = child.GetId();
       if (id == 0 || id == 65535 || id == -1) return;  // static texts keep their designed text
-      // Without a key: the built-in text of that number, else the text the
-      // control reports (a front end may report its designed English, which
-      // then comes back when a language lacks the key).
-      std::string fallback = BuiltInOrEmpty(id);
-      if (fallback.empty()) fallback = child.GetText();
-      const std::string text = Lookup(file, section, std::to_string(id), fallback);
+      // Without a key the control keeps its text: a control of a page that
+      // registers under its own section is translated there.
+      const std::string text = Lookup(file, section, std::to_string(id), BuiltInOrEmpty(id));
       if (!text.empty()) child.SetText(text);
     });
   }

@@ -23,11 +23,11 @@
 #include "services/log.h"
 #include "ui/app_ui.h"
 #include "ui/commands.h"
-#include "ui/settings_dialog.h"
-#include "ui/log_pane.h"
 #include "ui/create_image_dialog.h"
+#include "ui/log_pane.h"
 #include "ui/my_computer_view.h"
 #include "ui/recovery_commands.h"
+#include "ui/settings_dialog.h"
 #include "ui/ui_texts.h"
 #include "ui/user_prompts.h"
 #include "ui/volume_explore_view.h"
@@ -256,6 +256,7 @@ void CMainFrame::UpdateCommandStates() {
   // An image is not copied while an analysis reads the drives.
   actions_[ID_CREATE_IMAGE]->setEnabled(selected != nullptr && !running);
   actions_[ID_RESET_SIZE]->setEnabled(!explorer_->Selection().empty());
+  actions_[ID_SET_NEW_SIZE]->setEnabled(!explorer_->Selection().empty());
 }
 
 void CMainFrame::OnIdle() {

@@ -1,7 +1,5 @@
 #include "ui/volume_explore_view.h"
 
-#include "engine/recovery/recovery.h"
-
 #include <QCoreApplication>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -15,6 +13,7 @@
 #include <algorithm>
 
 #include "engine/catalog/found_object_tree.h"
+#include "engine/recovery/recovery.h"
 #include "engine/volume/local_computer.h"
 #include "engine/volume/volume.h"
 #include "platform/system.h"

@@ -21,7 +21,7 @@ using le::U64;
 constexpr size_t kEntry = 32;
 // Entry types with the in-use bit (0x80) taken off.
 constexpr uint8_t kTypeBitmap = 0x01;
-[[maybe_unused]] constexpr uint8_t kTypeUpcase = 0x02;
+constexpr uint8_t kTypeUpcase = 0x02;
 constexpr uint8_t kTypeLabel = 0x03;
 constexpr uint8_t kTypeFile = 0x05;
 constexpr uint8_t kTypeStream = 0x40;

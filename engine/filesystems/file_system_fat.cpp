@@ -492,7 +492,7 @@ void CFileSystem_FAT::WalkDirectory(uint32_t cluster, bool live) {
   ParseDirectory(buffer.data(), buffer.size(), static_cast<int64_t>(cluster));
 }
 
-void CFileSystem_FAT::ParseDirectory(const uint8_t* buffer, size_t bytes, int64_t parent, bool lostParent) {
+void CFileSystem_FAT::ParseDirectory(const uint8_t* buffer, size_t bytes, int64_t parent, bool freeCluster) {
   if (!buffer || !Volume) return;
   CFoundObject record;
   for (size_t off = 0; off + kEntry <= bytes && Running(); off += kEntry) {
@@ -512,7 +512,7 @@ void CFileSystem_FAT::ParseDirectory(const uint8_t* buffer, size_t bytes, int64_
     if ((attr & 0x10) && e[0] == '.') continue;
 
     record.Initialize();
-    record.SetName(GetEntryName(buffer, off, lostParent));
+    record.SetName(GetEntryName(buffer, off, freeCluster));
     uint32_t cluster = U16(e + 0x1A);
     // The high word is part of the cluster number only on FAT32.
     if (EntryBits == 32) cluster |= static_cast<uint32_t>(U16(e + 0x14)) << 16;
@@ -526,7 +526,7 @@ void CFileSystem_FAT::ParseDirectory(const uint8_t* buffer, size_t bytes, int64_
     record.CreationTime = DosDateTimeToFileTime(U16(e + 0x10), U16(e + 0x0E));
     record.ModificationTime = DosDateTimeToFileTime(U16(e + 0x18), U16(e + 0x16));
     record.AccessTime = DosDateTimeToFileTime(U16(e + 0x12), 0);
-    if (deleted) record.Flags |= FOF_DELETED;
+    if (deleted || freeCluster) record.Flags |= FOF_DELETED;
     record.Attributes = attr;
     if (attr & 0x10) {
       record.Flags |= FOF_FOLDER;
@@ -537,7 +537,7 @@ void CFileSystem_FAT::ParseDirectory(const uint8_t* buffer, size_t bytes, int64_
       // root's own identity, so it goes under a placeholder folder instead.
       record.ParentID = ORPHAN_FILES_ID;
       record.ObjectID = -1;
-    } else if (record.ObjectID == 0 && lostParent) {
+    } else if (record.ObjectID == 0 && freeCluster) {
       // The catalog makes a missing folder's placeholder only for an object
       // with an identity of its own.
       record.ObjectID = -1;

@@ -46,9 +46,10 @@ public:
   // Reads and parses one directory given by its first cluster.
   void WalkDirectory(uint32_t cluster, bool live = true);
   // Parses a directory buffer; `parent` is the ParentID its entries get.
-  // With `lostParent` the parent may be a folder no walk reaches, and the
-  // buffer may begin inside its directory.
-  void ParseDirectory(const uint8_t* buffer, size_t bytes, int64_t parent, bool lostParent = false);
+  // With `freeCluster` the buffer is a free cluster's content: its entries
+  // are deleted whatever their first byte says, their folder may be one no
+  // walk reaches, and the buffer may begin inside that folder's directory.
+  void ParseDirectory(const uint8_t* buffer, size_t bytes, int64_t parent, bool freeCluster = false);
   // The name of the entry at `offset` in a directory buffer: its long name
   // when long-name entries precede it, else its short name. `cutStart`
   // says the buffer may begin inside a directory (a long name may have

@@ -186,6 +186,26 @@ private slots:
     QVERIFY(recovered.startsWith("%PDF"));
   }
 
+  void withTheFolderTreeFocusedItsFolderIsRecovered() {
+    CMainFrame* frame = program_->frame();
+    CFilesTreeView& tree = frame->Explorer().Tree();
+    const QModelIndex root = tree.Model().index(0, 0, tree.Model().index(0, 0));
+    tree.setCurrentIndex(TreeChild(tree, root, "Documents"));
+    frame->activateWindow();
+    QApplication::setActiveWindow(frame);
+    tree.setFocus();
+    if (!tree.hasFocus()) QSKIP("the platform gives no focus");
+    QTemporaryDir dest;
+    RecoverSelection(dest.path());
+    FinishRecovery();
+    // The files below the folder (and the folder below it), not the folder itself.
+    QStringList names;
+    for (const CFoundObject* o : theComputer().Recovery().List()) names << QString::fromStdString(o->Name);
+    names.sort();
+    QCOMPARE(names, QStringList({"Brief an Müller.txt", "Letters", "Quarterly Report 2024.pdf", "old draft.txt"}));
+    QVERIFY(QFileInfo::exists(dest.path() + "/Documents/Letters/Brief an Müller.txt"));
+  }
+
   void abortAsksAndNoGoesOn() {
     CMainFrame* frame = program_->frame();
     theApp().Settings.ConfirmRecoveryAbort = 1;

@@ -193,8 +193,11 @@ TEST(FatOrphanWalk, FilesOfLostFoldersLandUnderPlaceholdersAndReadBack) {
   FatImage::Entry(img.Cluster(8), 0, ".          ", 0x10, 8, 0);
   FatImage::Entry(img.Cluster(8), 1, "..         ", 0x10, 10, 0);
   FatImage::Entry(img.Cluster(8), 2, "\xE5NNER   TXT", 0x20, 0, 0);
-  // A cluster further into some lost folder: no "." entry.
+  // A cluster further into some lost folder: no "." entry. An entry there
+  // that was never marked deleted (the volume was formatted) is deleted too:
+  // its cluster is free.
   FatImage::Entry(img.Cluster(20), 0, "\xE5ONT    TXT", 0x20, 21, 50);
+  FatImage::Entry(img.Cluster(20), 1, "FORMATEDTXT", 0x20, 22, 50);
   // Free clusters of random data.
   std::mt19937 rng(7);
   for (uint32_t c = 100; c < 2000; ++c)
@@ -205,8 +208,10 @@ TEST(FatOrphanWalk, FilesOfLostFoldersLandUnderPlaceholdersAndReadBack) {
   std::vector<std::string> names;
   for (auto* o : fattest::WalkObjects(*v)) names.push_back(o->Name);
   std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"KEEP.TXT", "_ISTED.TXT", "_NNER.TXT", "_ONE", "_ONT.TXT", "_UB",
-                                             "holiday.jpeg"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"FORMATED.TXT", "KEEP.TXT", "_ISTED.TXT", "_NNER.TXT", "_ONE",
+                                             "_ONT.TXT", "_UB", "holiday.jpeg"}));
+  EXPECT_TRUE(FindNamed(*v, "FORMATED.TXT")->IsDeleted());
+  EXPECT_EQ(FindNamed(*v, "FORMATED.TXT")->ParentID, ORPHAN_FILES_ID);
 
   CFoundObject* file = FindNamed(*v, "holiday.jpeg");
   ASSERT_NE(file, nullptr);
