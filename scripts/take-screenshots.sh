@@ -2,7 +2,8 @@
 # Takes the README's screenshots of the desktop program under Xvfb: the
 # drives pane, a folder with deleted files, the data viewer on a JPEG, the
 # search results, a running scan, and the Recover, progress and probable-size
-# dialogs of a recovery.
+# dialogs of a recovery; the nine-step wizard's welcome page, a sector scan
+# under way in it and its summary.
 #   take-screenshots.sh [BUILD_DIR=build] [OUTPUT_DIR=docs/screenshots]
 set -euo pipefail
 build=${1:-build}

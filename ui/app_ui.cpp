@@ -22,6 +22,8 @@
 #include "ui/main_frame.h"
 #include "ui/recovery_questions.h"
 #include "ui/ui_texts.h"
+#include "ui/wizard_mode_main.h"
+#include "ui/wizard_mode_main2.h"
 
 namespace {
 
@@ -51,10 +53,13 @@ CAppUi::~CAppUi() {
   theApp().MainWindow = nullptr;
   theApp().LogWindow = nullptr;
   theComputer().SetScanAbortQuestion(nullptr);
-  if (frame_) delete frame_.data();
+  if (window_) delete window_.data();
   if (help_) delete help_.data();
   if (g_appUi == this) g_appUi = nullptr;
 }
+
+CMainFrame* CAppUi::MainFrame() const { return frame_; }
+QWidget* CAppUi::Window() const { return window_; }
 
 void CAppUi::SetPrompts(IUserPrompts* prompts) { prompts_ = prompts ? prompts : &messageBoxes_; }
 
@@ -97,17 +102,25 @@ int CAppUi::Run(int mode) {
   if (mode == -1) return mode_;
   if (mode == 0) mode = mode_;
   if (mode == ID_MODE_NONE) return 0;
-  // The wizards are not part of this program yet: the main window stands in.
   if (!CommandAvailable(mode)) return -1;
-  if (frame_) {
-    CMainFrame* old = frame_;
+  if (QWidget* old = window_) {
+    window_ = nullptr;
     frame_ = nullptr;
-    old->CloseForModeSwitch();
+    if (auto* main = qobject_cast<CMainFrame*>(old)) main->CloseForModeSwitch();
+    if (auto* wizard = qobject_cast<CWizardMode_Window*>(old)) wizard->CloseForModeSwitch();
   }
   mode_ = mode;
   theApp().Settings.UiMode = static_cast<uint32_t>(mode);
-  auto* frame = new CMainFrame(*this, mode);
-  frame_ = frame;
+  QWidget* frame = nullptr;
+  if (mode == ID_MODE_WIZARD) {
+    frame = new CWizardMode_Main(*this);
+  } else if (mode == ID_MODE_WIZARD2) {
+    frame = new CWizardMode_Main2(*this);
+  } else {
+    frame_ = new CMainFrame(*this, mode);
+    frame = frame_;
+  }
+  window_ = frame;
   const CSettings& s = theApp().Settings;
   QRect rect(s.WindowLeft, s.WindowTop, s.WindowWidth, s.WindowHeight);
   if (firstStart_) {
@@ -133,6 +146,15 @@ bool CAppUi::ConfirmExit(QWidget* parent) {
 void CAppUi::DeleteTemporaryFiles(QWidget* parent) {
   CPromptRecoveryQuestions questions(*prompts_, parent);
   theComputer().TryOpen().DeleteTemporaryFiles(&questions);
+}
+
+void CAppUi::StoreWindowRect(const QWidget& window) {
+  CSettings& s = theApp().Settings;
+  const QRect frame = window.frameGeometry();
+  s.WindowLeft = frame.left();
+  s.WindowTop = frame.top();
+  s.WindowWidth = window.width();
+  s.WindowHeight = window.height();
 }
 
 void CAppUi::Exit() {
@@ -187,5 +209,5 @@ bool CAppUi::ConfirmScanAbort(const std::string& question, const std::string& ca
   // A worker ending its own analysis is no stop the user asked for; asking
   // there could wait on an interface thread that waits on the worker.
   if (QThread::currentThread() != thread()) return true;
-  return prompts_->AskYesNo(frame_, QString::fromStdString(question), QString::fromStdString(caption));
+  return prompts_->AskYesNo(window_, QString::fromStdString(question), QString::fromStdString(caption));
 }

@@ -41,7 +41,10 @@ public:
   // mode; 0 re-creates it. Returns 0, or -1 when no window was created.
   int Run(int mode);
   int Mode() const { return mode_; }
-  CMainFrame* MainFrame() const { return frame_; }
+  // The main window, while the mode is one of its layouts.
+  CMainFrame* MainFrame() const;
+  // The window of the current mode: the main window or a wizard.
+  QWidget* Window() const;
 
   // The closing steps of the main window.
   // Asks "Are you sure you want to exit the application?" when ConfirmExit
@@ -49,6 +52,8 @@ public:
   bool ConfirmExit(QWidget* parent);
   // Offers to delete the temporary files of Try to open.
   void DeleteTemporaryFiles(QWidget* parent);
+  // Keeps the window's place and size in the settings for the next window.
+  void StoreWindowRect(const QWidget& window);
   // Saves the settings when they changed and ends the message loop (or the
   // process at once with ExitProcessOnClose).
   void Exit();
@@ -87,6 +92,7 @@ private:
   CMessageBoxPrompts messageBoxes_;
   IUserPrompts* prompts_ = &messageBoxes_;
   QPointer<CMainFrame> frame_;
+  QPointer<QWidget> window_;
   QPointer<QWidget> help_;
   int mode_ = kStartMode;
   bool firstStart_ = false;

@@ -129,6 +129,7 @@ void CMainFrame::BuildActions() {
   AddAction(ID_MODE_MAIN, "Drives first")->setCheckable(true);
   AddAction(ID_MODE_MAIN_FILES_FIRST, "Files first")->setCheckable(true);
   AddAction(ID_MODE_WIZARD, "Wizard");
+  AddAction(ID_MODE_WIZARD2, "Short Wizard");
   AddAction(ID_SETTINGS, "Settings...")->setIcon(s->standardIcon(QStyle::SP_FileDialogDetailedView));
   AddAction(ID_SETTINGS_COMMON, "Common Settings...");
   AddAction(ID_SETTINGS_CONFIRMATIONS, "Confirmations...");
@@ -170,7 +171,7 @@ void CMainFrame::BuildMenu() {
   }
   QMenu* view = bar->addMenu("&View");
   fill(view, {ID_SEARCH, ID_FILTERS, 0, ID_LEGEND, ID_TOGGLE_LOG, ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR, 0,
-              ID_MODE_MAIN, ID_MODE_MAIN_FILES_FIRST, ID_MODE_WIZARD});
+              ID_MODE_MAIN, ID_MODE_MAIN_FILES_FIRST, ID_MODE_WIZARD, ID_MODE_WIZARD2});
   fill(bar->addMenu("Options"), {ID_SETTINGS, 0, ID_SETTINGS_COMMON, ID_SETTINGS_CONFIRMATIONS,
                                  ID_SETTINGS_TEMP_FOLDER, ID_SETTINGS_DRIVE_ACCESS, ID_SETTINGS_LANGUAGE,
                                  ID_SETTINGS_LOGGING, ID_SETTINGS_FILE_TYPES});
@@ -458,14 +459,7 @@ void CMainFrame::OnLogLines(const std::vector<const std::string*>& lines) {
   logPane_->AddLines(texts);
 }
 
-void CMainFrame::StoreWindowRect() {
-  CSettings& s = theApp().Settings;
-  const QRect frame = frameGeometry();
-  s.WindowLeft = frame.left();
-  s.WindowTop = frame.top();
-  s.WindowWidth = width();
-  s.WindowHeight = height();
-}
+void CMainFrame::StoreWindowRect() { app_.StoreWindowRect(*this); }
 
 void CMainFrame::CloseForModeSwitch() {
   modeSwitchClose_ = true;

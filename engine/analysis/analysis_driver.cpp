@@ -174,7 +174,9 @@ uint32_t CVolume::AnalyseSectors() {
   // once, before its first block.
   Post(WM_SCAN_STARTED, reinterpret_cast<uintptr_t>(this));
   ScanRunning = 1;
-  EndPosition(TotalSectors);
+  uint64_t toScan = 0;
+  for (const auto& area : SectorScanAreas()) toScan += area.second;
+  EndPosition(toScan);
   Analyser().ScanVolume();
   State = StateReady;
   uint64_t elapsed = Ticks() - start;
@@ -185,6 +187,13 @@ uint32_t CVolume::AnalyseSectors() {
   theLog().Message(GetString(135), elapsed / 60000, (elapsed / 1000) % 60);
   Close();
   return 0;
+}
+
+std::vector<std::pair<uint64_t, uint64_t>> CVolume::SectorScanAreas() {
+  const uint64_t sectors = Size / 512;
+  if (ScanFreeSpaceOnly.load() && fileSystem_ && fileSystem_->AllocationArea.second != 0)
+    return fileSystem_->FreeAreas(sectors);
+  return {{0, sectors}};
 }
 
 void CVolume::StartFileSystemThread() {

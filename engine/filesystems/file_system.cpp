@@ -1,5 +1,6 @@
 #include "engine/filesystems/file_system.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "engine/filesystems/file_system_exfat.h"
@@ -37,6 +38,26 @@ std::string CFileSystem::GetFileSystemName(int64_t code) {
 }
 
 int CFileSystem::Analyse() { return 0; }
+
+std::vector<std::pair<uint64_t, uint64_t>> CFileSystem::FreeAreas(uint64_t volumeSectors) const {
+  std::vector<std::pair<uint64_t, uint64_t>> free;
+  const uint64_t start = std::min(AllocationArea.first, volumeSectors);
+  const uint64_t end = start + std::min(AllocationArea.second, volumeSectors - start);
+  uint64_t next = start;  // the first sector not yet accounted for
+  auto addFree = [&](uint64_t until) {
+    until = std::min(until, end);
+    if (until > next) free.emplace_back(next, until - next);
+  };
+  for (const auto& [first, count] : UsedAreas) {
+    // The parsers list their areas in order; one out of order only ends a
+    // free stretch early, it never makes a used sector free.
+    addFree(first);
+    next = std::max(next, first + std::min<uint64_t>(count, UINT64_MAX - first));
+    if (next >= end) break;
+  }
+  addFree(end);
+  return free;
+}
 
 void CFileSystem::ExamineFoundRecord(CFoundObject*) {}
 

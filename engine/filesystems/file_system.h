@@ -58,6 +58,14 @@ public:
 
   // Areas the file system marks as in use: (start sector, sector count).
   std::vector<std::pair<uint64_t, uint64_t>> UsedAreas;
+  // The part of the volume its cluster allocation describes (start sector,
+  // sector count): FAT's data area, exFAT's cluster heap, every cluster of
+  // NTFS, as far as the allocation could be read. Empty (count 0) until the
+  // parser has read the allocation.
+  std::pair<uint64_t, uint64_t> AllocationArea{0, 0};
+  // The free clusters: the sectors of AllocationArea that UsedAreas leaves
+  // out, in order, clipped to `volumeSectors`.
+  std::vector<std::pair<uint64_t, uint64_t>> FreeAreas(uint64_t volumeSectors) const;
   uint32_t FileSystemType = 0;
   std::string FileSystemName = "Unknown";
   CVolume* Volume = nullptr;

@@ -361,6 +361,8 @@ void CFileSystem_exFAT::BuildUsedAreas() {
       UsedAreas.emplace_back(sector, ClusterSectors);
     }
   }
+  // The clusters the bitmap that was read describes.
+  AllocationArea = {ClusterToSector(2), std::min<uint64_t>(ClusterCount, bitmap_.size() * 8) * ClusterSectors};
 }
 
 int CFileSystem_exFAT::Analyse() {

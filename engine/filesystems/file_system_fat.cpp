@@ -361,7 +361,8 @@ void CFileSystem_FAT::GetRuns(const CFoundObject& object, std::vector<FoundObjec
 
 void CFileSystem_FAT::BuildUsedAreas() {
   UsedAreas.clear();
-  for (uint32_t c = 2; c <= LastCluster; ++c) {
+  uint32_t c = 2;
+  for (; c <= LastCluster; ++c) {
     uint32_t value = 0;
     if (!ReadFatEntry(c, value)) break;
     if (value == 0) continue;
@@ -372,6 +373,8 @@ void CFileSystem_FAT::BuildUsedAreas() {
       UsedAreas.emplace_back(sector, ClusterSectors);
     }
   }
+  // The clusters whose FAT entries were read.
+  AllocationArea = {ClusterToSector(2), static_cast<uint64_t>(c - 2) * ClusterSectors};
 }
 
 void CFileSystem_FAT::Enqueue(uint32_t cluster, bool live) {

@@ -255,6 +255,7 @@ bool CFileSystem_NTFS::LoadClustersBitmap() {
   }
   // A run that reaches the last cluster is in use too.
   if (inRun) UsedAreas.emplace_back(runStart * sectorsPerCluster_, (limit - runStart) * sectorsPerCluster_);
+  AllocationArea = {0, limit * sectorsPerCluster_};
   theLog().AddMessage(GetString(278));
   return true;
 }

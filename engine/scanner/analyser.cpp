@@ -275,8 +275,10 @@ uint32_t CAnalyser::Analyse_Start() {
     theLog().AddError("Volume size: 0");
     return 0;
   }
-  // Each run scans the volume once: the range list starts afresh.
-  Ranges.assign(1, ScanRange{0, volume_->Size / 512});
+  // Each run scans the volume once: the range list starts afresh (the whole
+  // volume, or its free clusters only).
+  Ranges.clear();
+  for (const auto& [first, count] : volume_->SectorScanAreas()) Ranges.push_back(ScanRange{first, count});
   if (!volume_->OpenDrive()) return 0;
   if (scanThread_.joinable()) scanThread_.join();
   {

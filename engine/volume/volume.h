@@ -174,6 +174,11 @@ public:
   // The file-system phase; a full analysis asks it for the BOOT object too.
   uint32_t AnalyseFileSystem(bool addBootObject = false);
   uint32_t AnalyseSectors();
+  // The sectors the next sector scan visits, as (first sector, count) in
+  // order: the whole volume, or with ScanFreeSpaceOnly only the clusters
+  // the file system marks free (the whole volume when the file system's
+  // allocation was not read).
+  std::vector<std::pair<uint64_t, uint64_t>> SectorScanAreas();
   void StartFileSystemThread();
   void StartScanThread(uint32_t mode);
   void EndAnalysisThread();
@@ -225,6 +230,9 @@ public:
   uint32_t BytesPerCluster = 512;
   std::atomic<uint32_t> FoldersFound{0}, FilesFound{0}, ScanFoldersFound{0}, ScanFilesFound{0};
   uint32_t ScanMode = 0;
+  // Set for a sector scan of the free clusters only ("Scan free drive space
+  // only"); the file-system phase must have read the allocation before.
+  std::atomic<bool> ScanFreeSpaceOnly{false};
   std::atomic<uint32_t> ChangedFlag{0};
   std::atomic<uint32_t> ScanRunning{0};
   // Device identity of the source (st_rdev of a block device, or st_dev of

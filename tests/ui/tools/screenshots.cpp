@@ -36,6 +36,11 @@
 #include "ui/settings_dialog.h"
 #include "ui/settings_pages.h"
 #include "ui/volume_explore_view.h"
+#include "ui/commands.h"
+#include "ui/wizard_mode_main.h"
+#include "ui/wizard_mode_scan_page.h"
+#include "ui/wizard_session.h"
+#include "engine/catalog/found_object_tree.h"
 
 namespace {
 
@@ -96,6 +101,7 @@ int main(int argc, char** argv) {
   ::setenv("QUILLMORE_CONFIG_DIR", config.toUtf8().constData(), 1);
   QApplication application(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
+  QApplication::setApplicationVersion("1.0");
   g_output = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
   QDir().mkpath(g_output);
 
@@ -176,6 +182,7 @@ int main(int argc, char** argv) {
     settings->reject();
   }
 
+  CVolume* sample = explorer.Drives().SelectedVolume();
   // A running scan of an image with tens of thousands of files.
   if (argc > 2) {
     frame->OpenImage(QString::fromLocal8Bit(argv[2]));
@@ -196,6 +203,42 @@ int main(int argc, char** argv) {
     Shot(frame, "scan.png", 50);
     frame->StopAnalysis();
     uitest::WaitForAnalysisEnd();
+  }
+  // The nine-step wizard: its welcome page, a sector scan under way and the
+  // summary after a recovery.
+  if (program->app->Run(ID_MODE_WIZARD) == 0) {
+    auto* wizard = qobject_cast<CWizardMode_Window*>(program->app->Window());
+    wizard->setGeometry(area.x() + 20, area.y() + 20, 1000, 700);
+    Shot(wizard, "wizard-welcome.png");
+    if (argc > 2) {
+      const std::vector<CVolume*> volumes = theComputer().Volumes.Snapshot();
+      wizard->Session().SetVolume(volumes.back());
+      wizard->GoTo(CWizardMode_Main::SectorScan);
+      auto* scan = static_cast<CWizardMode_ScanPage*>(wizard->Page(CWizardMode_Main::SectorScan));
+      scan->StartButton()->click();
+      // A fifth of the way through.
+      CVolume* scanned = volumes.back();
+      for (int i = 0; i < 1000 && wizard->Session().Busy(); ++i) {
+        QTest::qWait(10);
+        wizard->OnTimer();
+        if (scanned->PositionValue.load() * 5 >= scanned->EndPositionValue.load()) break;
+      }
+      Shot(wizard, "wizard-scanning.png", 0);
+      wizard->Session().StopPhase(true);
+    }
+    wizard->Session().SetVolume(sample);
+    const QString destination = QDir::tempPath() + "/quillmore-screenshots-recovered";
+    QDir(destination).removeRecursively();
+    CSettings::SetText(theApp().Settings.DestinationFolder, 4096, destination.toStdString());
+    std::vector<CFoundObject*> pictures;
+    for (CFoundObject* o : sample->Catalog().CopyObjects())
+      if (o->Name.size() > 4 && o->Name.compare(o->Name.size() - 4, 4, ".jpg") == 0 && !o->IsFolder())
+        pictures.push_back(o);
+    wizard->Session().Recover(pictures);
+    while (wizard->Session().RecoveryRunning()) QTest::qWait(50);
+    wizard->GoTo(CWizardMode_Main::Finished);
+    Shot(wizard, "wizard-finish.png");
+    QDir(destination).removeRecursively();
   }
   program.reset();
   QDir(config).removeRecursively();
