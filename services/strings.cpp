@@ -166,6 +166,7 @@ constexpr BuiltInSectionEntry kMainMenu[] = {
     {"32839", "Drives first"},
     {"32841", "Files first"},
     {"32840", "Wizard"},
+    {"32874", "Short Wizard"},
 };
 
 // The tool bar's button texts by command identifier.
