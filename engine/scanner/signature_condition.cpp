@@ -119,8 +119,10 @@ CSignatureCondition CSignatureCondition::Masked(uint32_t kind, int32_t offset, c
   length = std::min(length, SIG_SECTOR_BYTES);
   c.DataLength = static_cast<uint16_t>(length);
   c.Data.assign(SIG_MASKED_DATA_BYTES, 0);
-  std::memcpy(c.Data.data(), pattern, length);
-  std::memcpy(c.Data.data() + SIG_SECTOR_BYTES, mask, length);
+  if (length != 0) {  // an empty pattern may come without its bytes
+    std::memcpy(c.Data.data(), pattern, length);
+    std::memcpy(c.Data.data() + SIG_SECTOR_BYTES, mask, length);
+  }
   return c;
 }
 

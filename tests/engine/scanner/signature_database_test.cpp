@@ -493,3 +493,17 @@ TEST(SignatureFileRegression, EmptyStringConditionHoldsAnywhere) {
   for (size_t i = 0; i < sizeof sector; ++i) sector[i] = static_cast<uint8_t>(i * 7);
   EXPECT_TRUE(CFileSignatureDatabase::MatchSector(emptyString, sector, 512));
 }
+
+// Found by the signature-file fuzz target: a pattern/mask condition whose
+// pattern is empty and absent (a null copy under the sanitizers).
+TEST(SignatureFileRegression, EmptyAbsentMaskedPatternIsReadSafely) {
+  auto image = qmtest::ReadFileBytes(qmtest::SourcePath("tests/data/fuzz/signature_file-empty-masked-pattern.filesig"));
+  ASSERT_FALSE(image.empty());
+  auto type = CFileSignatureDatabase::UnpackType(image);
+  ASSERT_NE(type, nullptr);
+  uint8_t sector[512] = {};
+  CFileSignatureDatabase::MatchSector(*type, sector, 512);
+  auto again = CFileSignatureDatabase::UnpackType(CFileSignatureDatabase::PackType(*type));
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(again->Signatures.size(), type->Signatures.size());
+}
