@@ -28,7 +28,6 @@ using uitest::ListRow;
 using uitest::SleuthKitBytes;
 using uitest::TreeChild;
 
-
 class TestExplorer : public QObject {
   Q_OBJECT
 private slots:
