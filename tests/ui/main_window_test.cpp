@@ -34,6 +34,7 @@
 #include "ui/app_ui.h"
 #include "ui/commands.h"
 #include "ui/drives_model.h"
+#include "ui/legend_view.h"
 #include "ui/main_frame.h"
 #include "ui/my_computer_view.h"
 #include "ui/volume_explore_view.h"
@@ -141,6 +142,8 @@ private slots:
         t << explorer.Drives().model()->headerData(c, Qt::Horizontal).toString();
       t << explorer.Drives().model()->index(0, 1).data().toString();
       t << frame->StatusText()->text() << frame->Action(ID_TOGGLE_LOG)->toolTip();
+      // The legend page in the language's own version.
+      if (auto* legend = frame->findChild<CLegendView*>()) t << legend->toPlainText().section('\n', 0, 0);
       return t;
     };
     const QStringList englishTexts = texts();
@@ -161,6 +164,8 @@ private slots:
     QCOMPARE(find.SearchButton()->text(), QString("Suchen"));
     QCOMPARE(find.DateChoice()->itemText(0), QString("Weiß nicht mehr"));
     QCOMPARE(frame->StatusText()->text(), QString("Bereit"));
+    QVERIFY(frame->findChild<CLegendView*>());
+    QCOMPARE(frame->findChild<CLegendView*>()->toPlainText().section('\n', 0, 0), QString("Legende"));
     const QStringList germanTexts = texts();
     // Every text changed but the few that read the same in both languages.
     const QStringList same = {"Name"};
