@@ -93,6 +93,10 @@ constexpr BuiltInString kStrings[] = {
     {61031, "greater than"},
     // The file list's tool-tips.
     {61040, "Lost file (found by its signature)"},
+    // The About box.
+    {61050, "About Quillmore"},
+    {61051, "Version %1"},
+    {61052, "Recovers deleted and lost files from FAT, exFAT and NTFS drives and drive images."},
     // The recovery progress dialog's own texts.
     {61201, "%d of %d"},
     {61202, "%s [size: %I64d]"},

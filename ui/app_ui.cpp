@@ -182,10 +182,13 @@ void CAppUi::OpenHelp(int command) {
 }
 
 void CAppUi::ShowAbout(QWidget* parent) {
-  QMessageBox::about(parent, "About Quillmore",
-                     QString("<b>%1</b><p>Version %2</p><p>Recovers deleted and lost files from FAT and NTFS drives "
-                             "and drive images.</p>")
-                         .arg(kTitle, QCoreApplication::applicationVersion()));
+  const QString version = UiString(61051, "Version %1").arg(QCoreApplication::applicationVersion());
+  QMessageBox::about(parent, UiString(61050, "About Quillmore"),
+                     QString("<b>%1</b><p>%2</p><p>%3</p>")
+                         .arg(kTitle, version.toHtmlEscaped(),
+                              UiString(61052, "Recovers deleted and lost files from FAT, exFAT and NTFS drives and "
+                                              "drive images.")
+                                  .toHtmlEscaped()));
 }
 
 void CAppUi::ExploreDestination() { qm::ShellOpen(theApp().Settings.DestinationFolderText()); }
