@@ -97,6 +97,9 @@ constexpr BuiltInString kStrings[] = {
     {61050, "About Quillmore"},
     {61051, "Version %1"},
     {61052, "Recovers deleted and lost files from FAT, exFAT and NTFS drives and drive images."},
+    // The main window's own questions and errors.
+    {61053, "Load Drive Image"},
+    {61054, "The drive image %1 cannot be opened."},
     // The recovery progress dialog's own texts.
     {61201, "%d of %d"},
     {61202, "%s [size: %I64d]"},

@@ -300,7 +300,8 @@ void CMainFrame::RescanDrives() {
 bool CMainFrame::OpenImage(const QString& path) {
   CVolume* volume = theComputer().LoadImage(path.toStdString());
   if (!volume) {
-    app_.Prompts().ShowError(this, tr("The drive image %1 cannot be opened.").arg(path), tr("Load Drive Image"));
+    app_.Prompts().ShowError(this, UiString(61054, "The drive image %1 cannot be opened.").arg(path),
+                             UiString(61053, "Load Drive Image"));
     return false;
   }
   explorer_->RefreshDrives();
@@ -309,7 +310,7 @@ bool CMainFrame::OpenImage(const QString& path) {
 }
 
 void CMainFrame::LoadDriveImage() {
-  const QString path = app_.Prompts().ChooseOpenFile(this, tr("Load Drive Image"),
+  const QString path = app_.Prompts().ChooseOpenFile(this, UiString(61053, "Load Drive Image"),
                                                      ImageFileDialogFilters(ImageLoadFilters()), "dsk");
   if (!path.isEmpty()) OpenImage(path);
 }
