@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <thread>
 
@@ -463,12 +464,21 @@ TEST_F(SignatureDatabase, OversizedSignaturesAreNeitherImportedNorTested) {
 
 }  // namespace
 
+namespace {
+
+// A signature file kept from a fuzz run, unpacked; null when it is missing
+// or is not read as a type.
+std::unique_ptr<CFileType> UnpackFuzzInput(const std::string& name) {
+  const auto image = qmtest::ReadFileBytes(qmtest::SourcePath("tests/data/fuzz/" + name));
+  return image.empty() ? nullptr : CFileSignatureDatabase::UnpackType(image);
+}
+
+}  // namespace
+
 // Found by the signature-file fuzz target: a pattern/mask condition of
 // length 0 with no data (a null copy under the sanitizers).
 TEST(SignatureFileRegression, EmptyMaskedConditionIsReadSafely) {
-  auto image = qmtest::ReadFileBytes(qmtest::SourcePath("tests/data/fuzz/signature_file-empty-mask.filesig"));
-  ASSERT_FALSE(image.empty());
-  auto type = CFileSignatureDatabase::UnpackType(image);
+  auto type = UnpackFuzzInput("signature_file-empty-mask.filesig");
   ASSERT_NE(type, nullptr);
   uint8_t sector[512] = {};
   CFileSignatureDatabase::MatchSector(*type, sector, 512);
@@ -478,9 +488,7 @@ TEST(SignatureFileRegression, EmptyMaskedConditionIsReadSafely) {
 // with no data (a null comparison under the sanitizers). Such a condition
 // holds anywhere.
 TEST(SignatureFileRegression, EmptyStringConditionHoldsAnywhere) {
-  auto image = qmtest::ReadFileBytes(qmtest::SourcePath("tests/data/fuzz/signature_file-empty-string.filesig"));
-  ASSERT_FALSE(image.empty());
-  auto type = CFileSignatureDatabase::UnpackType(image);
+  auto type = UnpackFuzzInput("signature_file-empty-string.filesig");
   ASSERT_NE(type, nullptr);
   ASSERT_FALSE(type->Signatures.empty());
   ASSERT_EQ(type->Signatures[0].Conditions.size(), 2u);
@@ -497,9 +505,7 @@ TEST(SignatureFileRegression, EmptyStringConditionHoldsAnywhere) {
 // Found by the signature-file fuzz target: a pattern/mask condition whose
 // pattern is empty and absent (a null copy under the sanitizers).
 TEST(SignatureFileRegression, EmptyAbsentMaskedPatternIsReadSafely) {
-  auto image = qmtest::ReadFileBytes(qmtest::SourcePath("tests/data/fuzz/signature_file-empty-masked-pattern.filesig"));
-  ASSERT_FALSE(image.empty());
-  auto type = CFileSignatureDatabase::UnpackType(image);
+  auto type = UnpackFuzzInput("signature_file-empty-masked-pattern.filesig");
   ASSERT_NE(type, nullptr);
   uint8_t sector[512] = {};
   CFileSignatureDatabase::MatchSector(*type, sector, 512);
