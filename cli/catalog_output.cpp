@@ -80,31 +80,35 @@ FoundObjectJson::FoundObjectJson(const CFoundObjectTree& catalog, std::string vo
   }
 }
 
-nlohmann::json FoundObjectJson::operator()(const CFoundObject& object) const {
-  auto orNull = [](const std::string& text) { return text.empty() ? nlohmann::json(nullptr) : nlohmann::json(text); };
-  nlohmann::json j;
+std::string FoundObjectJson::operator()(const CFoundObject& object) const {
   auto id = ids_.find(&object);
-  j["id"] = id == ids_.end() ? nlohmann::json(nullptr) : nlohmann::json(id->second);
   auto parent = folderIds_.find(object.ParentID);
-  j["parent"] = parent == folderIds_.end() || (id != ids_.end() && parent->second == id->second)
-                    ? nlohmann::json(nullptr)
-                    : nlohmann::json(parent->second);
-  j["record"] = (object.Flags & FOF_SIGNATURE) ? nlohmann::json(nullptr) : nlohmann::json(object.ObjectID);
-  j["volume"] = volume_;
-  j["path"] = catalog_.GetFullPath(&object) + object.Name;
-  j["name"] = object.Name;
-  j["size"] = object.SizeKnown() ? nlohmann::json(object.Size) : nlohmann::json(nullptr);
-  j["deleted"] = object.IsDeleted();
-  j["folder"] = object.IsFolder();
-  j["lost"] = (object.Flags & FOF_SIGNATURE) != 0;
-  j["possibly_incomplete"] = (object.Flags & FOF_CUT) != 0;
-  j["encrypted"] = (object.Flags & FOF_ENCRYPTED) != 0;
-  j["offset"] = object.StartOffset;
-  j["type"] = catalog_.GetTypeName(&object);
-  j["type_id"] = object.FileType;
-  j["modified"] = orNull(FileTimeToIso(object.ModificationTime));
-  j["created"] = orNull(FileTimeToIso(object.CreationTime));
-  return j;
+  const bool noParent = parent == folderIds_.end() || (id != ids_.end() && parent->second == id->second);
+  const bool lost = (object.Flags & FOF_SIGNATURE) != 0;
+  // The keys in order, as a sorted document would print them.
+  JsonObjectText j;
+  j.StringOrNull("created", FileTimeToIso(object.CreationTime));
+  j.Bool("deleted", object.IsDeleted());
+  j.Bool("encrypted", (object.Flags & FOF_ENCRYPTED) != 0);
+  j.Bool("folder", object.IsFolder());
+  if (id == ids_.end()) j.Null("id");
+  else j.Unsigned("id", id->second);
+  j.Bool("lost", lost);
+  j.StringOrNull("modified", FileTimeToIso(object.ModificationTime));
+  j.String("name", object.Name);
+  j.Unsigned("offset", object.StartOffset);
+  if (noParent) j.Null("parent");
+  else j.Unsigned("parent", parent->second);
+  j.String("path", catalog_.GetFullPath(&object) + object.Name);
+  j.Bool("possibly_incomplete", (object.Flags & FOF_CUT) != 0);
+  if (lost) j.Null("record");
+  else j.Number("record", object.ObjectID);
+  if (object.SizeKnown()) j.Unsigned("size", object.Size);
+  else j.Null("size");
+  j.String("type", catalog_.GetTypeName(&object));
+  j.Number("type_id", object.FileType);
+  j.String("volume", volume_);
+  return j.Take();
 }
 
 std::string FormatSizeColumn(const CFoundObject& object) {
@@ -164,7 +168,7 @@ void FoundObjectOutput::Add(const CFoundObjectTree& catalog, const std::vector<C
   count_ += objects.size();
   if (json_) {
     FoundObjectJson toJson(catalog, volumeName);
-    for (const CFoundObject* o : objects) json_->Add(toJson(*o));
+    for (const CFoundObject* o : objects) json_->AddText(toJson(*o));
     return;
   }
   if (objects.empty()) return;

@@ -47,7 +47,8 @@ class FoundObjectJson {
 public:
   // Numbers every object the catalog holds now (call after the analysis).
   FoundObjectJson(const CFoundObjectTree& catalog, std::string volumeName);
-  nlohmann::json operator()(const CFoundObject& object) const;
+  // The object's JSON text, on one line.
+  std::string operator()(const CFoundObject& object) const;
 
 private:
   const CFoundObjectTree& catalog_;

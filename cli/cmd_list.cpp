@@ -168,7 +168,7 @@ int RunList(const std::vector<std::string>& args) {
       for (const CFoundObject* o : catalog.CopyObjects()) {
         if (!Listable(volume, o)) continue;
         if (options.deletedOnly && !o->IsDeleted()) continue;
-        out->Add(toJson(*o));
+        out->AddText(toJson(*o));
         ++shown;
       }
     } else {

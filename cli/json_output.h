@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 
@@ -15,6 +17,31 @@ std::string JsonText(const nlohmann::json& value, int indent = 2);
 // Prints `value` and a newline on standard output.
 void PrintJson(const nlohmann::json& value);
 
+// One JSON object written field by field straight to text, for listings of
+// millions of objects where building a document per object costs more than
+// the listing. Given its fields in key order, the text is exactly what
+// JsonText(value, -1) gives for the same object; strings are escaped the
+// same way (invalid UTF-8 as U+FFFD).
+class JsonObjectText {
+public:
+  JsonObjectText& Null(std::string_view key);
+  JsonObjectText& Bool(std::string_view key, bool value);
+  JsonObjectText& Number(std::string_view key, int64_t value);
+  JsonObjectText& Unsigned(std::string_view key, uint64_t value);
+  JsonObjectText& String(std::string_view key, std::string_view value);
+  // A string, or null when it is empty.
+  JsonObjectText& StringOrNull(std::string_view key, std::string_view value);
+  // The object's text; the writer is empty afterwards.
+  std::string Take();
+
+private:
+  void Key(std::string_view key);
+  std::string text_;
+};
+
+// Appends `value` as a JSON string (quotes included) to `out`.
+void AppendJsonString(std::string& out, std::string_view value);
+
 // Prints a JSON array to standard output one element per line as it is
 // given, so a catalog of millions of objects is never built a second time
 // in memory.
@@ -25,6 +52,8 @@ public:
   JsonArrayPrinter(const JsonArrayPrinter&) = delete;
   JsonArrayPrinter& operator=(const JsonArrayPrinter&) = delete;
   void Add(const nlohmann::json& element);
+  // An element already written as JSON text.
+  void AddText(std::string_view element);
   // Closes the array; "[]" when nothing was added. Later calls do nothing.
   void Finish();
   size_t Count() const { return count_; }

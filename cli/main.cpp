@@ -4,6 +4,8 @@
 #include <cstring>
 #include <exception>
 
+#include <unistd.h>
+
 #include "cli/command.h"
 #include "cli/report.h"
 #include "cli/terminal_text.h"
@@ -51,6 +53,11 @@ bool IsHelp(const std::string& a) { return a == "--help" || a == "-h"; }
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Listings of many thousands of objects go to files and pipes in large
+  // writes; a terminal keeps its line buffering. What must show at once
+  // (the drive watch, messages to standard error) is flushed where written.
+  static char outputBuffer[1 << 18];
+  if (::isatty(STDOUT_FILENO) != 1) std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
   std::vector<std::string> args(argv + std::min(argc, 1), argv + argc);
   if (args.empty()) {
     PrintHelp(stderr);

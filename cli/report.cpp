@@ -24,13 +24,21 @@ int ReportUsage(const std::string& command, const std::string& text) {
   return ReportError(full, 2);
 }
 
-void ReportWarning(const std::string& text) { std::fprintf(stderr, "quillmore-cli: warning: %s\n", text.c_str()); }
+// Standard output is flushed first, so that what was printed before a message
+// comes before it where both streams go to one place.
+void ReportWarning(const std::string& text) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "quillmore-cli: warning: %s\n", text.c_str());
+}
 
 int ReportNothingFound(const std::string& text) {
   ReportNote(text);
   return 1;
 }
 
-void ReportNote(const std::string& text) { std::fprintf(stderr, "quillmore-cli: %s\n", text.c_str()); }
+void ReportNote(const std::string& text) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "quillmore-cli: %s\n", text.c_str());
+}
 
 }  // namespace qmcli

@@ -14,12 +14,18 @@
 class LargeBuffer {
 public:
   explicit LargeBuffer(size_t bytes) : size_(bytes ? bytes : 1) {
-    void* p = ::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    // Huge pages cover only whole, aligned 2 MiB stretches of a mapping: the
+    // mapping is made larger and the buffer starts at the first boundary in
+    // it, so that no part of the buffer falls back to 4 KiB pages.
+    mapped_ = size_ + kHugePage;
+    void* p = ::mmap(nullptr, mapped_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) throw std::bad_alloc();
-    data_ = static_cast<uint8_t*>(p);
-    ::madvise(p, size_, MADV_HUGEPAGE);  // a hint: without huge pages it works all the same
+    map_ = static_cast<uint8_t*>(p);
+    const uintptr_t at = reinterpret_cast<uintptr_t>(map_);
+    data_ = map_ + ((kHugePage - at % kHugePage) % kHugePage);
+    ::madvise(data_, size_, MADV_HUGEPAGE);  // a hint: without huge pages it works all the same
   }
-  ~LargeBuffer() { ::munmap(data_, size_); }
+  ~LargeBuffer() { ::munmap(map_, mapped_); }
   LargeBuffer(const LargeBuffer&) = delete;
   LargeBuffer& operator=(const LargeBuffer&) = delete;
 
@@ -28,6 +34,9 @@ public:
   size_t size() const { return size_; }
 
 private:
+  static constexpr size_t kHugePage = size_t(2) << 20;
+  uint8_t* map_ = nullptr;
+  size_t mapped_ = 0;
   uint8_t* data_ = nullptr;
   size_t size_ = 0;
 };

@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -18,10 +19,6 @@
 #include "services/strings.h"
 
 namespace {
-
-// One block's buffer: every read fills the part it hands over (ReadSectors
-// zeroes what it cannot read).
-using ScanBuffer = LargeBuffer;
 
 void LowestPriority() { setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19); }
 
@@ -116,30 +113,57 @@ uint32_t ParseBlock(const uint8_t* block, uint64_t firstSector, uint32_t sectors
 }
 
 // ---------------------------------------------------------------------------
-// The parser: one thread matching the blocks handed to it, one at a time.
+// The parsers: each reads the blocks handed to it into its own buffer and
+// matches them. With two or more of them one reads while another matches;
+// on an image file, whose reads are copies from the page cache, they also
+// read at the same time.
 
 class CAnalyser::CAnalyserParser {
 public:
-  CAnalyserParser(CAnalyser* owner) : owner_(owner) {}
+  // What became of one block: valid once Wait has said the block is done.
+  struct Outcome {
+    uint64_t First = 0;
+    uint32_t Count = 0;   // sectors asked for
+    bool Read = false;    // false: not read (the scan stopped first)
+    SalvagedRead Got;
+    std::vector<std::unique_ptr<CFoundObject>> Found;  // in sector order
+  };
+
+  CAnalyserParser(CAnalyser* owner, std::shared_ptr<IDevice> reader)
+      : owner_(owner), reader_(std::move(reader)), buffer_(SCAN_BLOCK_BYTES) {}
 
   void Start(std::shared_ptr<CAnalyserParser> self) { thread_ = std::thread([self] { self->Run(); }); }
 
-  // Hands over a block: the buffer stays untouched by the caller until Wait
-  // reports the block done.
-  void Hand(std::shared_ptr<ScanBuffer> buffer, uint64_t first, uint32_t count) {
+  // Hands over the block `sequence` of the scan; the parser reads and
+  // matches it.
+  void Hand(uint64_t sequence, uint64_t first, uint32_t count) {
     std::lock_guard lock(mutex_);
-    buffer_ = std::move(buffer);
-    first_ = first;
-    count_ = count;
+    sequence_ = sequence;
+    outcome_ = Outcome{};
+    outcome_.First = first;
+    outcome_.Count = count;
+    read_ = false;
     done_ = false;
     ready_ = true;
     cv_.notify_all();
   }
 
-  // True when the block was finished within the time-out.
+  // Waits until the block has been read (or not read); a read has its own
+  // time-outs and gives up with the medium.
+  void WaitRead() {
+    std::unique_lock lock(mutex_);
+    cv_.wait(lock, [this] { return read_ || done_; });
+  }
+
+  // True when the block was matched within the time-out.
   bool Wait(uint32_t timeoutMs) {
     std::unique_lock lock(mutex_);
     return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return done_; });
+  }
+
+  Outcome TakeOutcome() {
+    std::lock_guard lock(mutex_);
+    return std::move(outcome_);
   }
 
   // Tells the thread to leave its loop (after the block at hand).
@@ -158,54 +182,67 @@ private:
   void Run() {
     LowestPriority();
     for (;;) {
-      std::shared_ptr<ScanBuffer> buffer;
-      uint64_t first = 0;
-      uint32_t count = 0;
+      uint64_t sequence = 0;
+      Outcome job;
       {
         std::unique_lock lock(mutex_);
         cv_.wait(lock, [this] { return ready_ || quit_; });
         if (quit_) break;
-        buffer = buffer_;
-        first = first_;
-        count = count_;
-      }
-      if (owner_->BeforeParseBlock) owner_->BeforeParseBlock(first);
-      ScanContext ctx;
-      ctx.Database = owner_->Database;
-      ctx.Volume = owner_->volume_;
-      ctx.VolumeBytes = owner_->volume_ ? owner_->volume_->Size : 0;
-      CAnalyser* owner = owner_;
-      ctx.Read = [owner](void* b, uint64_t f, uint32_t c) {
-        const SalvagedRead got = owner->ReadForScan(b, f, c);
-        return got.Unreadable >= got.Sectors ? 0u : static_cast<uint32_t>(got.Sectors * 512);
-      };
-      ctx.Running = [this, owner] { return owner->Running() && !Abandoned.load(); };
-      ctx.Accept = [this, owner](std::unique_ptr<CFoundObject> o) { owner->Deliver(*this, std::move(o)); };
-      if (buffer && count <= buffer->size() / 512) ParseBlock(buffer->data(), first, count, ctx);
-      LastType = ctx.LastType;
-      {
-        std::lock_guard lock(mutex_);
         ready_ = false;
-        done_ = true;
-        cv_.notify_all();
+        sequence = sequence_;
+        job.First = outcome_.First;
+        job.Count = outcome_.Count;
       }
+      Process(sequence, job);
+      std::lock_guard lock(mutex_);
+      outcome_ = std::move(job);
+      read_ = true;
+      done_ = true;
+      cv_.notify_all();
     }
     std::lock_guard lock(mutex_);
-    ready_ = false;
+    read_ = true;
     done_ = true;
     cv_.notify_all();
   }
 
+  void Process(uint64_t sequence, Outcome& job) {
+    if (job.Count > buffer_.size() / 512) return;
+    job.Read = owner_->ReadBlock(reader_.get(), sequence, buffer_.data(), job.First, job.Count, job.Got);
+    {
+      std::lock_guard lock(mutex_);
+      read_ = true;
+      cv_.notify_all();
+    }
+    if (!job.Read || job.Got.Sectors == 0 || job.Got.Unreadable >= job.Got.Sectors) return;
+    if (owner_->BeforeParseBlock) owner_->BeforeParseBlock(job.First);
+    ScanContext ctx;
+    ctx.Database = owner_->Database;
+    ctx.Volume = owner_->volume_;
+    ctx.VolumeBytes = owner_->volume_ ? owner_->volume_->Size : 0;
+    CAnalyser* owner = owner_;
+    IDevice* reader = reader_.get();
+    ctx.Read = [owner, reader](void* b, uint64_t f, uint32_t c) { return owner->ReadFar(reader, b, f, c); };
+    ctx.Running = [this, owner] { return owner->Running() && !Abandoned.load(); };
+    ctx.Accept = [&job](std::unique_ptr<CFoundObject> o) { job.Found.push_back(std::move(o)); };
+    ParseBlock(buffer_.data(), job.First, static_cast<uint32_t>(job.Got.Sectors), ctx);
+    LastType = ctx.LastType;
+  }
+
   CAnalyser* owner_;
+  // This parser's own handle on an image file, or null (reads go through
+  // the volume, one at a time and in block order).
+  std::shared_ptr<IDevice> reader_;
+  LargeBuffer buffer_;
   std::thread thread_;
   std::mutex mutex_;
   std::condition_variable cv_;
   bool ready_ = false;
+  bool read_ = true;
   bool done_ = true;
   bool quit_ = false;
-  std::shared_ptr<ScanBuffer> buffer_;
-  uint64_t first_ = 0;
-  uint32_t count_ = 0;
+  uint64_t sequence_ = 0;
+  Outcome outcome_;
 };
 
 // ---------------------------------------------------------------------------
@@ -222,7 +259,7 @@ CAnalyser::~CAnalyser() {
 }
 
 bool CAnalyser::Running() const {
-  if (stop_.load()) return false;
+  if (stop_.load() || deviceLost_.load()) return false;
   if (!theApp().AnalysisRunning.load()) return false;
   return true;
 }
@@ -233,10 +270,45 @@ SalvagedRead CAnalyser::ReadForScan(void* buffer, uint64_t first, uint32_t count
   return volume_->ReadSectorsSalvaging(buffer, first, static_cast<uint64_t>(count), [this] { return Running(); });
 }
 
-void CAnalyser::Deliver(CAnalyserParser& parser, std::unique_ptr<CFoundObject> object) {
-  std::lock_guard lock(acceptMutex_);
-  // A parser replaced after its time-out hands nothing more to the catalog.
-  if (parser.Abandoned.load()) return;
+bool CAnalyser::ReadBlock(IDevice* reader, uint64_t sequence, void* buffer, uint64_t first, uint32_t count,
+                          SalvagedRead& got) {
+  if (reader) {
+    // An image file, read on the parser's own handle: no turn to wait for.
+    // A read that does not come whole is read again the careful way.
+    if (!Running()) return false;
+    if (volume_->ReadSectorsThrough(*reader, buffer, first, count)) {
+      got = SalvagedRead{count, 0, false};
+      return true;
+    }
+    got = ReadForScan(buffer, first, count);
+    if (got.DeviceLost) deviceLost_ = true;
+    return true;
+  }
+  // Through the volume: one block at a time and in block order, so that a
+  // disk is read from start to end and a failing one is met in order.
+  std::unique_lock lock(turnMutex_);
+  turnCv_.wait(lock, [&] { return readTurn_ >= sequence || !Running(); });
+  const bool read = readTurn_ == sequence && Running();
+  if (read) {
+    lock.unlock();
+    got = ReadForScan(buffer, first, count);
+    // A drive that stalls or did not come back ends the scan before the
+    // next block is read.
+    if (got.DeviceLost) deviceLost_ = true;
+    lock.lock();
+  }
+  readTurn_ = std::max(readTurn_, sequence + 1);
+  turnCv_.notify_all();
+  return read;
+}
+
+uint32_t CAnalyser::ReadFar(IDevice* reader, void* buffer, uint64_t first, uint32_t count) {
+  if (reader && volume_ && volume_->ReadSectorsThrough(*reader, buffer, first, count)) return count * 512;
+  const SalvagedRead got = ReadForScan(buffer, first, count);
+  return got.Unreadable >= got.Sectors ? 0u : static_cast<uint32_t>(got.Sectors * 512);
+}
+
+void CAnalyser::Deliver(std::unique_ptr<CFoundObject> object) {
   if (Sink) {
     Sink(std::move(object));
   } else if (volume_) {
@@ -244,8 +316,9 @@ void CAnalyser::Deliver(CAnalyserParser& parser, std::unique_ptr<CFoundObject> o
   }
 }
 
-std::shared_ptr<CAnalyser::CAnalyserParser> CAnalyser::NewParser() {
-  auto parser = std::make_shared<CAnalyserParser>(this);
+std::shared_ptr<CAnalyser::CAnalyserParser> CAnalyser::NewParser(bool ownReader) {
+  std::shared_ptr<IDevice> reader = ownReader && volume_ ? volume_->OpenParallelReader() : nullptr;
+  auto parser = std::make_shared<CAnalyserParser>(this, std::move(reader));
   parser->Start(parser);
   return parser;
 }
@@ -319,73 +392,78 @@ void CAnalyser::Analyse_Cycle() {
   // A stop that came before the cycle started stays a stop.
   if (!stop_.load()) theApp().AnalysisRunning = 1;
   UnreadableSectors = 0;
+  deviceLost_ = false;
+  readTurn_ = 0;
   if (!Database) Database = &theComputer().Signatures();
 
-  std::shared_ptr<ScanBuffer> buffers[2] = {std::make_shared<ScanBuffer>(SCAN_BLOCK_BYTES),
-                                                      std::make_shared<ScanBuffer>(SCAN_BLOCK_BYTES)};
-  std::shared_ptr<CAnalyserParser> parser = NewParser();
-  int next = 0;            // the buffer the next block is read into
-  bool inFlight = false;   // the other buffer is being matched
+  // Two parsers take turns; an image file that can be read on several
+  // handles gets one parser per processor (up to four), each reading too.
+  const bool parallel = volume_ && volume_->OpenParallelReader() != nullptr;
+  const size_t count = parallel ? std::clamp<size_t>(std::thread::hardware_concurrency(), 2, 4) : 2;
+  std::vector<std::shared_ptr<CAnalyserParser>> parsers;
+  for (size_t i = 0; i < count; ++i) parsers.push_back(NewParser(parallel));
+  std::vector<bool> inFlight(count, false);
   uint64_t doneSoFar = 0;  // sectors read or skipped, over all ranges
+  uint64_t sequence = 0;   // blocks handed out
 
-  // Waits for the block in flight; a parser that misses its time-out is
-  // replaced, its block is not matched again, and its buffer stays with it.
-  auto finishInFlight = [&] {
-    if (!inFlight) return;
-    inFlight = false;
-    if (parser->Wait(ParserTimeoutMs)) return;
-    theLog().AddInternal("CAnalyser.Analyse_Cycle.ParserWaitTimeout. Kill old and start new parser.");
-    {
-      std::lock_guard lock(acceptMutex_);
+  // Takes the block of parser `slot` (the oldest in flight) and hands on
+  // what it found. A parser that misses its time-out once its block has
+  // been read is replaced: its block is not matched again, and what it
+  // finds later goes nowhere.
+  auto finish = [&](size_t slot) {
+    if (!inFlight[slot]) return;
+    inFlight[slot] = false;
+    std::shared_ptr<CAnalyserParser>& parser = parsers[slot];
+    parser->WaitRead();
+    if (!parser->Wait(ParserTimeoutMs)) {
+      theLog().AddInternal("CAnalyser.Analyse_Cycle.ParserWaitTimeout. Kill old and start new parser.");
+      CAnalyserParser::Outcome lost = parser->TakeOutcome();
       parser->Abandoned = true;
+      parser->Quit();
+      abandoned_.push_back(parser->TakeThread());
+      ++ParsersReplaced;
+      parser = NewParser(parallel);
+      doneSoFar += lost.Count;
+      if (volume_) volume_->Position(doneSoFar);
+      return;
     }
-    parser->Quit();
-    abandoned_.push_back(parser->TakeThread());
-    buffers[1 - next] = std::make_shared<ScanBuffer>(SCAN_BLOCK_BYTES);
-    ++ParsersReplaced;
-    parser = NewParser();
+    CAnalyserParser::Outcome block = parser->TakeOutcome();
+    if (!block.Read) return;  // the scan stopped before this block was read
+    const SalvagedRead& got = block.Got;
+    if (got.Unreadable != 0) {
+      UnreadableSectors += got.Unreadable;
+      theLog().Error("Sector scan: %I64d unreadable sector(s) from sector %I64d", got.Unreadable, block.First);
+    }
+    // Unreadable sectors inside the block hold zeros and cost only
+    // themselves; a block of which nothing has a content (the end of the
+    // device) is skipped instead of being retried forever.
+    if (got.Sectors == 0 || got.Unreadable >= got.Sectors)
+      theLog().AddError("CAnalyser.Analyse_Cycle.ReadSectors: 0");
+    for (auto& object : block.Found) Deliver(std::move(object));
+    doneSoFar += block.Count;
+    if (volume_) volume_->Position(doneSoFar);
+    if (got.DeviceLost) {
+      // A drive that stalls, or a medium that did not come back: the scan
+      // ends here instead of waiting out the time-outs of every block left.
+      if (!stop_.load() && theApp().AnalysisRunning.load())
+        theLog().Error("Sector scan stopped at sector %I64d: the drive does not answer", block.First);
+      stop_ = true;
+    }
   };
 
+  size_t slot = 0;  // the next parser to hand a block to: the oldest in flight
   for (const ScanRange& range : Ranges) {
-    uint64_t remaining = range.Count;
-    uint64_t offset = 0;
-    while (remaining != 0 && Running()) {
-      uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(remaining, SCAN_BLOCK_SECTORS));
-      const uint64_t first = range.Start + offset;
-      // A medium taken out is waited for inside the read, which then reads
-      // the block again: the rest of the disk is not reported unreadable.
-      SalvagedRead got = ReadForScan(buffers[next]->data(), first, n);
-      // Unreadable sectors inside the block hold zeros and cost only
-      // themselves; a block of which nothing has a content (the end of the
-      // device) is skipped instead of being retried forever.
-      bool readable = got.Sectors != 0 && got.Unreadable < got.Sectors;
-      if (got.Sectors != 0) n = static_cast<uint32_t>(got.Sectors);
-      if (got.Unreadable != 0) {
-        UnreadableSectors += got.Unreadable;
-        theLog().Error("Sector scan: %I64d unreadable sector(s) from sector %I64d", got.Unreadable, first);
-      }
-      finishInFlight();
-      if (volume_) volume_->Position(doneSoFar);
-      if (readable) {
-        parser->Hand(buffers[next], first, n);
-        inFlight = true;
-        next = 1 - next;
-      } else {
-        theLog().AddError("CAnalyser.Analyse_Cycle.ReadSectors: 0");
-      }
-      remaining -= n;
+    for (uint64_t offset = 0; offset < range.Count && Running();) {
+      const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(range.Count - offset, SCAN_BLOCK_SECTORS));
+      finish(slot);
+      if (!Running()) break;
+      parsers[slot]->Hand(sequence++, range.Start + offset, n);
+      inFlight[slot] = true;
+      slot = (slot + 1) % count;
       offset += n;
-      doneSoFar += n;
-      if (!readable && volume_) volume_->Position(doneSoFar);
-      if (got.DeviceLost) {
-        // A drive that stalls, or a medium that did not come back: the scan
-        // ends here instead of waiting out the time-outs of every block left.
-        if (Running()) theLog().Error("Sector scan stopped at sector %I64d: the drive does not answer", first);
-        stop_ = true;
-      }
     }
   }
-  finishInFlight();
+  for (size_t i = 0; i < count; ++i, slot = (slot + 1) % count) finish(slot);
   if (volume_) volume_->Position(doneSoFar);
 
   theApp().AnalysisRunning = 0;
@@ -394,9 +472,11 @@ void CAnalyser::Analyse_Cycle() {
   if (volume_)
     theLog().Message(GetString(136), volume_->ScanFoldersFound.load(), volume_->ScanFilesFound.load());
 
-  parser->Quit();
-  std::thread t = parser->TakeThread();
-  if (t.joinable()) t.join();
+  for (auto& parser : parsers) {
+    parser->Quit();
+    std::thread t = parser->TakeThread();
+    if (t.joinable()) t.join();
+  }
   for (auto& old : abandoned_)
     if (old.joinable()) old.join();
   abandoned_.clear();

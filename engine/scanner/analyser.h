@@ -4,9 +4,13 @@
 // volume routes (AcceptScanObject).
 //
 // Threads: the caller of ScanVolume (the volume's analysis thread) waits; the
-// scan thread reads; a parser thread matches. Two block buffers take turns, so
-// the next block is read while the previous one is matched; a buffer is never
-// read into while it is being matched. Stops are cooperative: every loop tests
+// scan thread hands the blocks out in order, takes each back in order and
+// hands on what was found in it, so the result does not depend on timing;
+// parser threads (two, or one per processor on an image file) each read a
+// block into their own buffer and match it. A disk is read through the
+// volume one block at a time, in order, while another parser matches; an
+// image file, whose reads are copies from the page cache, is also read on
+// several handles at once. Stops are cooperative: every loop tests
 // theApp().AnalysisRunning and the analyser's stop request, and every read has
 // its own time-out, so no thread is ever killed.
 #pragma once
@@ -25,6 +29,7 @@
 #include "engine/volume/salvaged_read.h"
 
 class CVolume;
+class IDevice;
 class CFileSignatureDatabase;
 
 struct ScanRange {
@@ -109,14 +114,26 @@ private:
   void Thread_start();
   void Analyse_Cycle();
   bool Running() const;
+  // The volume's salvaging read, one caller at a time.
   SalvagedRead ReadForScan(void* buffer, uint64_t first, uint32_t count);
-  void Deliver(CAnalyserParser& parser, std::unique_ptr<CFoundObject> object);
-  std::shared_ptr<CAnalyserParser> NewParser();
+  // Reads the block `sequence` of the scan for a parser: on the parser's
+  // own handle when it has one, else through the volume in block order.
+  // False when the scan stopped before the block was read.
+  bool ReadBlock(IDevice* reader, uint64_t sequence, void* buffer, uint64_t first, uint32_t count,
+                 SalvagedRead& got);
+  // The end finders' reads past a block; bytes read, 0 on failure.
+  uint32_t ReadFar(IDevice* reader, void* buffer, uint64_t first, uint32_t count);
+  // Hands an object to the sink or the volume (on the scan thread, in
+  // block order).
+  void Deliver(std::unique_ptr<CFoundObject> object);
+  std::shared_ptr<CAnalyserParser> NewParser(bool ownReader);
 
   CVolume* volume_ = nullptr;
   uint32_t reserved_ = 0;
   uint32_t waitTimeoutMs_ = 1000;
   std::atomic<bool> stop_{false};
+  // Set by a parser whose read found the drive stalled or gone.
+  std::atomic<bool> deviceLost_{false};
 
   // The done event: set by the scan thread as its last step.
   std::mutex doneMutex_;
@@ -124,12 +141,12 @@ private:
   bool done_ = false;
   std::thread scanThread_;
 
-  // Serialises the scan's own reads (the block reads and the compound
-  // document reads of the parser) on the volume's single device handle.
+  // Serialises the scan's reads through the volume's device handle.
   std::mutex readMutex_;
-  // Serialises hand-overs to the catalog and keeps a replaced parser's
-  // results out of it.
-  std::mutex acceptMutex_;
+  // The block whose turn it is to be read through the volume.
+  std::mutex turnMutex_;
+  std::condition_variable turnCv_;
+  uint64_t readTurn_ = 0;
   // Threads of replaced parsers, joined at the end of the cycle.
   std::vector<std::thread> abandoned_;
 };

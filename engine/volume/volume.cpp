@@ -185,6 +185,25 @@ uint32_t CVolume::ReadSectors(void* buffer, uint64_t first, uint64_t count) {
   return ReadSectorsWithError(buffer, first, count, &error);
 }
 
+std::shared_ptr<IDevice> CVolume::OpenParallelReader() {
+  std::lock_guard io(ioMutex_);
+  if (!device_) return nullptr;
+  const int fd = device_->NativeHandle();
+  struct stat st {};
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+  return device_->Duplicate();
+}
+
+bool CVolume::ReadSectorsThrough(IDevice& reader, void* buffer, uint64_t first, uint64_t count) const {
+  if (count == 0 || count > kMaxSectorsPerRead || first > (UINT64_MAX - VolumeStartOffset) / 512) return false;
+  const size_t bytes = static_cast<size_t>(count * 512);
+  const IoResult result = reader.StartRead(buffer, bytes, first * 512 + VolumeStartOffset);
+  if (result == IoResult::Done) return reader.BytesRead() == bytes;
+  // A read that would have to be waited for is left to the salvaging read.
+  if (result == IoResult::Pending) reader.CancelRead();
+  return false;
+}
+
 SalvagedRead CVolume::ReadSectorsSalvaging(void* buffer, uint64_t first, uint64_t count,
                                            const std::function<bool()>& keepWaiting) {
   SalvagedRead result;

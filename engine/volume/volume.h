@@ -104,6 +104,17 @@ public:
   // what it did not read holds zeros, and the caller stops.
   SalvagedRead ReadSectorsSalvaging(void* buffer, uint64_t first, uint64_t count,
                                     const std::function<bool()>& keepWaiting = nullptr);
+  // A second handle on the volume's data for a reader that runs beside the
+  // others: a duplicate of the open device when that is a regular file (an
+  // image, read from the page cache as fast as memory allows, so several
+  // threads read it faster than one); null for anything else, which is read
+  // by one reader at a time.
+  std::shared_ptr<IDevice> OpenParallelReader();
+  // One plain read of `count` sectors through such a handle; true only when
+  // every byte came. It neither retries nor waits: on false the caller reads
+  // the range again through ReadSectorsSalvaging, which knows what to do
+  // with a failure.
+  bool ReadSectorsThrough(IDevice& reader, void* buffer, uint64_t first, uint64_t count) const;
   // How long a reader waits at the gate for a medium that went away before
   // its operation ends (milliseconds; 0: not at all).
   std::atomic<uint32_t> MediumWaitLimitMs{10 * 60 * 1000};
