@@ -53,7 +53,8 @@ public:
 private:
   const CFoundObjectTree& catalog_;
   std::string volume_;
-  std::unordered_map<const CFoundObject*, size_t> ids_;
+  std::optional<size_t> IdOf(const CFoundObject& object) const;
+  std::vector<std::pair<const CFoundObject*, size_t>> ids_;  // object -> id, sorted
   std::unordered_map<int64_t, size_t> folderIds_;  // file-system identity -> id
 };
 

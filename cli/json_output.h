@@ -24,6 +24,7 @@ void PrintJson(const nlohmann::json& value);
 // same way (invalid UTF-8 as U+FFFD).
 class JsonObjectText {
 public:
+  JsonObjectText() { text_.reserve(512); }
   JsonObjectText& Null(std::string_view key);
   JsonObjectText& Bool(std::string_view key, bool value);
   JsonObjectText& Number(std::string_view key, int64_t value);

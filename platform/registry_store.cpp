@@ -86,7 +86,7 @@ int HexDigit(char c) {
 
 // Parses a quoted string starting at text[pos] == '"'; on success sets pos
 // past the closing quote.
-bool ParseQuoted(const std::string& text, size_t& pos, std::string& out) {
+bool ParseQuoted(std::string_view text, size_t& pos, std::string& out) {
   if (pos >= text.size() || text[pos] != '"') return false;
   out.clear();
   for (size_t i = pos + 1; i < text.size(); ++i) {
@@ -121,8 +121,9 @@ bool ParseQuoted(const std::string& text, size_t& pos, std::string& out) {
   return false;  // no closing quote: a cut or garbled line
 }
 
-bool ParseHexBytes(const std::string& text, std::vector<uint8_t>& out) {
+bool ParseHexBytes(std::string_view text, std::vector<uint8_t>& out) {
   out.clear();
+  out.reserve(text.size() / 3 + 1);
   size_t i = 0;
   while (i < text.size()) {
     char c = text[i];
@@ -140,7 +141,7 @@ bool ParseHexBytes(const std::string& text, std::vector<uint8_t>& out) {
   return true;
 }
 
-std::string Trim(const std::string& s) {
+std::string_view Trim(std::string_view s) {
   size_t a = 0, b = s.size();
   while (a < b && (s[a] == ' ' || s[a] == '\t' || s[a] == '\r')) ++a;
   while (b > a && (s[b - 1] == ' ' || s[b - 1] == '\t' || s[b - 1] == '\r')) --b;
@@ -313,10 +314,11 @@ bool CRegistryStore::ImportText(const std::string& input) { return Import(input)
 
 int CRegistryStore::Import(const std::string& input) {
   std::lock_guard lock(mutex_);
-  std::string text = input;
+  // The text is only looked at: lines and values are views into it.
+  std::string_view text = input;
   if (text.size() >= 3 && static_cast<unsigned char>(text[0]) == 0xEF && static_cast<unsigned char>(text[1]) == 0xBB &&
       static_cast<unsigned char>(text[2]) == 0xBF)
-    text.erase(0, 3);
+    text.remove_prefix(3);
   bool parsedAny = false;
   int refused = 0;  // lines beyond the bounds
   Key* current = nullptr;
@@ -324,7 +326,7 @@ int CRegistryStore::Import(const std::string& input) {
   while (pos < text.size()) {
     size_t end = text.find('\n', pos);
     if (end == std::string::npos) end = text.size();
-    std::string line = Trim(text.substr(pos, end - pos));
+    std::string line(Trim(text.substr(pos, end - pos)));
     pos = end + 1;
     // A hex value may run on over lines that end in a backslash.
     while (!line.empty() && line.back() == '\\' && line.find("=hex") != std::string::npos && pos < text.size() &&
@@ -379,14 +381,14 @@ int CRegistryStore::Import(const std::string& input) {
       ++refused;
       continue;
     }
-    std::string data = line.substr(p + 1);
+    const std::string_view data = std::string_view(line).substr(p + 1);
     std::optional<Value> value;
     if (data == "-") {
       std::erase_if(current->values, [&](const auto& v) { return Lower(v.first) == Lower(name); });
       parsedAny = true;
       continue;
     } else if (data.rfind("dword:", 0) == 0) {
-      std::string digits = data.substr(6);
+      const std::string_view digits = data.substr(6);
       if (digits.empty() || digits.size() > 8) continue;
       uint32_t v = 0;
       bool ok = true;
