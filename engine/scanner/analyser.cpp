@@ -113,109 +113,47 @@ uint32_t ParseBlock(const uint8_t* block, uint64_t firstSector, uint32_t sectors
 }
 
 // ---------------------------------------------------------------------------
-// The parsers: each reads the blocks handed to it into its own buffer and
-// matches them. With two or more of them one reads while another matches;
-// on an image file, whose reads are copies from the page cache, they also
-// read at the same time.
+// The parsers: each takes the next block of the scan, reads it into its own
+// buffer and matches it, then takes the next, while the scan thread takes
+// the finished blocks back in order. With two or more of them one reads
+// while another matches; on an image file, whose reads are copies from the
+// page cache, they also read at the same time.
 
 class CAnalyser::CAnalyserParser {
 public:
-  // What became of one block: valid once Wait has said the block is done.
-  struct Outcome {
-    uint64_t First = 0;
-    uint32_t Count = 0;   // sectors asked for
-    bool Read = false;    // false: not read (the scan stopped first)
-    SalvagedRead Got;
-    std::vector<std::unique_ptr<CFoundObject>> Found;  // in sector order
-  };
-
   CAnalyserParser(CAnalyser* owner, std::shared_ptr<IDevice> reader)
       : owner_(owner), reader_(std::move(reader)), buffer_(SCAN_BLOCK_BYTES) {}
 
   void Start(std::shared_ptr<CAnalyserParser> self) { thread_ = std::thread([self] { self->Run(); }); }
-
-  // Hands over the block `sequence` of the scan; the parser reads and
-  // matches it.
-  void Hand(uint64_t sequence, uint64_t first, uint32_t count) {
-    std::lock_guard lock(mutex_);
-    sequence_ = sequence;
-    outcome_ = Outcome{};
-    outcome_.First = first;
-    outcome_.Count = count;
-    read_ = false;
-    done_ = false;
-    ready_ = true;
-    cv_.notify_all();
-  }
-
-  // Waits until the block has been read (or not read); a read has its own
-  // time-outs and gives up with the medium.
-  void WaitRead() {
-    std::unique_lock lock(mutex_);
-    cv_.wait(lock, [this] { return read_ || done_; });
-  }
-
-  // True when the block was matched within the time-out.
-  bool Wait(uint32_t timeoutMs) {
-    std::unique_lock lock(mutex_);
-    return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return done_; });
-  }
-
-  Outcome TakeOutcome() {
-    std::lock_guard lock(mutex_);
-    return std::move(outcome_);
-  }
-
-  // Tells the thread to leave its loop (after the block at hand).
-  void Quit() {
-    std::lock_guard lock(mutex_);
-    quit_ = true;
-    cv_.notify_all();
-  }
-
   std::thread TakeThread() { return std::move(thread_); }
 
+  // Set when the parser missed its time-out: it takes no further block,
+  // and what it finds goes nowhere.
   std::atomic<bool> Abandoned{false};
-  int32_t LastType = 0;
 
 private:
   void Run() {
     LowestPriority();
-    for (;;) {
-      uint64_t sequence = 0;
-      Outcome job;
-      {
-        std::unique_lock lock(mutex_);
-        cv_.wait(lock, [this] { return ready_ || quit_; });
-        if (quit_) break;
-        ready_ = false;
-        sequence = sequence_;
-        job.First = outcome_.First;
-        job.Count = outcome_.Count;
+    BlockJob job;
+    while (owner_->TakeBlock(*this, job)) {
+      BlockOutcome outcome;
+      outcome.First = job.First;
+      outcome.Count = job.Count;
+      try {
+        Process(job.Sequence, outcome);
+      } catch (...) {
+        theLog().AddInternal("CAnalyser.Parser.except");
       }
-      Process(sequence, job);
-      std::lock_guard lock(mutex_);
-      outcome_ = std::move(job);
-      read_ = true;
-      done_ = true;
-      cv_.notify_all();
+      owner_->PutBlock(*this, job.Sequence, std::move(outcome));
     }
-    std::lock_guard lock(mutex_);
-    read_ = true;
-    done_ = true;
-    cv_.notify_all();
   }
 
-  void Process(uint64_t sequence, Outcome& job) {
-    if (job.Count > buffer_.size() / 512) return;
-    job.Read = owner_->ReadBlock(reader_.get(), sequence, buffer_.data(), job.First, job.Count, job.Got);
-    {
-      std::lock_guard lock(mutex_);
-      read_ = true;
-      cv_.notify_all();
-    }
-    if (!job.Read || job.Got.Sectors == 0 || job.Got.Unreadable >= job.Got.Sectors) return;
-    if (owner_->BeforeParseBlock) owner_->BeforeParseBlock(job.First);
+  void Process(uint64_t sequence, BlockOutcome& block) {
+    if (block.Count > buffer_.size() / 512) return;
+    block.Read = owner_->ReadBlock(reader_.get(), sequence, buffer_.data(), block.First, block.Count, block.Got);
+    owner_->BlockRead(sequence);
+    if (!block.Read || block.Got.Sectors == 0 || block.Got.Unreadable >= block.Got.Sectors) return;
+    if (owner_->BeforeParseBlock) owner_->BeforeParseBlock(block.First);
     ScanContext ctx;
     ctx.Database = owner_->Database;
     ctx.Volume = owner_->volume_;
@@ -224,9 +162,8 @@ private:
     IDevice* reader = reader_.get();
     ctx.Read = [owner, reader](void* b, uint64_t f, uint32_t c) { return owner->ReadFar(reader, b, f, c); };
     ctx.Running = [this, owner] { return owner->Running() && !Abandoned.load(); };
-    ctx.Accept = [&job](std::unique_ptr<CFoundObject> o) { job.Found.push_back(std::move(o)); };
-    ParseBlock(buffer_.data(), job.First, static_cast<uint32_t>(job.Got.Sectors), ctx);
-    LastType = ctx.LastType;
+    ctx.Accept = [&block](std::unique_ptr<CFoundObject> o) { block.Found.push_back(std::move(o)); };
+    ParseBlock(buffer_.data(), block.First, static_cast<uint32_t>(block.Got.Sectors), ctx);
   }
 
   CAnalyser* owner_;
@@ -235,14 +172,6 @@ private:
   std::shared_ptr<IDevice> reader_;
   LargeBuffer buffer_;
   std::thread thread_;
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  bool ready_ = false;
-  bool read_ = true;
-  bool done_ = true;
-  bool quit_ = false;
-  uint64_t sequence_ = 0;
-  Outcome outcome_;
 };
 
 // ---------------------------------------------------------------------------
@@ -323,6 +252,43 @@ std::shared_ptr<CAnalyser::CAnalyserParser> CAnalyser::NewParser(bool ownReader)
   return parser;
 }
 
+bool CAnalyser::TakeBlock(CAnalyserParser& parser, BlockJob& job) {
+  std::unique_lock lock(queueMutex_);
+  // The parsers run at most a few blocks ahead of the scan thread, so that
+  // finished blocks do not pile up while one block is slow.
+  queueCv_.wait(lock, [&] {
+    return parser.Abandoned.load() || !Running() || nextRange_ >= Ranges.size() ||
+           handed_ < collected_ + 2 * parserCount_;
+  });
+  if (parser.Abandoned.load() || !Running() || nextRange_ >= Ranges.size()) return false;
+  const ScanRange& range = Ranges[nextRange_];
+  job.Sequence = handed_++;
+  job.First = range.Start + rangeDone_;
+  job.Count = static_cast<uint32_t>(std::min<uint64_t>(range.Count - rangeDone_, SCAN_BLOCK_SECTORS));
+  rangeDone_ += job.Count;
+  while (nextRange_ < Ranges.size() && rangeDone_ >= Ranges[nextRange_].Count) {
+    ++nextRange_;
+    rangeDone_ = 0;
+  }
+  working_[job.Sequence] = {&parser, job.Count};
+  return true;
+}
+
+void CAnalyser::BlockRead(uint64_t sequence) {
+  std::lock_guard lock(queueMutex_);
+  read_.insert(sequence);
+  queueCv_.notify_all();
+}
+
+void CAnalyser::PutBlock(CAnalyserParser& parser, uint64_t sequence, BlockOutcome outcome) {
+  std::lock_guard lock(queueMutex_);
+  if (parser.Abandoned.load()) return;
+  working_.erase(sequence);
+  read_.insert(sequence);
+  finished_.emplace(sequence, std::move(outcome));
+  queueCv_.notify_all();
+}
+
 uint32_t CAnalyser::ScanVolume() {
   if (!volume_) return 0;
   volume_->ScanFilesFound = 0;
@@ -393,77 +359,96 @@ void CAnalyser::Analyse_Cycle() {
   if (!stop_.load()) theApp().AnalysisRunning = 1;
   UnreadableSectors = 0;
   deviceLost_ = false;
-  readTurn_ = 0;
   if (!Database) Database = &theComputer().Signatures();
-
-  // Two parsers take turns; an image file that can be read on several
-  // handles gets one parser per processor (up to four), each reading too.
-  const bool parallel = volume_ && volume_->OpenParallelReader() != nullptr;
-  const size_t count = parallel ? std::clamp<size_t>(std::thread::hardware_concurrency(), 2, 4) : 2;
-  std::vector<std::shared_ptr<CAnalyserParser>> parsers;
-  for (size_t i = 0; i < count; ++i) parsers.push_back(NewParser(parallel));
-  std::vector<bool> inFlight(count, false);
-  uint64_t doneSoFar = 0;  // sectors read or skipped, over all ranges
-  uint64_t sequence = 0;   // blocks handed out
-
-  // Takes the block of parser `slot` (the oldest in flight) and hands on
-  // what it found. A parser that misses its time-out once its block has
-  // been read is replaced: its block is not matched again, and what it
-  // finds later goes nowhere.
-  auto finish = [&](size_t slot) {
-    if (!inFlight[slot]) return;
-    inFlight[slot] = false;
-    std::shared_ptr<CAnalyserParser>& parser = parsers[slot];
-    parser->WaitRead();
-    if (!parser->Wait(ParserTimeoutMs)) {
-      theLog().AddInternal("CAnalyser.Analyse_Cycle.ParserWaitTimeout. Kill old and start new parser.");
-      CAnalyserParser::Outcome lost = parser->TakeOutcome();
-      parser->Abandoned = true;
-      parser->Quit();
-      abandoned_.push_back(parser->TakeThread());
-      ++ParsersReplaced;
-      parser = NewParser(parallel);
-      doneSoFar += lost.Count;
-      if (volume_) volume_->Position(doneSoFar);
-      return;
-    }
-    CAnalyserParser::Outcome block = parser->TakeOutcome();
-    if (!block.Read) return;  // the scan stopped before this block was read
-    const SalvagedRead& got = block.Got;
-    if (got.Unreadable != 0) {
-      UnreadableSectors += got.Unreadable;
-      theLog().Error("Sector scan: %I64d unreadable sector(s) from sector %I64d", got.Unreadable, block.First);
-    }
-    // Unreadable sectors inside the block hold zeros and cost only
-    // themselves; a block of which nothing has a content (the end of the
-    // device) is skipped instead of being retried forever.
-    if (got.Sectors == 0 || got.Unreadable >= got.Sectors)
-      theLog().AddError("CAnalyser.Analyse_Cycle.ReadSectors: 0");
-    for (auto& object : block.Found) Deliver(std::move(object));
-    doneSoFar += block.Count;
-    if (volume_) volume_->Position(doneSoFar);
-    if (got.DeviceLost) {
-      // A drive that stalls, or a medium that did not come back: the scan
-      // ends here instead of waiting out the time-outs of every block left.
-      if (!stop_.load() && theApp().AnalysisRunning.load())
-        theLog().Error("Sector scan stopped at sector %I64d: the drive does not answer", block.First);
-      stop_ = true;
-    }
-  };
-
-  size_t slot = 0;  // the next parser to hand a block to: the oldest in flight
-  for (const ScanRange& range : Ranges) {
-    for (uint64_t offset = 0; offset < range.Count && Running();) {
-      const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(range.Count - offset, SCAN_BLOCK_SECTORS));
-      finish(slot);
-      if (!Running()) break;
-      parsers[slot]->Hand(sequence++, range.Start + offset, n);
-      inFlight[slot] = true;
-      slot = (slot + 1) % count;
-      offset += n;
-    }
+  {
+    std::lock_guard lock(turnMutex_);
+    readTurn_ = 0;
   }
-  for (size_t i = 0; i < count; ++i, slot = (slot + 1) % count) finish(slot);
+
+  // Two parsers take turns on a disk; an image file that can be read on
+  // several handles gets one parser per processor (up to four), each
+  // reading too.
+  const bool parallel = volume_ && volume_->OpenParallelReader() != nullptr;
+  std::vector<std::shared_ptr<CAnalyserParser>> parsers;
+  {
+    std::lock_guard lock(queueMutex_);
+    parserCount_ = parallel ? std::clamp<size_t>(std::thread::hardware_concurrency(), 2, 4) : 2;
+    handed_ = collected_ = 0;
+    nextRange_ = 0;
+    rangeDone_ = 0;
+    while (nextRange_ < Ranges.size() && Ranges[nextRange_].Count == 0) ++nextRange_;
+    working_.clear();
+    read_.clear();
+    finished_.clear();
+  }
+  for (size_t i = 0; i < parserCount_; ++i) parsers.push_back(NewParser(parallel));
+  uint64_t doneSoFar = 0;  // sectors read or skipped, over all ranges
+
+  for (;;) {
+    std::unique_lock lock(queueMutex_);
+    // The next block in order: wait until it has been read (a read has its
+    // own time-outs and gives up with the medium), then give its parser the
+    // time-out to finish it.
+    queueCv_.wait(lock, [&] {
+      return read_.count(collected_) != 0 ||
+             (collected_ == handed_ && (nextRange_ >= Ranges.size() || !Running()));
+    });
+    if (read_.count(collected_) == 0) break;  // every block handed out is back
+    const uint64_t sequence = collected_;
+    const bool finished = queueCv_.wait_for(lock, std::chrono::milliseconds(ParserTimeoutMs),
+                                            [&] { return finished_.count(sequence) != 0; });
+    if (!finished) {
+      // The parser is replaced; its block is not matched again, and what it
+      // finds later goes nowhere.
+      theLog().AddInternal("CAnalyser.Analyse_Cycle.ParserWaitTimeout. Kill old and start new parser.");
+      const auto [late, count] = working_[sequence];
+      late->Abandoned = true;
+      working_.erase(sequence);
+      read_.erase(sequence);
+      ++collected_;
+      queueCv_.notify_all();
+      lock.unlock();
+      for (auto& parser : parsers) {
+        if (parser.get() != late) continue;
+        abandoned_.push_back(parser->TakeThread());
+        ++ParsersReplaced;
+        parser = NewParser(parallel);
+      }
+      doneSoFar += count;
+      if (volume_) volume_->Position(doneSoFar);
+      continue;
+    }
+    BlockOutcome block = std::move(finished_.at(sequence));
+    finished_.erase(sequence);
+    read_.erase(sequence);
+    lock.unlock();
+
+    if (block.Read) {
+      const SalvagedRead& got = block.Got;
+      if (got.Unreadable != 0) {
+        UnreadableSectors += got.Unreadable;
+        theLog().Error("Sector scan: %I64d unreadable sector(s) from sector %I64d", got.Unreadable, block.First);
+      }
+      // Unreadable sectors inside the block hold zeros and cost only
+      // themselves; a block of which nothing has a content (the end of the
+      // device) is skipped instead of being retried forever.
+      if (got.Sectors == 0 || got.Unreadable >= got.Sectors)
+        theLog().AddError("CAnalyser.Analyse_Cycle.ReadSectors: 0");
+      for (auto& object : block.Found) Deliver(std::move(object));
+      doneSoFar += block.Count;
+      if (volume_) volume_->Position(doneSoFar);
+      if (got.DeviceLost) {
+        // A drive that stalls, or a medium that did not come back: the scan
+        // ends here instead of waiting out the time-outs of every block left.
+        if (!stop_.load() && theApp().AnalysisRunning.load())
+          theLog().Error("Sector scan stopped at sector %I64d: the drive does not answer", block.First);
+        stop_ = true;
+      }
+    }
+    std::lock_guard relock(queueMutex_);
+    ++collected_;
+    queueCv_.notify_all();
+  }
   if (volume_) volume_->Position(doneSoFar);
 
   theApp().AnalysisRunning = 0;
@@ -472,8 +457,13 @@ void CAnalyser::Analyse_Cycle() {
   if (volume_)
     theLog().Message(GetString(136), volume_->ScanFoldersFound.load(), volume_->ScanFilesFound.load());
 
+  {
+    // Parsers still waiting for a block see that none is left.
+    std::lock_guard lock(queueMutex_);
+    nextRange_ = Ranges.size();
+    queueCv_.notify_all();
+  }
   for (auto& parser : parsers) {
-    parser->Quit();
     std::thread t = parser->TakeThread();
     if (t.joinable()) t.join();
   }

@@ -19,8 +19,10 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -111,6 +113,28 @@ public:
   class CAnalyserParser;
 
 private:
+  // One block of the scan as a parser takes it.
+  struct BlockJob {
+    uint64_t Sequence = 0;  // its place in the scan, from 0
+    uint64_t First = 0;
+    uint32_t Count = 0;
+  };
+  // What became of a block.
+  struct BlockOutcome {
+    uint64_t First = 0;
+    uint32_t Count = 0;  // sectors asked for
+    bool Read = false;   // false: not read (the scan stopped first)
+    SalvagedRead Got;
+    std::vector<std::unique_ptr<CFoundObject>> Found;  // in sector order
+  };
+  // For a parser: the next block, false when there is none (the end, a
+  // stop, or the parser was replaced).
+  bool TakeBlock(CAnalyserParser& parser, BlockJob& job);
+  // For a parser: the block has been read; its time-out runs from here.
+  void BlockRead(uint64_t sequence);
+  // For a parser: the block is done.
+  void PutBlock(CAnalyserParser& parser, uint64_t sequence, BlockOutcome outcome);
+
   void Thread_start();
   void Analyse_Cycle();
   bool Running() const;
@@ -147,6 +171,17 @@ private:
   std::mutex turnMutex_;
   std::condition_variable turnCv_;
   uint64_t readTurn_ = 0;
+  // The blocks between the parsers and the scan thread.
+  std::mutex queueMutex_;
+  std::condition_variable queueCv_;
+  size_t parserCount_ = 2;
+  size_t nextRange_ = 0;      // the range the next block comes from
+  uint64_t rangeDone_ = 0;    // sectors of that range handed out
+  uint64_t handed_ = 0;       // blocks handed to parsers
+  uint64_t collected_ = 0;    // blocks taken back, in order
+  std::map<uint64_t, std::pair<CAnalyserParser*, uint32_t>> working_;  // block -> parser, sectors
+  std::set<uint64_t> read_;                                            // blocks read
+  std::map<uint64_t, BlockOutcome> finished_;                          // blocks done, not taken back
   // Threads of replaced parsers, joined at the end of the cycle.
   std::vector<std::thread> abandoned_;
 };
