@@ -84,6 +84,23 @@ FoundObjectJson::FoundObjectJson(const CFoundObjectTree& catalog, std::string vo
   std::sort(ids_.begin(), ids_.end());
 }
 
+// A file's folder path depends on its folder alone, and its type name on
+// its extension: both are worked out once per folder and extension.
+const std::string& FoundObjectJson::FolderPath(const CFoundObject& object) const {
+  if (object.IsFolder()) return scratch_ = catalog_.GetFullPath(&object);
+  auto [at, added] = folderPaths_.try_emplace(object.ParentID);
+  if (added) at->second = catalog_.GetFullPath(&object);
+  return at->second;
+}
+
+const std::string& FoundObjectJson::TypeName(const CFoundObject& object) const {
+  if (object.IsFolder()) return scratch_ = catalog_.GetTypeName(&object);
+  const size_t dot = object.Name.find_last_of('.');
+  auto [at, added] = typeNames_.try_emplace(dot == std::string::npos ? std::string() : object.Name.substr(dot + 1));
+  if (added) at->second = catalog_.GetTypeName(&object);
+  return at->second;
+}
+
 std::optional<size_t> FoundObjectJson::IdOf(const CFoundObject& object) const {
   auto at = std::lower_bound(ids_.begin(), ids_.end(), std::pair<const CFoundObject*, size_t>(&object, 0));
   if (at == ids_.end() || at->first != &object) return std::nullopt;
@@ -109,13 +126,13 @@ std::string FoundObjectJson::operator()(const CFoundObject& object) const {
   j.Unsigned("offset", object.StartOffset);
   if (noParent) j.Null("parent");
   else j.Unsigned("parent", parent->second);
-  j.String("path", catalog_.GetFullPath(&object) + object.Name);
+  j.String("path", FolderPath(object) + object.Name);
   j.Bool("possibly_incomplete", (object.Flags & FOF_CUT) != 0);
   if (lost) j.Null("record");
   else j.Number("record", object.ObjectID);
   if (object.SizeKnown()) j.Unsigned("size", object.Size);
   else j.Null("size");
-  j.String("type", catalog_.GetTypeName(&object));
+  j.String("type", TypeName(object));
   j.Number("type_id", object.FileType);
   j.String("volume", volume_);
   return j.Take();

@@ -54,6 +54,11 @@ private:
   const CFoundObjectTree& catalog_;
   std::string volume_;
   std::optional<size_t> IdOf(const CFoundObject& object) const;
+  const std::string& FolderPath(const CFoundObject& object) const;
+  const std::string& TypeName(const CFoundObject& object) const;
+  mutable std::unordered_map<int64_t, std::string> folderPaths_;     // folder identity -> path
+  mutable std::unordered_map<std::string, std::string> typeNames_;   // extension -> type name
+  mutable std::string scratch_;
   std::vector<std::pair<const CFoundObject*, size_t>> ids_;  // object -> id, sorted
   std::unordered_map<int64_t, size_t> folderIds_;  // file-system identity -> id
 };

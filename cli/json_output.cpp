@@ -33,9 +33,10 @@ void AppendJsonString(std::string& out, std::string_view value) {
 }
 
 void JsonObjectText::Key(std::string_view key) {
-  text_ += text_.empty() ? '{' : ',';
-  AppendJsonString(text_, key);
-  text_ += ':';
+  // Keys are the program's own plain names: nothing in them to escape.
+  text_.append(text_.empty() ? "{\"" : ",\"", 2);
+  text_.append(key);
+  text_.append("\":", 2);
 }
 
 JsonObjectText& JsonObjectText::Null(std::string_view key) {

@@ -21,7 +21,8 @@ void PrintJson(const nlohmann::json& value);
 // millions of objects where building a document per object costs more than
 // the listing. Given its fields in key order, the text is exactly what
 // JsonText(value, -1) gives for the same object; strings are escaped the
-// same way (invalid UTF-8 as U+FFFD).
+// same way (invalid UTF-8 as U+FFFD). Keys are plain ASCII names with
+// nothing to escape.
 class JsonObjectText {
 public:
   JsonObjectText() { text_.reserve(512); }

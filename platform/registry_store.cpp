@@ -21,6 +21,18 @@ std::string Lower(std::string_view s) {
   return out;
 }
 
+// Names of values compare without regard to ASCII case, as keys do.
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
 std::vector<std::string> SplitPath(const std::string& key) {
   std::vector<std::string> parts;
   std::string part;
@@ -178,10 +190,9 @@ struct CRegistryStore::Key {
     }
     return k;
   }
-  std::pair<std::string, Value>* FindValue(const std::string& valueName) {
-    const std::string lower = Lower(valueName);
+  std::pair<std::string, Value>* FindValue(std::string_view valueName) {
     for (auto& v : values)
-      if (Lower(v.first) == lower) return &v;
+      if (SameName(v.first, valueName)) return &v;
     return nullptr;
   }
 };
@@ -384,7 +395,7 @@ int CRegistryStore::Import(const std::string& input) {
     const std::string_view data = std::string_view(line).substr(p + 1);
     std::optional<Value> value;
     if (data == "-") {
-      std::erase_if(current->values, [&](const auto& v) { return Lower(v.first) == Lower(name); });
+      std::erase_if(current->values, [&](const auto& v) { return SameName(v.first, name); });
       parsedAny = true;
       continue;
     } else if (data.rfind("dword:", 0) == 0) {
@@ -481,6 +492,12 @@ std::vector<std::string> CRegistryStore::ValueNames(const std::string& key) cons
   if (const Key* k = root_->Find(SplitPath(key)))
     for (const auto& v : k->values) out.push_back(v.first);
   return out;
+}
+
+std::vector<std::pair<std::string, CRegistryStore::Value>> CRegistryStore::Values(const std::string& key) const {
+  std::lock_guard lock(mutex_);
+  if (const Key* k = root_->Find(SplitPath(key))) return k->values;
+  return {};
 }
 
 std::optional<CRegistryStore::Value> CRegistryStore::Get(const std::string& key, const std::string& name) const {

@@ -56,6 +56,9 @@ public:
   std::vector<std::string> SubKeys(const std::string& key) const;
   // Names of the values of a key, in stored order.
   std::vector<std::string> ValueNames(const std::string& key) const;
+  // The names and values of a key, in stored order (one look-up for a key
+  // whose values are all wanted).
+  std::vector<std::pair<std::string, Value>> Values(const std::string& key) const;
 
   std::optional<Value> Get(const std::string& key, const std::string& name) const;
   std::optional<uint32_t> GetDword(const std::string& key, const std::string& name) const;

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -167,15 +168,29 @@ void CFileSignatureDatabase::Load(CRegistryStore& store) {
     auto type = std::make_unique<CFileType>();
     const std::string key = base + "\\" + name;
     type->SourceKey = key;
-    for (size_t d = 0; d < std::size(kDwordNames); ++d)
-      if (auto v = store.GetDword(key, kDwordNames[d])) *DwordField(*type, d) = *v;
+    // All of the type's values at once: a few hundred types are read at
+    // every start.
+    const auto values = store.Values(key);
+    auto value = [&values](std::string_view wanted) -> const CRegistryStore::Value* {
+      for (const auto& [valueName, v] : values)
+        if (valueName.size() == wanted.size() &&
+            std::equal(valueName.begin(), valueName.end(), wanted.begin(), [](char a, char b) {
+              return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+            }))
+          return &v;
+      return nullptr;
+    };
+    for (size_t d = 0; d < std::size(kDwordNames); ++d) {
+      const CRegistryStore::Value* v = value(kDwordNames[d]);
+      if (v && std::holds_alternative<uint32_t>(*v)) *DwordField(*type, d) = std::get<uint32_t>(*v);
+    }
     for (size_t s = 0; s < std::size(kStringNames); ++s) {
-      auto v = store.Get(key, kStringNames[s]);
+      const CRegistryStore::Value* v = value(kStringNames[s]);
       if (v && std::holds_alternative<std::string>(*v)) *StringField(*type, s) = std::get<std::string>(*v);
     }
     type->Id = KeyNameToId(name);
     for (int n = 1; n <= 99; ++n) {
-      auto v = store.Get(key, SignatureValueName(n));
+      const CRegistryStore::Value* v = value(SignatureValueName(n));
       if (!v || !std::holds_alternative<std::string>(*v)) break;
       if (auto signature = CompileSignatureText(std::get<std::string>(*v)))
         type->Signatures.push_back(std::move(*signature));
