@@ -8,6 +8,8 @@
 #include <cstring>
 #include <mutex>
 
+#include <dlfcn.h>
+
 #include <libewf.h>
 #include <libqcow.h>
 #include <libvhdi.h>
@@ -38,44 +40,137 @@ struct LibraryCalls {
   int (*open)(Handle*, const char*, Error**);
 };
 
+// The image libraries are opened when an image of their format is first
+// read: a run that reads none of them does not map them, and their
+// relocations alone cost every start of the program some milliseconds.
+class LoadedLibrary {
+public:
+  explicit LoadedLibrary(const char* soname) : handle_(::dlopen(soname, RTLD_NOW | RTLD_LOCAL)) {}
+  LoadedLibrary(const LoadedLibrary&) = delete;
+  LoadedLibrary& operator=(const LoadedLibrary&) = delete;
+  // Null when the library or the call is missing; `complete` then goes false.
+  template <class Function>
+  Function Find(const char* name) {
+    void* symbol = handle_ ? ::dlsym(handle_, name) : nullptr;
+    if (!symbol) complete = false;
+    return reinterpret_cast<Function>(symbol);
+  }
+  bool complete = true;
+
+private:
+  void* handle_;  // kept open for the life of the program
+};
+
+#define QM_FIND(library, function) library.Find<decltype(&function)>(#function)
+
+struct EwfLibrary {
+  LibraryCalls<libewf_handle_t, libewf_error_t> calls{};
+  decltype(&libewf_glob) glob = nullptr;
+  decltype(&libewf_glob_free) globFree = nullptr;
+  decltype(&libewf_handle_open) open = nullptr;
+};
+struct VmdkLibrary {
+  LibraryCalls<libvmdk_handle_t, libvmdk_error_t> calls{};
+  decltype(&libvmdk_handle_open) open = nullptr;
+  decltype(&libvmdk_handle_open_extent_data_files) openExtents = nullptr;
+};
+struct VhdiLibrary {
+  LibraryCalls<libvhdi_file_t, libvhdi_error_t> calls{};
+  decltype(&libvhdi_file_open) open = nullptr;
+};
+struct QcowLibrary {
+  LibraryCalls<libqcow_file_t, libqcow_error_t> calls{};
+  decltype(&libqcow_file_open) open = nullptr;
+};
+
+// Each library's calls, loaded at the first call; null when the library
+// cannot be loaded.
+const EwfLibrary* Ewf();
+const VmdkLibrary* Vmdk();
+const VhdiLibrary* Vhdi();
+const QcowLibrary* Qcow();
+
 int OpenEwf(libewf_handle_t* handle, const char* path, libewf_error_t** error) {
   // An image may be split into segments (.E01, .E02, ...): the library finds
   // them all from the first one's name.
+  const EwfLibrary& ewf = *Ewf();
   char** names = nullptr;
   int count = 0;
-  if (libewf_glob(path, std::strlen(path), LIBEWF_FORMAT_UNKNOWN, &names, &count, error) != 1) return -1;
-  int result = libewf_handle_open(handle, names, count, LIBEWF_OPEN_READ, error);
-  libewf_glob_free(names, count, nullptr);
+  if (ewf.glob(path, std::strlen(path), LIBEWF_FORMAT_UNKNOWN, &names, &count, error) != 1) return -1;
+  int result = ewf.open(handle, names, count, LIBEWF_OPEN_READ, error);
+  ewf.globFree(names, count, nullptr);
   return result;
 }
 
 int OpenVmdk(libvmdk_handle_t* handle, const char* path, libvmdk_error_t** error) {
   // The descriptor names the extent files that hold the data; they are
   // looked for beside it.
-  if (libvmdk_handle_open(handle, path, LIBVMDK_OPEN_READ, error) != 1) return -1;
-  return libvmdk_handle_open_extent_data_files(handle, error);
+  if (Vmdk()->open(handle, path, LIBVMDK_OPEN_READ, error) != 1) return -1;
+  return Vmdk()->openExtents(handle, error);
 }
 
 int OpenVhdi(libvhdi_file_t* file, const char* path, libvhdi_error_t** error) {
-  return libvhdi_file_open(file, path, LIBVHDI_OPEN_READ, error);
+  return Vhdi()->open(file, path, LIBVHDI_OPEN_READ, error);
 }
 
 int OpenQcow(libqcow_file_t* file, const char* path, libqcow_error_t** error) {
-  return libqcow_file_open(file, path, LIBQCOW_OPEN_READ, error);
+  return Qcow()->open(file, path, LIBQCOW_OPEN_READ, error);
 }
 
-const LibraryCalls<libewf_handle_t, libewf_error_t> kEwf{
-    libewf_handle_initialize, libewf_handle_free, libewf_handle_close, libewf_handle_read_random,
-    libewf_handle_get_media_size, libewf_error_free, OpenEwf};
-const LibraryCalls<libvmdk_handle_t, libvmdk_error_t> kVmdk{
-    libvmdk_handle_initialize, libvmdk_handle_free, libvmdk_handle_close, libvmdk_handle_read_buffer_at_offset,
-    libvmdk_handle_get_media_size, libvmdk_error_free, OpenVmdk};
-const LibraryCalls<libvhdi_file_t, libvhdi_error_t> kVhdi{
-    libvhdi_file_initialize, libvhdi_file_free, libvhdi_file_close, libvhdi_file_read_buffer_at_offset,
-    libvhdi_file_get_media_size, libvhdi_error_free, OpenVhdi};
-const LibraryCalls<libqcow_file_t, libqcow_error_t> kQcow{
-    libqcow_file_initialize, libqcow_file_free, libqcow_file_close, libqcow_file_read_buffer_at_offset,
-    libqcow_file_get_media_size, libqcow_error_free, OpenQcow};
+const EwfLibrary* Ewf() {
+  static const EwfLibrary* loaded = [] {
+    static LoadedLibrary library(QM_EWF_SONAME);
+    static EwfLibrary ewf;
+    ewf.calls = {QM_FIND(library, libewf_handle_initialize), QM_FIND(library, libewf_handle_free),
+                 QM_FIND(library, libewf_handle_close), QM_FIND(library, libewf_handle_read_random),
+                 QM_FIND(library, libewf_handle_get_media_size), QM_FIND(library, libewf_error_free), OpenEwf};
+    ewf.glob = QM_FIND(library, libewf_glob);
+    ewf.globFree = QM_FIND(library, libewf_glob_free);
+    ewf.open = QM_FIND(library, libewf_handle_open);
+    return library.complete ? &ewf : nullptr;
+  }();
+  return loaded;
+}
+
+const VmdkLibrary* Vmdk() {
+  static const VmdkLibrary* loaded = [] {
+    static LoadedLibrary library(QM_VMDK_SONAME);
+    static VmdkLibrary vmdk;
+    vmdk.calls = {QM_FIND(library, libvmdk_handle_initialize), QM_FIND(library, libvmdk_handle_free),
+                  QM_FIND(library, libvmdk_handle_close), QM_FIND(library, libvmdk_handle_read_buffer_at_offset),
+                  QM_FIND(library, libvmdk_handle_get_media_size), QM_FIND(library, libvmdk_error_free), OpenVmdk};
+    vmdk.open = QM_FIND(library, libvmdk_handle_open);
+    vmdk.openExtents = QM_FIND(library, libvmdk_handle_open_extent_data_files);
+    return library.complete ? &vmdk : nullptr;
+  }();
+  return loaded;
+}
+
+const VhdiLibrary* Vhdi() {
+  static const VhdiLibrary* loaded = [] {
+    static LoadedLibrary library(QM_VHDI_SONAME);
+    static VhdiLibrary vhdi;
+    vhdi.calls = {QM_FIND(library, libvhdi_file_initialize), QM_FIND(library, libvhdi_file_free),
+                  QM_FIND(library, libvhdi_file_close), QM_FIND(library, libvhdi_file_read_buffer_at_offset),
+                  QM_FIND(library, libvhdi_file_get_media_size), QM_FIND(library, libvhdi_error_free), OpenVhdi};
+    vhdi.open = QM_FIND(library, libvhdi_file_open);
+    return library.complete ? &vhdi : nullptr;
+  }();
+  return loaded;
+}
+
+const QcowLibrary* Qcow() {
+  static const QcowLibrary* loaded = [] {
+    static LoadedLibrary library(QM_QCOW_SONAME);
+    static QcowLibrary qcow;
+    qcow.calls = {QM_FIND(library, libqcow_file_initialize), QM_FIND(library, libqcow_file_free),
+                  QM_FIND(library, libqcow_file_close), QM_FIND(library, libqcow_file_read_buffer_at_offset),
+                  QM_FIND(library, libqcow_file_get_media_size), QM_FIND(library, libqcow_error_free), OpenQcow};
+    qcow.open = QM_FIND(library, libqcow_file_open);
+    return library.complete ? &qcow : nullptr;
+  }();
+  return loaded;
+}
 
 // One open image of a library, read as a device. The libraries read at
 // once (there is no read in flight to wait for or cancel), one read at a
@@ -192,13 +287,26 @@ const char* ImageFormatName(ImageFormat format) {
   return "raw";
 }
 
+namespace {
+
+// A container image through its library; ENOSYS when the library is not
+// installed.
+template <class Handle, class Error, class Library>
+std::shared_ptr<IDevice> OpenThrough(const Library* library, const std::string& path, int* error) {
+  if (library) return CLibraryImageDevice<Handle, Error>::Open(library->calls, path, error);
+  if (error) *error = ENOSYS;
+  return nullptr;
+}
+
+}  // namespace
+
 std::shared_ptr<IDevice> OpenSourceReadOnly(const std::string& path, int* error) {
   switch (DetectImageFormat(path)) {
-    case ImageFormat::Ewf: return CLibraryImageDevice<libewf_handle_t, libewf_error_t>::Open(kEwf, path, error);
-    case ImageFormat::Vmdk: return CLibraryImageDevice<libvmdk_handle_t, libvmdk_error_t>::Open(kVmdk, path, error);
+    case ImageFormat::Ewf: return OpenThrough<libewf_handle_t, libewf_error_t>(Ewf(), path, error);
+    case ImageFormat::Vmdk: return OpenThrough<libvmdk_handle_t, libvmdk_error_t>(Vmdk(), path, error);
     case ImageFormat::Vhd:
-    case ImageFormat::Vhdx: return CLibraryImageDevice<libvhdi_file_t, libvhdi_error_t>::Open(kVhdi, path, error);
-    case ImageFormat::Qcow: return CLibraryImageDevice<libqcow_file_t, libqcow_error_t>::Open(kQcow, path, error);
+    case ImageFormat::Vhdx: return OpenThrough<libvhdi_file_t, libvhdi_error_t>(Vhdi(), path, error);
+    case ImageFormat::Qcow: return OpenThrough<libqcow_file_t, libqcow_error_t>(Qcow(), path, error);
     case ImageFormat::Raw: break;
   }
   return OpenDeviceReadOnly(path, error);
