@@ -1,5 +1,7 @@
 #include "engine/catalog/found_object.h"
 
+#include <charconv>
+
 #include <algorithm>
 #include <cstring>
 
@@ -88,12 +90,21 @@ std::string CFoundObject::LostFileName(const CFileSignatureDatabase& db, int32_t
     if (format.empty()) format = "lost_file_%I64d";
     return qm::Format(format, offset);
   }
-  std::string clean = CleanLabel(label);
-  std::string prefix = clean.empty() ? type->Prefix : type->Prefix + "_" + clean;
-  std::string extension = db.FirstExtension(type->Id);
+  // "<prefix>[_<label>]_<offset>[.<extension>]", put together directly: the
+  // scan names every lost file it finds this way.
+  const std::string clean = CleanLabel(label);
+  std::string extension = CFileSignatureDatabase::FirstExtensionOf(type->FileExtensions);
   if (extension.empty()) extension = type->FirstExtension;
-  if (extension.empty()) return qm::Format("%s_%I64d", prefix, offset);
-  return qm::Format("%s_%I64d.%s", prefix, offset, extension);
+  char digits[24];
+  const auto printed = std::to_chars(digits, digits + sizeof digits, static_cast<int64_t>(offset));
+  std::string name;
+  name.reserve(type->Prefix.size() + clean.size() + extension.size() + 24);
+  name += type->Prefix;
+  if (!clean.empty()) name.append("_").append(clean);
+  name += '_';
+  name.append(digits, printed.ptr);
+  if (!extension.empty()) name.append(".").append(extension);
+  return name;
 }
 
 std::string CFoundObject::GetFullPath() const {
