@@ -1,6 +1,7 @@
 #include "engine/scanner/signature_matcher.h"
 
 #include <algorithm>
+#include <array>
 #include <map>
 #include <optional>
 
@@ -92,19 +93,21 @@ CSignatureMatcher::CSignatureMatcher(const std::vector<CFileType*>& types) {
   // Choose the anchor offsets: greedily the offset that the most signatures
   // not yet placed fix to a distinctive byte (not 0x00, 0xFF or a blank,
   // which fill so much of real disks), then any fixed byte.
+  // (Scores by sector offset in a plain array: the database is compiled at
+  // every start.)
   std::vector<std::optional<uint16_t>> anchor(compiled_.size());
   for (int pass = 0; pass < 2; ++pass) {
     for (;;) {
-      std::map<uint16_t, size_t> score;
+      std::array<size_t, SIG_SECTOR_BYTES> score{};
       for (size_t i = 0; i < compiled_.size(); ++i) {
         if (anchor[i]) continue;
         for (const auto& f : compiled_[i].Fixed)
           if (pass == 1 || Distinctive(f.Value)) ++score[f.Offset];
       }
-      if (score.empty()) break;
-      auto best = std::max_element(score.begin(), score.end(),
-                                   [](const auto& a, const auto& b) { return a.second < b.second; });
-      uint16_t offset = best->first;
+      // The lowest offset among the best, as the ordered scan gave before.
+      const auto best = std::max_element(score.begin(), score.end());
+      if (*best == 0) break;
+      const auto offset = static_cast<uint16_t>(best - score.begin());
       for (size_t i = 0; i < compiled_.size(); ++i) {
         if (anchor[i]) continue;
         for (const auto& f : compiled_[i].Fixed)
