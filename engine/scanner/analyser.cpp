@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <tuple>
 
 #include "engine/catalog/found_object_tree.h"
 #include "engine/scanner/file_end.h"
@@ -381,73 +382,86 @@ void CAnalyser::Analyse_Cycle() {
     read_.clear();
     finished_.clear();
   }
-  for (size_t i = 0; i < parserCount_; ++i) parsers.push_back(NewParser(parallel));
   uint64_t doneSoFar = 0;  // sectors read or skipped, over all ranges
-
-  for (;;) {
-    std::unique_lock lock(queueMutex_);
-    // The next block in order: wait until it has been read (a read has its
-    // own time-outs and gives up with the medium), then give its parser the
-    // time-out to finish it.
-    queueCv_.wait(lock, [&] {
-      return read_.count(collected_) != 0 ||
-             (collected_ == handed_ && (nextRange_ >= Ranges.size() || !Running()));
-    });
-    if (read_.count(collected_) == 0) break;  // every block handed out is back
-    const uint64_t sequence = collected_;
-    const bool finished = queueCv_.wait_for(lock, std::chrono::milliseconds(ParserTimeoutMs),
-                                            [&] { return finished_.count(sequence) != 0; });
-    if (!finished) {
-      // The parser is replaced; its block is not matched again, and what it
-      // finds later goes nowhere.
-      theLog().AddInternal("CAnalyser.Analyse_Cycle.ParserWaitTimeout. Kill old and start new parser.");
-      const auto [late, count] = working_[sequence];
-      late->Abandoned = true;
-      working_.erase(sequence);
+  // Takes the blocks back in order until every block handed out is back.
+  auto collect = [&] {
+    for (;;) {
+      std::unique_lock lock(queueMutex_);
+      // The next block in order: wait until it has been read (a read has its
+      // own time-outs and gives up with the medium), then give its parser the
+      // time-out to finish it.
+      queueCv_.wait(lock, [&] {
+        return read_.count(collected_) != 0 ||
+               (collected_ == handed_ && (nextRange_ >= Ranges.size() || !Running()));
+      });
+      if (read_.count(collected_) == 0) break;  // every block handed out is back
+      const uint64_t sequence = collected_;
+      const bool finished = queueCv_.wait_for(lock, std::chrono::milliseconds(ParserTimeoutMs),
+                                              [&] { return finished_.count(sequence) != 0; });
+      if (!finished) {
+        // The parser is replaced; its block is not matched again, and what it
+        // finds later goes nowhere.
+        theLog().AddInternal("CAnalyser.Analyse_Cycle.ParserWaitTimeout. Kill old and start new parser.");
+        CAnalyserParser* late = nullptr;
+        uint32_t count = 0;
+        if (auto at = working_.find(sequence); at != working_.end()) {
+          std::tie(late, count) = at->second;
+          late->Abandoned = true;
+          working_.erase(at);
+        }
+        read_.erase(sequence);
+        ++collected_;
+        queueCv_.notify_all();
+        lock.unlock();
+        for (auto& parser : parsers) {
+          if (!late || parser.get() != late) continue;
+          abandoned_.push_back(parser->TakeThread());
+          ++ParsersReplaced;
+          parser = NewParser(parallel);
+        }
+        doneSoFar += count;
+        if (volume_) volume_->Position(doneSoFar);
+        continue;
+      }
+      BlockOutcome block = std::move(finished_.at(sequence));
+      finished_.erase(sequence);
       read_.erase(sequence);
+      lock.unlock();
+
+      if (block.Read) {
+        const SalvagedRead& got = block.Got;
+        if (got.Unreadable != 0) {
+          UnreadableSectors += got.Unreadable;
+          theLog().Error("Sector scan: %I64d unreadable sector(s) from sector %I64d", got.Unreadable, block.First);
+        }
+        // Unreadable sectors inside the block hold zeros and cost only
+        // themselves; a block of which nothing has a content (the end of the
+        // device) is skipped instead of being retried forever.
+        if (got.Sectors == 0 || got.Unreadable >= got.Sectors)
+          theLog().AddError("CAnalyser.Analyse_Cycle.ReadSectors: 0");
+        for (auto& object : block.Found) Deliver(std::move(object));
+        doneSoFar += block.Count;
+        if (volume_) volume_->Position(doneSoFar);
+        if (got.DeviceLost) {
+          // A drive that stalls, or a medium that did not come back: the scan
+          // ends here instead of waiting out the time-outs of every block left.
+          if (!stop_.load() && theApp().AnalysisRunning.load())
+            theLog().Error("Sector scan stopped at sector %I64d: the drive does not answer", block.First);
+          stop_ = true;
+        }
+      }
+      std::lock_guard relock(queueMutex_);
       ++collected_;
       queueCv_.notify_all();
-      lock.unlock();
-      for (auto& parser : parsers) {
-        if (parser.get() != late) continue;
-        abandoned_.push_back(parser->TakeThread());
-        ++ParsersReplaced;
-        parser = NewParser(parallel);
-      }
-      doneSoFar += count;
-      if (volume_) volume_->Position(doneSoFar);
-      continue;
     }
-    BlockOutcome block = std::move(finished_.at(sequence));
-    finished_.erase(sequence);
-    read_.erase(sequence);
-    lock.unlock();
-
-    if (block.Read) {
-      const SalvagedRead& got = block.Got;
-      if (got.Unreadable != 0) {
-        UnreadableSectors += got.Unreadable;
-        theLog().Error("Sector scan: %I64d unreadable sector(s) from sector %I64d", got.Unreadable, block.First);
-      }
-      // Unreadable sectors inside the block hold zeros and cost only
-      // themselves; a block of which nothing has a content (the end of the
-      // device) is skipped instead of being retried forever.
-      if (got.Sectors == 0 || got.Unreadable >= got.Sectors)
-        theLog().AddError("CAnalyser.Analyse_Cycle.ReadSectors: 0");
-      for (auto& object : block.Found) Deliver(std::move(object));
-      doneSoFar += block.Count;
-      if (volume_) volume_->Position(doneSoFar);
-      if (got.DeviceLost) {
-        // A drive that stalls, or a medium that did not come back: the scan
-        // ends here instead of waiting out the time-outs of every block left.
-        if (!stop_.load() && theApp().AnalysisRunning.load())
-          theLog().Error("Sector scan stopped at sector %I64d: the drive does not answer", block.First);
-        stop_ = true;
-      }
-    }
-    std::lock_guard relock(queueMutex_);
-    ++collected_;
-    queueCv_.notify_all();
+  };
+  try {
+    for (size_t i = 0; i < parserCount_; ++i) parsers.push_back(NewParser(parallel));
+    collect();
+  } catch (...) {
+    // The scan ends; the parsers finish the blocks they hold and leave.
+    theLog().AddInternal("CAnalyser.Analyse_Cycle.except");
+    stop_ = true;
   }
   if (volume_) volume_->Position(doneSoFar);
 

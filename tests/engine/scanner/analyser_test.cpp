@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstring>
@@ -406,6 +407,44 @@ TEST(ScannerStops, StopBeforeTheCycleStartsScansNothing) {
   analyser.Stop();
   analyser.ScanVolume();
   EXPECT_TRUE(scan.device->Reads().empty());
+}
+
+// One block slow to match (within its time-out): the other parser goes on
+// with the blocks after it, and what they find still arrives in block order,
+// none of it lost or doubled.
+TEST(ScannerBlocks, ASlowBlockHoldsNothingBackAndTheOrderStays) {
+  TestTypes types;
+  types.Add(940, "0='QMSIG'");
+  std::vector<uint8_t> bytes(7 * SCAN_BLOCK_BYTES + 4096, 0);
+  std::vector<uint64_t> placed;
+  for (uint64_t s = 5; s < bytes.size() / 512; s += 4099) {
+    Put(bytes, s * 512, "QMSIG");
+    placed.push_back(s * 512);
+  }
+  MemoryScan scan(bytes);
+  CAnalyser analyser(scan.volume.get());
+  std::atomic<uint64_t> blocksPassedWhileSlow{0};
+  std::atomic<bool> slow{false};
+  analyser.BeforeParseBlock = [&](uint64_t first) {
+    if (first == SCAN_BLOCK_SECTORS) {
+      slow = true;
+      // Long enough for the other parser to take later blocks; far below
+      // the time-out.
+      const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+      while (blocksPassedWhileSlow.load() < 2 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      slow = false;
+    } else if (slow) {
+      ++blocksPassedWhileSlow;
+    }
+  };
+  scan.Run(analyser, types.db);
+  EXPECT_GE(blocksPassedWhileSlow.load(), 2u);
+  std::vector<uint64_t> offsets;
+  for (const auto& f : scan.found) offsets.push_back(f.offset);
+  EXPECT_EQ(offsets, placed);
+  EXPECT_EQ(analyser.ParsersReplaced.load(), 0u);
+  EXPECT_EQ(scan.volume->Position(), bytes.size() / 512);
 }
 
 TEST(ScannerStops, ParserMissingItsTimeOutIsReplacedAndItsResultsDropped) {
