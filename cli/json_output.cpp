@@ -11,6 +11,9 @@ std::string JsonText(const nlohmann::json& value, int indent) {
 
 void PrintJson(const nlohmann::json& value) { std::printf("%s\n", JsonText(value).c_str()); }
 
+namespace {
+
+// Appends `value` as a JSON string (quotes included) to `out`.
 void AppendJsonString(std::string& out, std::string_view value) {
   // Nearly every name and path is printable ASCII with nothing to escape;
   // anything else (control characters, quotes, UTF-8 to check) goes through
@@ -31,6 +34,8 @@ void AppendJsonString(std::string& out, std::string_view value) {
   out += value;
   out += '"';
 }
+
+}  // namespace
 
 void JsonObjectText::Key(std::string_view key) {
   // Keys are the program's own plain names: nothing in them to escape.

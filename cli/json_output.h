@@ -41,9 +41,6 @@ private:
   std::string text_;
 };
 
-// Appends `value` as a JSON string (quotes included) to `out`.
-void AppendJsonString(std::string& out, std::string_view value);
-
 // Prints a JSON array to standard output one element per line as it is
 // given, so a catalog of millions of objects is never built a second time
 // in memory.

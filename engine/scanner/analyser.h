@@ -95,11 +95,13 @@ public:
 
   // The sectors to scan, in order (Analyse_Start sets one range: the volume).
   std::vector<ScanRange> Ranges;
-  // Parser time-out per block (milliseconds).
+  // Parser time-out per block (milliseconds), from the end of the block's
+  // read (a read has time-outs of its own).
   uint32_t ParserTimeoutMs = PARSER_TIMEOUT_MS;
   // The database to match against; null: theComputer().Signatures().
   const CFileSignatureDatabase* Database = nullptr;
-  // Where objects go; empty: the volume's AcceptScanObject.
+  // Where objects go, on the scan thread and in the order of the volume;
+  // empty: the volume's AcceptScanObject.
   std::function<void(std::unique_ptr<CFoundObject>)> Sink;
   // Called on the parser thread before each block is matched (tests slow a
   // parser down with it).
