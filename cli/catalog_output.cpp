@@ -108,12 +108,18 @@ std::optional<size_t> FoundObjectJson::IdOf(const CFoundObject& object) const {
 }
 
 std::string FoundObjectJson::operator()(const CFoundObject& object) const {
+  std::string text;
+  AppendTo(object, text);
+  return text;
+}
+
+void FoundObjectJson::AppendTo(const CFoundObject& object, std::string& out) const {
   const std::optional<size_t> id = IdOf(object);
   auto parent = folderIds_.find(object.ParentID);
   const bool noParent = parent == folderIds_.end() || (id && parent->second == *id);
   const bool lost = (object.Flags & FOF_SIGNATURE) != 0;
   // The keys in order, as a sorted document would print them.
-  JsonObjectText j;
+  JsonObjectText j(out);
   j.StringOrNull("created", FileTimeToIso(object.CreationTime));
   j.Bool("deleted", object.IsDeleted());
   j.Bool("encrypted", (object.Flags & FOF_ENCRYPTED) != 0);
@@ -126,7 +132,7 @@ std::string FoundObjectJson::operator()(const CFoundObject& object) const {
   j.Unsigned("offset", object.StartOffset);
   if (noParent) j.Null("parent");
   else j.Unsigned("parent", parent->second);
-  j.String("path", FolderPath(object) + object.Name);
+  j.String("path", FolderPath(object), object.Name);
   j.Bool("possibly_incomplete", (object.Flags & FOF_CUT) != 0);
   if (lost) j.Null("record");
   else j.Number("record", object.ObjectID);
@@ -135,7 +141,7 @@ std::string FoundObjectJson::operator()(const CFoundObject& object) const {
   j.String("type", TypeName(object));
   j.Number("type_id", object.FileType);
   j.String("volume", volume_);
-  return j.Take();
+  j.End();
 }
 
 std::string FormatSizeColumn(const CFoundObject& object) {
@@ -195,7 +201,12 @@ void FoundObjectOutput::Add(const CFoundObjectTree& catalog, const std::vector<C
   count_ += objects.size();
   if (json_) {
     FoundObjectJson toJson(catalog, volumeName);
-    for (const CFoundObject* o : objects) json_->AddText(toJson(*o));
+    std::string text;  // one buffer for every object's text
+    for (const CFoundObject* o : objects) {
+      text.clear();
+      toJson.AppendTo(*o, text);
+      json_->AddText(text);
+    }
     return;
   }
   if (objects.empty()) return;

@@ -49,6 +49,8 @@ public:
   FoundObjectJson(const CFoundObjectTree& catalog, std::string volumeName);
   // The object's JSON text, on one line.
   std::string operator()(const CFoundObject& object) const;
+  // The same, appended to `out`.
+  void AppendTo(const CFoundObject& object, std::string& out) const;
 
 private:
   const CFoundObjectTree& catalog_;

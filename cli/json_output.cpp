@@ -13,25 +13,29 @@ void PrintJson(const nlohmann::json& value) { std::printf("%s\n", JsonText(value
 
 namespace {
 
-// Appends `value` as a JSON string (quotes included) to `out`.
-void AppendJsonString(std::string& out, std::string_view value) {
-  // Nearly every name and path is printable ASCII with nothing to escape;
-  // anything else (control characters, quotes, UTF-8 to check) goes through
-  // the library's own escaping, so both ways give the same text.
-  bool plain = true;
+// Whether `value` goes into a JSON string as it stands: printable ASCII with
+// no quote or backslash, which nearly every name and path is.
+bool Plain(std::string_view value) {
   for (const char c : value) {
     const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte >= 0x7f || c == '"' || c == '\\') {
-      plain = false;
-      break;
-    }
+    if (byte < 0x20 || byte >= 0x7f || c == '"' || c == '\\') return false;
   }
-  if (!plain) {
-    out += JsonText(nlohmann::json(std::string(value)), -1);
+  return true;
+}
+
+// Appends `value + more` as a JSON string (quotes included) to `out`.
+// Anything not plain (control characters, quotes, UTF-8 to check) goes
+// through the library's own escaping, so both ways give the same text.
+void AppendJsonString(std::string& out, std::string_view value, std::string_view more = {}) {
+  if (!Plain(value) || !Plain(more)) {
+    std::string whole(value);
+    whole += more;
+    out += JsonText(nlohmann::json(std::move(whole)), -1);
     return;
   }
   out += '"';
   out += value;
+  out += more;
   out += '"';
 }
 
@@ -39,7 +43,8 @@ void AppendJsonString(std::string& out, std::string_view value) {
 
 void JsonObjectText::Key(std::string_view key) {
   // Keys are the program's own plain names: nothing in them to escape.
-  text_.append(text_.empty() ? "{\"" : ",\"", 2);
+  text_.append(first_ ? "{\"" : ",\"", 2);
+  first_ = false;
   text_.append(key);
   text_.append("\":", 2);
 }
@@ -76,14 +81,19 @@ JsonObjectText& JsonObjectText::String(std::string_view key, std::string_view va
   return *this;
 }
 
+JsonObjectText& JsonObjectText::String(std::string_view key, std::string_view value, std::string_view more) {
+  Key(key);
+  AppendJsonString(text_, value, more);
+  return *this;
+}
+
 JsonObjectText& JsonObjectText::StringOrNull(std::string_view key, std::string_view value) {
   return value.empty() ? Null(key) : String(key, value);
 }
 
-std::string JsonObjectText::Take() {
-  std::string text = text_.empty() ? std::string("{}") : std::move(text_) + '}';
-  text_.clear();
-  return text;
+void JsonObjectText::End() {
+  text_ += first_ ? "{}" : "}";
+  first_ = true;
 }
 
 void JsonArrayPrinter::Add(const nlohmann::json& element) { AddText(JsonText(element, -1)); }

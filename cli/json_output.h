@@ -25,20 +25,23 @@ void PrintJson(const nlohmann::json& value);
 // nothing to escape.
 class JsonObjectText {
 public:
-  JsonObjectText() { text_.reserve(512); }
+  // Appends the object to `out`; it is complete once End() is called.
+  explicit JsonObjectText(std::string& out) : text_(out) {}
   JsonObjectText& Null(std::string_view key);
   JsonObjectText& Bool(std::string_view key, bool value);
   JsonObjectText& Number(std::string_view key, int64_t value);
   JsonObjectText& Unsigned(std::string_view key, uint64_t value);
   JsonObjectText& String(std::string_view key, std::string_view value);
+  // One string made of two parts, without putting them together first.
+  JsonObjectText& String(std::string_view key, std::string_view value, std::string_view more);
   // A string, or null when it is empty.
   JsonObjectText& StringOrNull(std::string_view key, std::string_view value);
-  // The object's text; the writer is empty afterwards.
-  std::string Take();
+  void End();
 
 private:
   void Key(std::string_view key);
-  std::string text_;
+  std::string& text_;
+  bool first_ = true;
 };
 
 // Prints a JSON array to standard output one element per line as it is

@@ -34,21 +34,28 @@ TEST(JsonObjectText, SameTextAsTheLibraryForEveryKindOfValue) {
     expected["size"] = uint64_t(0);
     expected["type_id"] = std::numeric_limits<int64_t>::min();
     expected["volume"] = name;
-    JsonObjectText text;
+    std::string written = "[";  // appended to what is there
+    JsonObjectText text(written);
     text.Null("created")
         .Bool("deleted", true)
         .Unsigned("id", 18446744073709551615ull)
         .String("name", name)
+        .String("path", "/Lost files/", name)
         .Number("record", -1)
         .Unsigned("size", 0)
         .Number("type_id", std::numeric_limits<int64_t>::min())
         .StringOrNull("volume", name);
-    const std::string written = text.Take();
+    text.End();
+    ASSERT_EQ(written.front(), '[');
+    written.erase(0, 1);
     if (name.empty()) expected["volume"] = nullptr;
+    expected["path"] = "/Lost files/" + name;
     EXPECT_EQ(written, JsonText(expected, -1));
     // What is written always reads back.
     EXPECT_TRUE(nlohmann::json::accept(written));
   }
-  JsonObjectText empty;
-  EXPECT_EQ(empty.Take(), "{}");
+  std::string nothing;
+  JsonObjectText empty(nothing);
+  empty.End();
+  EXPECT_EQ(nothing, "{}");
 }
