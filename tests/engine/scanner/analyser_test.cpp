@@ -107,14 +107,16 @@ struct FileScan {
   std::unique_ptr<CVolume> volume;
   std::vector<Found> found;
 
-  // `volumeBytes` 0: the file's size.
-  explicit FileScan(const std::string& path, uint64_t volumeBytes = 0) {
+  // `volumeBytes` 0: the file's size; `startOffset`: where the volume starts
+  // in the file (a partition of a disk image).
+  explicit FileScan(const std::string& path, uint64_t volumeBytes = 0, uint64_t startOffset = 0) {
     int error = 0;
     std::shared_ptr<IDevice> device = OpenDeviceReadOnly(path, &error);
     EXPECT_TRUE(device) << path;
     volume = std::make_unique<CVolume>(VolumeImage);
     volume->AttachDevice(device);
-    volume->Size = volumeBytes ? volumeBytes : (device ? device->SizeBytes() : 0);
+    volume->VolumeStartOffset = startOffset;
+    volume->Size = volumeBytes ? volumeBytes : (device ? device->SizeBytes() - startOffset : 0);
     volume->TotalSectors = volume->Size / 512;
     volume->State = StateReady;
   }
@@ -588,6 +590,30 @@ TEST(ScannerBlocks, ImageFileShorterThanItsVolumeScansLikeOneReader) {
   EXPECT_TRUE(lanes.found == one.found);
   EXPECT_EQ(lanes.volume->Position(), one.volume->Position());
   EXPECT_EQ(laneAnalyser.UnreadableSectors.load(), oneAnalyser.UnreadableSectors.load());
+}
+
+// A volume that starts inside its image file (a partition of a disk image)
+// is read on the parsers' own handles from its own start.
+TEST(ScannerBlocks, VolumeInsideAnImageFileIsReadFromItsStart) {
+  TestTypes types;
+  types.Add(940, "0='QMSIG'");
+  std::vector<uint8_t> bytes(3 * SCAN_BLOCK_BYTES, 0);
+  for (uint64_t s = 7; s < bytes.size() / 512; s += 3001) Put(bytes, s * 512, "QMSIG");
+  MemoryScan plain(bytes);
+  CAnalyser plainAnalyser(plain.volume.get());
+  plain.Run(plainAnalyser, types.db);
+
+  constexpr uint64_t kStart = 2048 * 512;  // the usual first partition
+  std::vector<uint8_t> disk(kStart, 0);
+  Put(disk, 512, "QMSIG");  // before the volume: never found
+  disk.insert(disk.end(), bytes.begin(), bytes.end());
+  FileScan partition(qmtest::WriteTempFile("scan-partition.dd", disk), bytes.size(), kStart);
+  ASSERT_TRUE(partition.volume->OpenDrive());
+  ASSERT_NE(partition.volume->OpenParallelReader(), nullptr);
+  CAnalyser analyser(partition.volume.get());
+  partition.Run(analyser, types.db);
+  ASSERT_FALSE(plain.found.empty());
+  EXPECT_TRUE(partition.found == plain.found);
 }
 
 // One bad sector inside a 10 MiB block costs that sector: the files in the
