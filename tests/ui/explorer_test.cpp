@@ -137,7 +137,7 @@ private slots:
     explorer.SearchBar().DeletedOnly()->setChecked(true);
     const size_t shownBefore = program_->prompts.shown.size();
     QTest::mouseClick(explorer.SearchBar().SearchButton(), Qt::LeftButton);
-    QTRY_VERIFY(explorer.SearchBar().SearchButton()->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(explorer.SearchBar().SearchButton()->isEnabled(), uitest::kWorkerWaitMs);
     QVERIFY(explorer.ResultsShown());
     CFilesListView& results = explorer.Results();
     QCOMPARE(results.Model().columnCount(), 5);
@@ -157,7 +157,7 @@ private slots:
     explorer.SearchBar().NameEdit()->setText("no such file *.xyz");
     explorer.SearchBar().DeletedOnly()->setChecked(false);
     explorer.StartSearch();
-    QTRY_VERIFY(explorer.SearchBar().SearchButton()->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(explorer.SearchBar().SearchButton()->isEnabled(), uitest::kWorkerWaitMs);
     QCOMPARE(explorer.Results().Model().rowCount(), 0);
     QVERIFY(!program_->prompts.shown.empty());
     QCOMPARE(program_->prompts.shown.back().text, QString("No files found"));
@@ -175,7 +175,7 @@ private slots:
     explorer.ShowSearchBar(true);
     explorer.SearchBar().NameEdit()->setText("*.jpg");
     explorer.StartSearch();
-    QTRY_VERIFY(explorer.SearchBar().SearchButton()->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(explorer.SearchBar().SearchButton()->isEnabled(), uitest::kWorkerWaitMs);
     QVERIFY(explorer.Results().Model().rowCount() > 0);
     CFilesTreeView& tree = explorer.Tree();
     const QModelIndex root = tree.Model().index(0, 0, tree.Model().index(0, 0));
@@ -195,7 +195,8 @@ private slots:
     QVERIFY(!tree.Model().data(tree.currentIndex(), Qt::DisplayRole).isValid());
 
     // The window's next tick: everything old let go, the new catalog shown.
-    QTRY_VERIFY(!list.Stale() && !tree.Model().Stale() && !explorer.Results().Model().Stale());
+    QTRY_VERIFY_WITH_TIMEOUT(!list.Stale() && !tree.Model().Stale() && !explorer.Results().Model().Stale(),
+                             uitest::kWorkerWaitMs);
     QCOMPARE(explorer.Results().Model().rowCount(), 0);
     const QModelIndex top = tree.Model().index(0, 0);
     QCOMPARE(tree.Model().ObjectAt(top), static_cast<CFoundObject*>(volume_));

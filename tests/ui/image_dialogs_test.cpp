@@ -114,7 +114,7 @@ private slots:
     QVERIFY(dialog->Bar()->value() < 100);
     QVERIFY(QFileInfo::exists(target + ".map"));  // the map of a go-on copy, to resume from
     dialog->OkButton()->click();
-    QTRY_VERIFY(!dialog);
+    QTRY_VERIFY_WITH_TIMEOUT(!dialog, uitest::kWorkerWaitMs);
     QCOMPARE(int(theComputer().Volumes.Snapshot().size()), volumesBefore);
   }
 

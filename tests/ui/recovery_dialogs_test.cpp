@@ -122,7 +122,7 @@ private slots:
     QCOMPARE(QString::fromStdString(theApp().Settings.DestinationFolderText()), elsewhere.path());
     QCOMPARE(theApp().Settings.KeepFolderStructure, 0u);
     // The recovery it started (nothing selected): an empty list, no progress.
-    QTRY_VERIFY(LogHas("Recovery list is empty!"));
+    QTRY_VERIFY_WITH_TIMEOUT(LogHas("Recovery list is empty!"), uitest::kWorkerWaitMs);
     QVERIFY(!frame->RecoveryCommands().ProgressDialog());
   }
 
@@ -146,7 +146,7 @@ private slots:
     RecoverSelection(dest_.path());
     CRecoveryProgressDlg* progress = frame->RecoveryCommands().ProgressDialog();
     QVERIFY(progress);
-    QTRY_VERIFY_WITH_TIMEOUT(progress->Finished(), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(progress->Finished(), uitest::kWorkerWaitMs);
     QVERIFY(!progress->AbortButton()->isVisible());
     QVERIFY(progress->OkButton()->isVisible() && progress->GoToButton()->isVisible());
     // The folder's files, depth first, then the folder itself.
@@ -158,7 +158,7 @@ private slots:
     QCOMPARE(progress->TotalBar()->value(), progress->TotalBar()->maximum());
     QVERIFY2(progress->Summary()->text().startsWith("Recovered 3 file(s)"), qPrintable(progress->Summary()->text()));
     progress->OkButton()->click();
-    QTRY_VERIFY(!frame->RecoveryCommands().ProgressDialog());
+    QTRY_VERIFY_WITH_TIMEOUT(!frame->RecoveryCommands().ProgressDialog(), uitest::kWorkerWaitMs);
 
     const QString image = uitest::SampleImage();
     for (const char* path : {"README.TXT", "Old Stuff/_ld-list.txt", "Old Stuff/Nested/sunset copy.jpg"}) {
@@ -178,7 +178,7 @@ private slots:
     RecoverSelection(dest_.path());
     progress = frame->RecoveryCommands().ProgressDialog();
     QVERIFY(progress);
-    QTRY_VERIFY(progress->Finished());
+    QTRY_VERIFY_WITH_TIMEOUT(progress->Finished(), uitest::kWorkerWaitMs);
     progress->OkButton()->click();
     const QByteArray recovered = ReadFile(dest_.path() + "/Lost files/Documents/Pdf_39845888.pdf");
     QCOMPARE(recovered.size(), qsizetype(pdf->Size));
@@ -218,7 +218,7 @@ private slots:
     RecoverSelection(dest.path());
     CRecoveryProgressDlg* progress = frame->RecoveryCommands().ProgressDialog();
     QVERIFY(progress);
-    QTRY_VERIFY(OpenSizeDialog());
+    QTRY_VERIFY_WITH_TIMEOUT(OpenSizeDialog(), uitest::kWorkerWaitMs);
     QVERIFY(theComputer().Recovery().IsWorking());
     // Abort, answered No: the recovery goes on.
     program_->prompts.answers = {false};
@@ -229,9 +229,9 @@ private slots:
     QVERIFY(theComputer().Recovery().IsWorking());
     // This file only: 2 KB; the next lost file is asked again.
     AnswerSize(OpenSizeDialog(), SIZE_OPTION_CUSTOM, SIZE_SCOPE_THIS_FILE, 2, SIZE_UNIT_KB);
-    QTRY_VERIFY(OpenSizeDialog());
+    QTRY_VERIFY_WITH_TIMEOUT(OpenSizeDialog(), uitest::kWorkerWaitMs);
     AnswerSize(OpenSizeDialog(), SIZE_OPTION_CUSTOM, SIZE_SCOPE_THIS_FILE, 1, SIZE_UNIT_KB);
-    QTRY_VERIFY(progress->Finished());
+    QTRY_VERIFY_WITH_TIMEOUT(progress->Finished(), uitest::kWorkerWaitMs);
     QVERIFY(progress->Summary()->text().startsWith("Recovered 2 file(s)"));
     progress->OkButton()->click();
     QCOMPARE(QFileInfo(dest.path() + "/Lost files/Documents/Pdf_39845888.pdf").size(), 2048);
@@ -247,12 +247,12 @@ private slots:
     RecoverSelection(dest.path());
     QPointer<CRecoveryProgressDlg> progress = frame->RecoveryCommands().ProgressDialog();
     QVERIFY(progress);
-    QTRY_VERIFY(OpenSizeDialog());
+    QTRY_VERIFY_WITH_TIMEOUT(OpenSizeDialog(), uitest::kWorkerWaitMs);
     program_->prompts.answers = {true};
     progress->AbortButton()->click();
     // The dialog closes; the open size question is withdrawn with it.
-    QTRY_VERIFY(!progress);
-    QTRY_VERIFY(!theComputer().Recovery().IsWorking());
+    QTRY_VERIFY_WITH_TIMEOUT(!progress, uitest::kWorkerWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!theComputer().Recovery().IsWorking(), uitest::kWorkerWaitMs);
     QVERIFY(!OpenSizeDialog());
     QVERIFY(LogHas("Recovery aborted.", logFrom));
     QVERIFY(LogHas("Recovery completed.", logFrom));
@@ -301,9 +301,9 @@ private slots:
     // "All files of this type" for the PDF; the PNG is skipped.
     QTemporaryDir first;
     RecoverSelection(first.path());
-    QTRY_VERIFY(OpenSizeDialog());
+    QTRY_VERIFY_WITH_TIMEOUT(OpenSizeDialog(), uitest::kWorkerWaitMs);
     AnswerSize(OpenSizeDialog(), SIZE_OPTION_CUSTOM, SIZE_SCOPE_THIS_TYPE, 3, SIZE_UNIT_KB);
-    QTRY_VERIFY(OpenSizeDialog());
+    QTRY_VERIFY_WITH_TIMEOUT(OpenSizeDialog(), uitest::kWorkerWaitMs);
     OpenSizeDialog()->SkipButton()->click();
     FinishRecovery();
     QCOMPARE(QFileInfo(first.path() + "/Lost files/Documents/Pdf_39845888.pdf").size(), 3072);
@@ -312,7 +312,7 @@ private slots:
     // covers every type from now on.
     QTemporaryDir second;
     RecoverSelection(second.path());
-    QTRY_VERIFY(OpenSizeDialog());
+    QTRY_VERIFY_WITH_TIMEOUT(OpenSizeDialog(), uitest::kWorkerWaitMs);
     QVERIFY(OpenSizeDialog()->TypeText()->text().contains("png", Qt::CaseInsensitive) ||
             OpenSizeDialog()->Explanation()->text().contains("png", Qt::CaseInsensitive));
     AnswerSize(OpenSizeDialog(), SIZE_OPTION_CUSTOM, SIZE_SCOPE_ANY_TYPE, 1, SIZE_UNIT_KB);
@@ -353,15 +353,15 @@ private slots:
     warning->OkButton()->click();
     QCOMPARE(theApp().Settings.NoTryOpenWarning, 1u);
     // The self-closing progress dialog.
-    QTRY_VERIFY(!frame->RecoveryCommands().ProgressDialog());
-    QTRY_COMPARE(opened.size(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(!frame->RecoveryCommands().ProgressDialog(), uitest::kWorkerWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(opened.size(), 1, uitest::kWorkerWaitMs);
     QVERIFY(opened[0].startsWith(temp.path()) && opened[0].endsWith("README.TXT"));
     QVERIFY(QFileInfo::exists(opened[0]));
     // Without the warning the next time.
     frame->OnCommand(ID_TRY_OPEN);
     QVERIFY(!frame->findChild<CDlgTryOpen*>() || !frame->findChild<CDlgTryOpen*>()->isVisible());
-    QTRY_COMPARE(opened.size(), 2);
-    QTRY_VERIFY(!frame->RecoveryCommands().ProgressDialog());
+    QTRY_COMPARE_WITH_TIMEOUT(opened.size(), 2, uitest::kWorkerWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!frame->RecoveryCommands().ProgressDialog(), uitest::kWorkerWaitMs);
     // At exit: the question, and Yes deletes them.
     program_->prompts.answers = {true};
     program_->app->DeleteTemporaryFiles(frame);
@@ -432,16 +432,16 @@ private:
     dialog->Folder()->setText(folder);
     program_->prompts.answers.push_front(false);  // the same-drive question, if asked: No
     dialog->OkButton()->click();
-    QTRY_VERIFY(frame->RecoveryCommands().ProgressDialog());
+    QTRY_VERIFY_WITH_TIMEOUT(frame->RecoveryCommands().ProgressDialog(), uitest::kWorkerWaitMs);
     program_->prompts.answers.clear();
   }
 
   void FinishRecovery() {
     CRecoveryProgressDlg* progress = program_->frame()->RecoveryCommands().ProgressDialog();
     QVERIFY(progress);
-    QTRY_VERIFY(progress->Finished());
+    QTRY_VERIFY_WITH_TIMEOUT(progress->Finished(), uitest::kWorkerWaitMs);
     progress->OkButton()->click();
-    QTRY_VERIFY(!program_->frame()->RecoveryCommands().ProgressDialog());
+    QTRY_VERIFY_WITH_TIMEOUT(!program_->frame()->RecoveryCommands().ProgressDialog(), uitest::kWorkerWaitMs);
   }
 
   static void AnswerSize(CProbableFileSizeDialog* dialog, int option, int scope, int value, int unit) {

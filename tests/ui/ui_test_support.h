@@ -26,6 +26,12 @@ class CRegistryStore;
 
 namespace uitest {
 
+// Waits on work done by the program's worker threads (analysis, search,
+// recovery, imaging). They run at the lowest priority, so on a machine busy
+// with other tests they may get no processor for seconds: the waits end as
+// soon as the work is done, long before this.
+constexpr int kWorkerWaitMs = 30000;
+
 // Records every message box and answers the Yes/No ones from a list (No
 // when the list is empty). `onAsk` runs while a question is open.
 class CRecordingPrompts : public IUserPrompts {
