@@ -118,7 +118,11 @@ void CRecoveryProgressDlg::UpdateProgress() {
   if (recovery_.IsWorking()) return;
   timer_->stop();
   if (selfClosing_) {
-    accept();
+    // Closed from the event loop: work that ended before the dialog was
+    // opened (this runs first in the constructor) would otherwise be
+    // accepted before the open, which then left the dialog on screen for
+    // good.
+    QTimer::singleShot(0, this, &CRecoveryProgressDlg::accept);
     return;
   }
   finished_ = true;

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
@@ -370,6 +371,18 @@ private slots:
     QVERIFY(!QFileInfo::exists(opened[0]));
     tryOpen.OpenFile = OpenWithDesktop;
     tryOpen.TemporaryFolder.clear();
+  }
+
+  // Work that is over before its self-closing dialog opens (a quick "Try
+  // to open" on a busy machine) still closes the dialog.
+  void selfClosingProgressClosesWhenTheWorkEndedBeforeItOpened() {
+    CRecovery& tryOpen = theComputer().TryOpen();
+    QVERIFY(!tryOpen.IsWorking());
+    auto* dialog = new CRecoveryProgressDlg(tryOpen, program_->prompts, true, program_->frame());
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    QPointer<CRecoveryProgressDlg> watched(dialog);
+    dialog->open();
+    QTRY_VERIFY_WITH_TIMEOUT(!watched || !watched->isVisible(), uitest::kWorkerWaitMs);
   }
 
   void dialogsSpeakGerman() {
