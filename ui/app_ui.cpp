@@ -138,6 +138,28 @@ int CAppUi::Run(int mode) {
   return 0;
 }
 
+void CAppUi::CloseModeWindow(QWidget& window, QCloseEvent* event, bool modeSwitch,
+                             const std::function<void()>& stopWork) {
+  if (modeSwitch) {
+    // The next window takes over; nothing is stopped or asked.
+    StoreWindowRect(window);
+    theApp().SaveIfChanged();
+    event->accept();
+    return;
+  }
+  // Asked before anything is stopped: a No leaves the work running.
+  if (!ConfirmExit(&window)) {
+    event->ignore();
+    return;
+  }
+  // The exit was confirmed: the work is stopped without asking again.
+  if (stopWork) stopWork();
+  DeleteTemporaryFiles(&window);
+  StoreWindowRect(window);
+  event->accept();
+  Exit();
+}
+
 bool CAppUi::ConfirmExit(QWidget* parent) {
   if (theApp().Settings.ConfirmExit == 0) return true;
   return prompts_->AskYesNo(parent, "Are you sure you want to exit the application?", "Confirmation");

@@ -3,6 +3,7 @@
 // About, and the message target the engine's workers post to.
 #pragma once
 
+#include <QCloseEvent>
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
@@ -46,7 +47,15 @@ public:
   // The window of the current mode: the main window or a wizard.
   QWidget* Window() const;
 
-  // The closing steps of the main window.
+  // The close of the window of a mode (the main window or a wizard). A mode
+  // switch hands over to the next window: only the window's place and the
+  // settings are kept. Otherwise the exit is confirmed first (a No ignores
+  // the close and leaves everything running), then `stopWork` ends what the
+  // window runs, the temporary files of Try to open are offered for deletion
+  // and the program ends.
+  void CloseModeWindow(QWidget& window, QCloseEvent* event, bool modeSwitch, const std::function<void()>& stopWork);
+
+  // The closing steps.
   // Asks "Are you sure you want to exit the application?" when ConfirmExit
   // is on; true to go on.
   bool ConfirmExit(QWidget* parent);

@@ -460,37 +460,19 @@ void CMainFrame::OnLogLines(const std::vector<const std::string*>& lines) {
   logPane_->AddLines(texts);
 }
 
-void CMainFrame::StoreWindowRect() { app_.StoreWindowRect(*this); }
-
 void CMainFrame::CloseForModeSwitch() {
   modeSwitchClose_ = true;
   close();
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
-  if (modeSwitchClose_) {
-    // A mode switch: the next window takes over; nothing is stopped or asked.
-    StoreWindowRect();
-    theApp().SaveIfChanged();
-    event->accept();
-    return;
-  }
-  // Asked before anything is stopped: a No leaves the analysis running.
-  if (!app_.ConfirmExit(this)) {
-    event->ignore();
-    return;
-  }
-  if (theApp().AnalysisRunning.load() == 1) {
+  app_.CloseModeWindow(*this, event, modeSwitchClose_, [this] {
+    if (theApp().AnalysisRunning.load() != 1) return;
     SetStatus(UiString(kAbortingString, "Aborting..."));
     theApp().Settings.AnalyseOnReady = 0;
-    // The exit was confirmed: the stop is not asked about again.
     theComputer().StopAnalysis(theComputer().CurrentVolume(), 1);
     theLog().AddMessage("Operation aborted. Incomplete drive analysis!");
-  }
-  app_.DeleteTemporaryFiles(this);
-  StoreWindowRect();
-  event->accept();
-  app_.Exit();
+  });
 }
 
 void CMainFrame::OpenModal(QDialog* dialog) {

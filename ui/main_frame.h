@@ -79,7 +79,6 @@ private:
   void OnSlowTimer();
   void SetStatus(const QString& text);
   void ShowProgress(bool show);
-  void StoreWindowRect();
   void RescanDrives();
   void LoadDriveImage();
   void SearchLostDrives();

@@ -234,20 +234,5 @@ void CWizardMode_Window::CloseForModeSwitch() {
 }
 
 void CWizardMode_Window::closeEvent(QCloseEvent* event) {
-  if (modeSwitchClose_) {
-    app_.StoreWindowRect(*this);
-    theApp().SaveIfChanged();
-    event->accept();
-    return;
-  }
-  if (!app_.ConfirmExit(this)) {
-    event->ignore();
-    return;
-  }
-  // The exit was confirmed: what the wizard runs is stopped without asking.
-  session_->Restart();
-  app_.DeleteTemporaryFiles(this);
-  app_.StoreWindowRect(*this);
-  event->accept();
-  app_.Exit();
+  app_.CloseModeWindow(*this, event, modeSwitchClose_, [this] { session_->Restart(); });
 }
