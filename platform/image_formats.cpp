@@ -117,59 +117,55 @@ int OpenQcow(libqcow_file_t* file, const char* path, libqcow_error_t** error) {
   return Qcow()->open(file, path, LIBQCOW_OPEN_READ, error);
 }
 
+// A library's calls, found once: `find` fills them from the loaded library.
+template <class Library>
+const Library* LoadOnce(const char* soname, void (*find)(LoadedLibrary&, Library&)) {
+  static const Library* loaded = [soname, find] {
+    static LoadedLibrary library(soname);
+    static Library calls;
+    find(library, calls);
+    return library.complete ? &calls : nullptr;
+  }();
+  return loaded;
+}
+
 const EwfLibrary* Ewf() {
-  static const EwfLibrary* loaded = [] {
-    static LoadedLibrary library(QM_EWF_SONAME);
-    static EwfLibrary ewf;
+  return LoadOnce<EwfLibrary>(QM_EWF_SONAME, [](LoadedLibrary& library, EwfLibrary& ewf) {
     ewf.calls = {QM_FIND(library, libewf_handle_initialize), QM_FIND(library, libewf_handle_free),
                  QM_FIND(library, libewf_handle_close), QM_FIND(library, libewf_handle_read_random),
                  QM_FIND(library, libewf_handle_get_media_size), QM_FIND(library, libewf_error_free), OpenEwf};
     ewf.glob = QM_FIND(library, libewf_glob);
     ewf.globFree = QM_FIND(library, libewf_glob_free);
     ewf.open = QM_FIND(library, libewf_handle_open);
-    return library.complete ? &ewf : nullptr;
-  }();
-  return loaded;
+  });
 }
 
 const VmdkLibrary* Vmdk() {
-  static const VmdkLibrary* loaded = [] {
-    static LoadedLibrary library(QM_VMDK_SONAME);
-    static VmdkLibrary vmdk;
+  return LoadOnce<VmdkLibrary>(QM_VMDK_SONAME, [](LoadedLibrary& library, VmdkLibrary& vmdk) {
     vmdk.calls = {QM_FIND(library, libvmdk_handle_initialize), QM_FIND(library, libvmdk_handle_free),
                   QM_FIND(library, libvmdk_handle_close), QM_FIND(library, libvmdk_handle_read_buffer_at_offset),
                   QM_FIND(library, libvmdk_handle_get_media_size), QM_FIND(library, libvmdk_error_free), OpenVmdk};
     vmdk.open = QM_FIND(library, libvmdk_handle_open);
     vmdk.openExtents = QM_FIND(library, libvmdk_handle_open_extent_data_files);
-    return library.complete ? &vmdk : nullptr;
-  }();
-  return loaded;
+  });
 }
 
 const VhdiLibrary* Vhdi() {
-  static const VhdiLibrary* loaded = [] {
-    static LoadedLibrary library(QM_VHDI_SONAME);
-    static VhdiLibrary vhdi;
+  return LoadOnce<VhdiLibrary>(QM_VHDI_SONAME, [](LoadedLibrary& library, VhdiLibrary& vhdi) {
     vhdi.calls = {QM_FIND(library, libvhdi_file_initialize), QM_FIND(library, libvhdi_file_free),
                   QM_FIND(library, libvhdi_file_close), QM_FIND(library, libvhdi_file_read_buffer_at_offset),
                   QM_FIND(library, libvhdi_file_get_media_size), QM_FIND(library, libvhdi_error_free), OpenVhdi};
     vhdi.open = QM_FIND(library, libvhdi_file_open);
-    return library.complete ? &vhdi : nullptr;
-  }();
-  return loaded;
+  });
 }
 
 const QcowLibrary* Qcow() {
-  static const QcowLibrary* loaded = [] {
-    static LoadedLibrary library(QM_QCOW_SONAME);
-    static QcowLibrary qcow;
+  return LoadOnce<QcowLibrary>(QM_QCOW_SONAME, [](LoadedLibrary& library, QcowLibrary& qcow) {
     qcow.calls = {QM_FIND(library, libqcow_file_initialize), QM_FIND(library, libqcow_file_free),
                   QM_FIND(library, libqcow_file_close), QM_FIND(library, libqcow_file_read_buffer_at_offset),
                   QM_FIND(library, libqcow_file_get_media_size), QM_FIND(library, libqcow_error_free), OpenQcow};
     qcow.open = QM_FIND(library, libqcow_file_open);
-    return library.complete ? &qcow : nullptr;
-  }();
-  return loaded;
+  });
 }
 
 // One open image of a library, read as a device. The libraries read at
