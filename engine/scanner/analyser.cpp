@@ -246,8 +246,9 @@ void CAnalyser::Deliver(std::unique_ptr<CFoundObject> object) {
   }
 }
 
-std::shared_ptr<CAnalyser::CAnalyserParser> CAnalyser::NewParser(bool ownReader) {
-  std::shared_ptr<IDevice> reader = ownReader && volume_ ? volume_->OpenParallelReader() : nullptr;
+std::shared_ptr<CAnalyser::CAnalyserParser> CAnalyser::NewParser(bool ownReader,
+                                                                 std::shared_ptr<IDevice> reader) {
+  if (ownReader && !reader && volume_) reader = volume_->OpenParallelReader();
   auto parser = std::make_shared<CAnalyserParser>(this, std::move(reader));
   parser->Start(parser);
   return parser;
@@ -369,7 +370,8 @@ void CAnalyser::Analyse_Cycle() {
   // Two parsers take turns on a disk; an image file that can be read on
   // several handles gets one parser per processor (up to four), each
   // reading too.
-  const bool parallel = volume_ && volume_->OpenParallelReader() != nullptr;
+  std::shared_ptr<IDevice> firstReader = volume_ ? volume_->OpenParallelReader() : nullptr;
+  const bool parallel = firstReader != nullptr;
   std::vector<std::shared_ptr<CAnalyserParser>> parsers;
   {
     std::lock_guard lock(queueMutex_);
@@ -456,7 +458,8 @@ void CAnalyser::Analyse_Cycle() {
     }
   };
   try {
-    for (size_t i = 0; i < parserCount_; ++i) parsers.push_back(NewParser(parallel));
+    parsers.push_back(NewParser(parallel, std::move(firstReader)));
+    while (parsers.size() < parserCount_) parsers.push_back(NewParser(parallel));
     collect();
   } catch (...) {
     // The scan ends; the parsers finish the blocks they hold and leave.

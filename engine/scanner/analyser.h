@@ -152,7 +152,9 @@ private:
   // Hands an object to the sink or the volume (on the scan thread, in
   // block order).
   void Deliver(std::unique_ptr<CFoundObject> object);
-  std::shared_ptr<CAnalyserParser> NewParser(bool ownReader);
+  // A parser with its thread; with `ownReader`, on its own handle (`reader`,
+  // or a new one).
+  std::shared_ptr<CAnalyserParser> NewParser(bool ownReader, std::shared_ptr<IDevice> reader = nullptr);
 
   CVolume* volume_ = nullptr;
   uint32_t reserved_ = 0;
